@@ -1,0 +1,55 @@
+// Exceptions and string helpers of the class library, as this system uses them.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+// Base of every exception the system raises: a message text, like the class library's.
+class Exception : public std::exception {
+public:
+    explicit Exception(std::string msg) : Message(std::move(msg)) {}
+    const char* what() const noexcept override { return Message.c_str(); }
+    std::string Message;
+};
+
+#define GD_EXCEPTION(Name, Base)                         \
+    class Name : public Base {                           \
+    public:                                              \
+        using Base::Base;                                \
+    }
+
+GD_EXCEPTION(EConvertError, Exception);
+GD_EXCEPTION(EOutOfMemory, Exception);
+GD_EXCEPTION(EInvalidGraphic, Exception);
+GD_EXCEPTION(EInvalidCast, Exception);
+GD_EXCEPTION(EInvalidOperation, Exception);
+GD_EXCEPTION(EListError, Exception);
+GD_EXCEPTION(EMathError, Exception);
+GD_EXCEPTION(EInvalidOp, EMathError);
+GD_EXCEPTION(EZeroDivide, EMathError);
+GD_EXCEPTION(EStreamError, Exception);
+GD_EXCEPTION(EFCreateError, EStreamError);
+GD_EXCEPTION(EFOpenError, EStreamError);
+GD_EXCEPTION(EReadError, EStreamError);
+GD_EXCEPTION(EWriteError, EStreamError);
+GD_EXCEPTION(ERegistryException, Exception);
+
+// Strings are byte strings; file names are UTF-8.
+std::string IntToStr(int64_t v);
+int StrToInt(const std::string& s);                  // EConvertError on bad text
+int StrToIntDef(const std::string& s, int def);
+std::string UpperCase(const std::string& s);         // ASCII only, as the class library's
+std::string LowerCase(const std::string& s);
+bool SameText(const std::string& a, const std::string& b);
+std::string Trim(const std::string& s);
+std::string ExtractFileExt(const std::string& name);  // ".jpg", or "" when none
+std::string ExtractFileName(const std::string& name);
+std::string ExtractFilePath(const std::string& name); // with the trailing '/'
+std::string ChangeFileExt(const std::string& name, const std::string& ext);
+std::string IncludeTrailingPathDelimiter(const std::string& dir);
+bool FileExists(const std::string& name);
+bool DirectoryExists(const std::string& name);
+bool DeleteFile(const std::string& name);
+std::string GetTempDir();                           // with the trailing '/'
