@@ -147,6 +147,17 @@ GD_EXCEPTION(EIntOverflow, Exception);
 
 class TCanvas;
 
+// A read-only view of a device-independent pixel block, the source of the block transfers.
+// Rows are bottom-up unless TopDown; pf1bit pixels are black (clear) or white (set).
+struct TDibView {
+    const uint8_t* Bits = nullptr;
+    int Width = 0, Height = 0;
+    int64_t RowBytes = 0;
+    TPixelFormat Format = pf24bit;
+    const std::vector<uint32_t>* Palette = nullptr;   // pf4bit / pf8bit entries as 0x00RRGGBB
+    bool TopDown = false;
+};
+
 class TGraphic : public TPersistent {
 public:
     TNotifyEvent OnChange;
@@ -179,7 +190,9 @@ public:
     bool Empty() const { return width_ <= 0 || height_ <= 0; }
 
     TPixelFormat PixelFormat() const { return format_; }
-    // Converts the content to the new format (through the palette for indexed formats).
+    // Converts the content to the new format (through the palette for indexed formats;
+    // to pf1bit by the nearest of black and white). pfDevice is held as pf24bit and
+    // pfCustom raises EInvalidGraphic. A size or format change resets the canvas's clip.
     void SetPixelFormat(TPixelFormat pf);
     TBitmapHandleType HandleType() const { return handleType_; }
     void SetHandleType(TBitmapHandleType t) { handleType_ = t; }
@@ -201,6 +214,8 @@ public:
     void Assign(TPersistent* Source) override;
     // Releases the canvas's painter so raw row access sees every drawn pixel.
     void FlushCanvas();
+    // The whole bitmap as a transfer source.
+    TDibView View() const;
 
 private:
     void Reallocate(int w, int h, TPixelFormat pf, bool keep);
@@ -238,9 +253,11 @@ public:
     void Ellipse(int x1, int y1, int x2, int y2);
     void Polygon(const std::vector<TPoint>& pts);
 
-    TColor Pixel(int x, int y) const;               // -1 outside the bitmap
+    TColor Pixel(int x, int y) const;               // -1 outside the bitmap or the clip region
     void SetPixel(int x, int y, TColor c);
 
+    // Text needs a 1-, 15-, 16-, 24- or 32-bit target (EInvalidOperation otherwise). A solid
+    // brush paints the text cell (TextRect: the whole rectangle) behind it.
     void TextOut(int x, int y, const std::string& text);   // UTF-8, top-left at (x, y)
     void TextRect(const TRect& clip, int x, int y, const std::string& text);
     TSize TextExtent(const std::string& text);
@@ -259,6 +276,15 @@ public:
 
     // Ends any open painter; called before raw row access.
     void Flush();
+
+    // Raster operation of Draw, StretchDraw and CopyRect (SRCCOPY by default).
+    uint32_t CopyMode = 0x00CC0020;
+    // Nearest-neighbour block transfer of the source rectangle (counted from the source's
+    // top row) onto X, Y, W, H of this canvas, clipped to both sides and the clip region.
+    // Negative sizes mirror. Rop is one of the Win32 raster codes SRCCOPY, SRCINVERT, SRCAND,
+    // SRCPAINT, NOTSRCCOPY, DSTINVERT, BLACKNESS, WHITENESS; false for any other code.
+    bool BlockTransfer(int X, int Y, int W, int H, const TDibView& Src, int XSrc, int YSrc, int WSrc,
+                       int HSrc, uint32_t Rop);
 
     struct Impl;
 private:

@@ -38,7 +38,9 @@ public:
     void GetValueNames(TStringList* Strings);
     void GetKeyNames(TStringList* Strings);
 
-    // Reads raise ERegistryException when the value is absent or of another type.
+    // Reads raise ERegistryException when the value is of another type, and ReadInteger and
+    // ReadBool also when it is absent; as in the class library, a missing string reads as ""
+    // and missing binary data as 0 bytes.
     std::string ReadString(const std::string& Name);
     int ReadInteger(const std::string& Name);
     bool ReadBool(const std::string& Name);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,3 +54,13 @@ bool FileExists(const std::string& name);
 bool DirectoryExists(const std::string& name);
 bool DeleteFile(const std::string& name);
 std::string GetTempDir();                           // with the trailing '/'
+
+// Creates the directory and any missing parents; true when it exists afterwards.
+bool ForceDirectories(const std::string& Dir);
+// The whole file as bytes; false when it cannot be read.
+bool LoadFileToString(const std::string& FileName, std::string& Content);
+// Read-modify-write of one file, safe when several processes do it at once: Update gets
+// the current content (empty when the file is new) under an exclusive lock and returns
+// whether to store the changed content, which then replaces the file atomically (a
+// temporary file in the same folder, then rename). False when the file cannot be written.
+bool UpdateFileAtomically(const std::string& FileName, const std::function<bool(std::string& Content)>& Update);

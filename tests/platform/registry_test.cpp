@@ -1,0 +1,194 @@
+// The registry stand-in: case-insensitive keys and names, typed values, persistence,
+// the INI-style wrapper, and writers in two processes at once.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "Registry.h"
+#include "config_home.h"
+
+using RegistryTest = ConfigHome;
+
+TEST_F(RegistryTest, StoreLivesUnderTheConfigHome) {
+    EXPECT_EQ(TRegistry::StoreDirectory(), dir + "/glimmerdeck/registry");
+    TRegistry r;
+    ASSERT_TRUE(r.OpenKey("Software\\Vantorel\\Glimmerdeck", true));
+    r.WriteString("x", "y");
+    EXPECT_TRUE(DirectoryExists(dir + "/glimmerdeck/registry"));
+}
+
+TEST_F(RegistryTest, KeyPathsAndValueNamesIgnoreCase) {
+    {
+        TRegistry viewer;
+        ASSERT_TRUE(viewer.OpenKey("software\\vantorel\\glimmerdeck", true));
+        viewer.WriteString("AlbumBase", "/home/u/Albums");
+        viewer.WriteInteger("left", 40);
+    }
+    TRegistry saver;
+    ASSERT_TRUE(saver.OpenKey("\\Software\\Vantorel\\Glimmerdeck\\", false));
+    EXPECT_EQ(saver.ReadString("albumbase"), "/home/u/Albums");
+    EXPECT_EQ(saver.ReadInteger("LEFT"), 40);
+    saver.WriteInteger("Left", 41);   // overwrites, keeps one value
+    TStringList names;
+    saver.GetValueNames(&names);
+    EXPECT_EQ(names.Count(), 2);
+    EXPECT_EQ(saver.ReadInteger("left"), 41);
+    TRegistry root;
+    ASSERT_TRUE(root.OpenKey("SOFTWARE", false));
+    TStringList keys;
+    root.GetKeyNames(&keys);
+    ASSERT_EQ(keys.Count(), 1);
+    EXPECT_EQ(keys[0], "vantorel");   // the case it was first written in
+}
+
+TEST_F(RegistryTest, ValuesKeepTheirTypes) {
+    TRegistry r;
+    ASSERT_TRUE(r.OpenKey("Software\\Types", true));
+    const std::string tricky = "tab\there\nnew line \\ back\\slash \x01 [x] \xc3\xa9";
+    const uint8_t blob[] = {0, 1, 2, 0xFF, '\n', '\t', 0};
+    r.WriteString("s", tricky);
+    r.WriteString("empty", "");
+    r.WriteInteger("i", -123456);
+    r.WriteBool("b", true);
+    r.WriteBinaryData("bin", blob, sizeof blob);
+    r.WriteString("name with spaces", "v");
+
+    TRegistry q;
+    ASSERT_TRUE(q.OpenKeyReadOnly("\\software\\types"));
+    struct Case {
+        const char* name;
+        TRegDataType type;
+        int size;
+    } cases[] = {{"s", rdString, int(tricky.size()) + 1}, {"empty", rdString, 1}, {"i", rdInteger, 4},
+                 {"b", rdInteger, 4}, {"bin", rdBinary, int(sizeof blob)}, {"absent", rdUnknown, -1}};
+    for (const auto& k : cases) {
+        EXPECT_EQ(q.GetDataType(k.name), k.type) << k.name;
+        EXPECT_EQ(q.GetDataSize(k.name), k.size) << k.name;
+    }
+    EXPECT_EQ(q.ReadString("s"), tricky);
+    EXPECT_EQ(q.ReadString("empty"), "");
+    EXPECT_EQ(q.ReadInteger("i"), -123456);
+    EXPECT_TRUE(q.ReadBool("b"));
+    uint8_t back[16] = {};
+    EXPECT_EQ(q.ReadBinaryData("bin", back, sizeof back), int(sizeof blob));
+    EXPECT_EQ(std::memcmp(back, blob, sizeof blob), 0);
+    EXPECT_EQ(q.ReadString("NAME WITH SPACES"), "v");
+
+    // Wrong types and a too small buffer raise; a missing string reads as empty.
+    EXPECT_THROW(q.ReadInteger("s"), ERegistryException);
+    EXPECT_THROW(q.ReadString("i"), ERegistryException);
+    EXPECT_THROW(q.ReadBinaryData("bin", back, 3), ERegistryException);
+    EXPECT_THROW(q.ReadInteger("absent"), ERegistryException);
+    EXPECT_EQ(q.ReadString("absent"), "");
+    EXPECT_EQ(q.ReadBinaryData("absent", back, 3), 0);
+    EXPECT_THROW(q.WriteString("s", "no"), ERegistryException);   // opened read-only
+    EXPECT_FALSE(q.DeleteValue("s"));
+    EXPECT_EQ(q.ReadString("s"), tricky);
+}
+
+TEST_F(RegistryTest, KeysOpenCreateRelativeAndDelete) {
+    TRegistry r;
+    EXPECT_FALSE(r.OpenKey("Software\\Missing", false));
+    EXPECT_FALSE(r.OpenKeyReadOnly("Software\\Missing"));
+    EXPECT_FALSE(r.KeyExists("Software\\Missing"));
+    ASSERT_TRUE(r.OpenKey("Software", true));
+    EXPECT_TRUE(r.CreateKey("Vantorel\\Glimmerdeck\\Slideshow"));   // relative to the open key
+    EXPECT_TRUE(r.KeyExists("\\SOFTWARE\\vantorel\\GLIMMERDECK\\slideshow"));
+    ASSERT_TRUE(r.OpenKey("Vantorel", false));
+    EXPECT_EQ(r.CurrentPath(), "Software\\Vantorel");
+    r.WriteInteger("n", 1);
+    EXPECT_TRUE(r.DeleteKey("\\software\\vantorel"));   // with its subkeys
+    EXPECT_FALSE(r.KeyExists("\\Software\\Vantorel\\Glimmerdeck"));
+    EXPECT_TRUE(r.KeyExists("\\Software"));
+    EXPECT_FALSE(r.DeleteKey("\\Software\\Vantorel"));
+    r.CloseKey();
+    EXPECT_EQ(r.CurrentPath(), "");
+    // Roots are separate stores.
+    r.SetRootKey(HKEY_LOCAL_MACHINE);
+    EXPECT_FALSE(r.KeyExists("Software"));
+}
+
+TEST_F(RegistryTest, DeleteValueAndPersistenceAcrossInstances) {
+    {
+        TRegistry r;
+        r.OpenKey("Software\\P", true);
+        r.WriteString("keep", "1");
+        r.WriteString("drop", "2");
+        EXPECT_TRUE(r.DeleteValue("DROP"));
+        EXPECT_FALSE(r.DeleteValue("drop"));
+    }
+    TRegistry r;
+    ASSERT_TRUE(r.OpenKey("Software\\P", false));
+    EXPECT_TRUE(r.ValueExists("Keep"));
+    EXPECT_FALSE(r.ValueExists("drop"));
+}
+
+TEST_F(RegistryTest, IniWrapperSectionsAreSubkeysAndValuesAreText) {
+    {
+        TRegIniFile ini("Software\\Vantorel\\Glimmerdeck\\Slideshow");
+        ini.WriteInteger("myshow.exe", "Delay", 5);
+        ini.WriteBool("myshow.exe", "Loop", true);
+        ini.WriteString("myshow.exe", "NameFont", "DejaVu Sans");
+        ini.WriteString("myshow.exe", "Bad", "12x");
+    }
+    TRegistry r;
+    ASSERT_TRUE(r.OpenKey("\\software\\vantorel\\glimmerdeck\\slideshow\\MYSHOW.EXE", false));
+    EXPECT_EQ(r.GetDataType("delay"), rdString);
+    EXPECT_EQ(r.ReadString("delay"), "5");
+    EXPECT_EQ(r.ReadString("loop"), "1");
+    r.WriteInteger("Binary", 7);   // a true integer value reads through the wrapper too
+
+    TRegIniFile ini("software\\vantorel\\glimmerdeck\\slideshow");
+    EXPECT_EQ(ini.ReadInteger("MyShow.exe", "delay", 0), 5);
+    EXPECT_TRUE(ini.ReadBool("MyShow.exe", "loop", false));
+    EXPECT_EQ(ini.ReadString("MyShow.exe", "namefont", ""), "DejaVu Sans");
+    EXPECT_EQ(ini.ReadInteger("MyShow.exe", "bad", -1), -1);   // not a number: the default
+    EXPECT_EQ(ini.ReadInteger("MyShow.exe", "binary", 0), 7);
+    EXPECT_EQ(ini.ReadInteger("MyShow.exe", "absent", 9), 9);
+    EXPECT_EQ(ini.ReadString("Other.exe", "Delay", "dflt"), "dflt");
+    ini.DeleteKey("myshow.exe", "Delay");
+    EXPECT_EQ(ini.ReadInteger("MyShow.exe", "delay", 0), 0);
+    ini.EraseSection("MYSHOW.exe");
+    EXPECT_EQ(ini.ReadString("MyShow.exe", "namefont", "gone"), "gone");
+    EXPECT_TRUE(TRegistry().KeyExists("\\Software\\Vantorel\\Glimmerdeck\\Slideshow"));
+}
+
+TEST_F(RegistryTest, WritersInTwoProcessesLoseNothing) {
+    constexpr int kEach = 40;
+    auto writer = [](const std::string& key, const std::string& prefix) {
+        return [=] {
+            for (int i = 0; i < kEach; ++i) {
+                TRegistry r;
+                if (!r.OpenKey(key, true)) throw ERegistryException("open");
+                r.WriteInteger(prefix + IntToStr(i), i);
+            }
+        };
+    };
+    ASSERT_TRUE(InProcesses({writer("software\\vantorel\\glimmerdeck", "viewer"),
+                             writer("Software\\Vantorel\\Glimmerdeck", "saver")}));
+    TRegistry r;
+    ASSERT_TRUE(r.OpenKeyReadOnly("Software\\Vantorel\\Glimmerdeck"));
+    for (int i = 0; i < kEach; ++i) {
+        EXPECT_EQ(r.ReadInteger("viewer" + IntToStr(i)), i);
+        EXPECT_EQ(r.ReadInteger("saver" + IntToStr(i)), i);
+    }
+    TStringList keys;
+    TRegistry top;
+    top.OpenKeyReadOnly("Software\\Vantorel");
+    top.GetKeyNames(&keys);
+    EXPECT_EQ(keys.Count(), 1);
+}
+
+TEST_F(RegistryTest, UnreadableStoreLinesAreIgnored) {
+    ASSERT_TRUE(ForceDirectories(TRegistry::StoreDirectory()));
+    std::string file = TRegistry::StoreDirectory() + "/HKEY_CURRENT_USER";
+    ASSERT_TRUE(UpdateFileAtomically(file, [](std::string& c) {
+        c = "GlimmerdeckRegistry 1\n[Software\\X]\nS\tgood\tyes\ngarbage line\nI\tnum\tnot-a-number\nB\tbin\tzz\n[";
+        return true;
+    }));
+    TRegistry r;
+    ASSERT_TRUE(r.OpenKey("software\\x", false));
+    EXPECT_EQ(r.ReadString("good"), "yes");
+    EXPECT_EQ(r.ReadInteger("num"), 0);
+    EXPECT_EQ(r.GetDataSize("bin"), 0);
+}

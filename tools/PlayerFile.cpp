@@ -1,0 +1,165 @@
+#include "PlayerFile.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+namespace gdpack {
+
+void AppendLE32(Bytes& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
+}
+
+void AppendString(Bytes& out, const std::string& s) {
+    AppendLE32(out, uint32_t(s.size()));
+    out.insert(out.end(), s.begin(), s.end());
+}
+
+Bytes EncodeBlock0(const Block0& b) {
+    Bytes o;
+    auto i32 = [&](int32_t v) { AppendLE32(o, uint32_t(v)); };
+    auto b8 = [&](uint8_t v) { o.push_back(v); };
+    auto str = [&](const std::string& s) { AppendString(o, s); };
+    i32(b.PhotoCount);
+    str(b.Unused);
+    str(b.AboutText);
+    i32(b.Background);
+    i32(b.Duration);
+    i32(b.Effect);
+    i32(b.EffectDuration);
+    b8(b.Random);
+    b8(b.AutoFit);
+    b8(b.Showname);
+    i32(b.NamePosition);
+    b8(b.Loop);
+    str(b.NameFont);
+    i32(b.NameSize);
+    b8(b.NameShowBackground);
+    i32(b.NameBackground);
+    i32(b.NameColor);
+    str(b.MusicName);
+    for (const auto& t : b.Texts) str(t);
+    return o;
+}
+
+namespace {
+
+bool ParseInt(const std::string& s, int32_t& out) {
+    // Decimal, optionally negative, or 0x... hex (colours read better that way).
+    const char* p = s.data();
+    const char* e = p + s.size();
+    int base = 10;
+    bool neg = false;
+    if (p < e && *p == '-') { neg = true; ++p; }
+    if (e - p > 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) { base = 16; p += 2; }
+    uint64_t v = 0;
+    auto r = std::from_chars(p, e, v, base);
+    if (r.ec != std::errc() || r.ptr != e || p == e) return false;
+    if (v > (neg ? 0x80000000ull : 0xFFFFFFFFull)) return false;
+    out = int32_t(neg ? uint32_t(0) - uint32_t(v) : uint32_t(v));
+    return true;
+}
+
+}  // namespace
+
+bool SetBlock0Field(Block0& b, const std::string& name, const std::string& value) {
+    struct IntField { const char* name; int32_t Block0::*field; };
+    struct BoolField { const char* name; uint8_t Block0::*field; };
+    struct StrField { const char* name; std::string Block0::*field; };
+    static const IntField ints[] = {
+        {"PhotoCount", &Block0::PhotoCount}, {"Background", &Block0::Background},
+        {"Duration", &Block0::Duration}, {"Effect", &Block0::Effect},
+        {"EffectDuration", &Block0::EffectDuration}, {"NamePosition", &Block0::NamePosition},
+        {"NameSize", &Block0::NameSize}, {"NameBackground", &Block0::NameBackground},
+        {"NameColor", &Block0::NameColor}};
+    static const BoolField bools[] = {
+        {"Random", &Block0::Random}, {"AutoFit", &Block0::AutoFit},
+        {"Showname", &Block0::Showname}, {"Loop", &Block0::Loop},
+        {"NameShowBackground", &Block0::NameShowBackground}};
+    static const StrField strs[] = {
+        {"Unused", &Block0::Unused}, {"AboutText", &Block0::AboutText},
+        {"NameFont", &Block0::NameFont}, {"MusicName", &Block0::MusicName}};
+    for (const auto& f : ints)
+        if (name == f.name) return ParseInt(value, b.*f.field);
+    for (const auto& f : bools)
+        if (name == f.name) {
+            int32_t v = 0;
+            if (!ParseInt(value, v) || v < 0 || v > 255) return false;
+            b.*f.field = uint8_t(v);
+            return true;
+        }
+    for (const auto& f : strs)
+        if (name == f.name) {
+            b.*f.field = value;
+            return true;
+        }
+    return false;
+}
+
+Bytes EncodePhoto(const Photo& p) {
+    Bytes o;
+    AppendString(o, p.Name);
+    AppendString(o, p.Comment);
+    o.insert(o.end(), p.Image.begin(), p.Image.end());
+    return o;
+}
+
+void AppendBlock(Bytes& file, const Bytes& data) {
+    if (file.size() + data.size() + kTrailerSize > 0xFFFFFFFFull)
+        throw std::runtime_error("player file would exceed 4 GiB");
+    const uint32_t offset = uint32_t(file.size());
+    file.insert(file.end(), data.begin(), data.end());
+    AppendLE32(file, offset);
+    AppendLE32(file, uint32_t(data.size()));
+    file.insert(file.end(), kMagic, kMagic + 4);
+}
+
+Bytes PlayerFile::Build() const {
+    Bytes out = Base;
+    for (const auto& p : Photos) AppendBlock(out, EncodePhoto(p));
+    AppendBlock(out, Music);
+    Block0 b = Settings;
+    if (SetPhotoCount) b.PhotoCount = int32_t(Photos.size());
+    AppendBlock(out, EncodeBlock0(b));
+    return out;
+}
+
+std::vector<BlockEntry> ListBlocks(const Bytes& file) {
+    std::vector<BlockEntry> out;
+    uint64_t b = file.size();
+    for (int k = 0; b >= kTrailerSize; ++k) {
+        const uint8_t* t = file.data() + b - kTrailerSize;
+        if (std::memcmp(t + 8, kMagic, 4) != 0) break;
+        auto le = [](const uint8_t* p) {
+            return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+        };
+        const uint32_t offset = le(t), size = le(t + 4);
+        if (uint64_t(offset) + size > b - kTrailerSize) break;
+        out.push_back({k, offset, size});
+        b = offset;
+    }
+    return out;
+}
+
+Bytes ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& path, const Bytes& data, bool executable) {
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        if (!out) throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
+        out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+        if (!out) throw std::runtime_error("cannot write " + path);
+    }
+    if (executable && ::chmod(path.c_str(), 0755) != 0)
+        throw std::runtime_error("cannot make " + path + " executable: " + std::strerror(errno));
+}
+
+}  // namespace gdpack
