@@ -1083,6 +1083,9 @@ bool TCanvas::Impl::Blt(int X, int Y, int W, int H, const TDibView& s0, int sx, 
     TPixelFormat df = Fmt();
     bool sameBytes = useSrc && s.Format == df && (df == pf24bit || df == pf32bit);
     int bpp = df == pf24bit ? 3 : 4;
+    int sbpp = s.Format == pf24bit ? 3 : 4;
+    bool rowCopy = useSrc && op == BltOp::Copy && !mirrorX && sw0 == W0 &&
+                   (df == pf24bit || df == pf32bit) && (s.Format == pf24bit || s.Format == pf32bit);
     std::vector<int64_t> xmap;
     ForEachRect(dst, [&](const TRect& a) {
         xmap.resize(size_t(a.Width()));
@@ -1099,6 +1102,22 @@ bool TCanvas::Impl::Blt(int X, int Y, int W, int H, const TDibView& s0, int sx, 
             if (useSrc && (syy < 0 || syy >= s.Height)) continue;
             const uint8_t* sr = useSrc ? srcRow(syy) : nullptr;
             uint8_t* dr = Row(y);
+            if (rowCopy && !xmap.empty() && xmap[0] >= 0 && xmap.back() >= 0) {
+                // Unstretched copy between 24/32-bit rows: the whole run at once (transition
+                // frames go through here every tick).
+                const uint8_t* sp = sr + xmap[0] * sbpp;
+                uint8_t* dp = dr + int64_t(a.Left) * bpp;
+                size_t n = size_t(a.Width());
+                if (sbpp == bpp && bpp == 3) {
+                    std::memcpy(dp, sp, n * 3);
+                } else {
+                    for (size_t k = 0; k < n; ++k, sp += sbpp, dp += bpp) {
+                        dp[0] = sp[0], dp[1] = sp[1], dp[2] = sp[2];
+                        if (bpp == 4) dp[3] = 0;
+                    }
+                }
+                continue;
+            }
             for (int x = a.Left; x < a.Right; ++x) {
                 int64_t sxx = xmap[size_t(x - a.Left)];
                 if (sxx < 0) continue;

@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -51,7 +52,9 @@ TRGB Pix(const TBitmap* b, int x, int y) {
 }
 
 std::string Str(TRGB c) {
-    return "(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) + ")";
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "(%d,%d,%d)", c.r, c.g, c.b);
+    return buf;
 }
 
 constexpr TRGB kBlack{0, 0, 0}, kWhite{255, 255, 255};
