@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "Classes.h"
 #include "Graphics.h"
@@ -45,3 +46,30 @@ inline int64_t BmpRLEBufferSize(int Count) { return int64_t(Count) * 10 + 16; }
 // Writes N palette entries of the parameters as 4-byte records B, G, R, 0 (missing entries
 // as zeros).
 void BmpWritePalette(TStream* Stream, const TLXIOParams& IOParams, int N, bool& Error);
+
+// =============================================================================================
+// Windows icons (file type 6, .ico) and cursors (file type 7, .cur): one image of the file,
+// its AND mask turned into Mask (when given; 0 = transparent) and into the background colour
+// of the parameters. An icon file that is really a bitmap ("BM") is read as one. 1, 4, 8, 24
+// and 32 bits (cursors 1, 4 and 8); PNG-compressed entries set the abort flag.
+// =============================================================================================
+
+void IcoDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, TLXMask* Mask,
+                     TProgressRec& Progress, bool ParamsOnly);
+void CurDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, TLXMask* Mask,
+                     TProgressRec& Progress, bool ParamsOnly);
+
+// =============================================================================================
+// Portable bitmap / greymap / pixmap (file type 12): reads P1 to P6 (samples up to 16 bits),
+// writes P4, P5 and P6. Header comments go to and come from IOParams.PnmComments.
+// =============================================================================================
+
+// The next header token of the stream: a run of letters and digits, or "#" + the comment text
+// (blanks trimmed); empty at the end of the stream.
+void PnmReadToken(TStream* Stream, std::string& Token);
+
+void PnmDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bool ParamsOnly,
+                     TProgressRec& Progress);
+// A failed write sets *Progress.Aborting.
+void PnmEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams,
+                     TProgressRec& Progress);

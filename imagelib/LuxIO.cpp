@@ -14,9 +14,13 @@
 #include <new>
 
 #include "BMPFilt.h"
+#include "GIFFilter.h"
+#include "PCXFilter.h"
+#include "Tiffilt.h"
 #include "Win32.h"
 #include "jpegfilt.h"
 #include "lxutils.h"
+#include "lxtgafil.h"
 #include "lxview.h"
 #include "pngfilt.h"
 #include "pngfiltw.h"
@@ -38,41 +42,6 @@ void NotAvailable(TProgressRec& Progress) {
     if (Progress.Aborting) *Progress.Aborting = true;
 }
 
-// TIFF: Mask gets the transparency; the stream is positioned at the TIFF header.
-void ReadTIFF(TStream*, TBitmap*, TLXIOParams&, TLXMask*, bool, TProgressRec& Progress) {
-    NotAvailable(Progress);
-}
-void WriteTIFF(TStream*, TBitmap*, TLXIOParams&, TProgressRec& Progress) { NotAvailable(Progress); }
-
-// GIF: returns true when the wanted frame was reached (its colours are then valid).
-bool ReadGIF(TStream*, TBitmap*, TLXIOParams&, TLXMask*, bool, TProgressRec& Progress) {
-    NotAvailable(Progress);
-    return false;
-}
-void WriteGIF(TStream*, TBitmap*, TLXIOParams&, TProgressRec& Progress) { NotAvailable(Progress); }
-
-// PCX: DataLength bytes of image from the stream position.
-void ReadPCX(TStream*, TBitmap*, TLXIOParams&, bool, TProgressRec& Progress, int64_t) {
-    NotAvailable(Progress);
-}
-void WritePCX(TStream*, TBitmap*, TLXIOParams&, TProgressRec& Progress) { NotAvailable(Progress); }
-
-void ReadICO(TStream*, TBitmap*, TLXIOParams&, TLXMask*, TProgressRec& Progress, bool) {
-    NotAvailable(Progress);
-}
-void ReadCUR(TStream*, TBitmap*, TLXIOParams&, TLXMask*, TProgressRec& Progress, bool) {
-    NotAvailable(Progress);
-}
-
-void ReadTGA(TStream*, TBitmap*, TLXIOParams&, bool, TProgressRec& Progress) {
-    NotAvailable(Progress);
-}
-void WriteTGA(TStream*, TBitmap*, TLXIOParams&, TProgressRec& Progress) { NotAvailable(Progress); }
-
-void ReadPXM(TStream*, TBitmap*, TLXIOParams&, bool, TProgressRec& Progress) {
-    NotAvailable(Progress);
-}
-void WritePXM(TStream*, TBitmap*, TLXIOParams&, TProgressRec& Progress) { NotAvailable(Progress); }
 
 // WMF / EMF: sizing and drawing at Width x Height (-1: the metafile's own size). Without a
 // renderer a background-only picture would be a blank reported as success.
@@ -1168,6 +1137,22 @@ void TLuxIO::SaveToStreamBMP(TStream* Stream) {
 
 // ---- TIFF ----
 
+namespace {
+
+// Mask gets the transparency; the stream is positioned at the TIFF header.
+void ReadTIFF(TStream* Stream, TBitmap* Bitmap, TLXIOParams& Params, TLXMask* Mask,
+              bool ParamsOnly, TProgressRec& Progress) {
+    int pages = 0;
+    TiffDecodeStream(Bitmap, Stream, pages, Mask, ParamsOnly, Progress, Params);
+    Params.TiffImageCount = pages;
+}
+
+void WriteTIFF(TStream* Stream, TBitmap* Bitmap, TLXIOParams& Params, TProgressRec& Progress) {
+    TiffEncodeStream(Stream, false, Bitmap, Progress, Params);
+}
+
+}  // namespace
+
 void TLuxIO::LoadFromFileTIFF(const std::string& FileName) {
     Aborting = false;
     TProgressRec prog = MakeProgress();
@@ -1247,7 +1232,8 @@ void TLuxIO::LoadFromFileGIF(const std::string& FileName) {
     bool reached = false;
     {
         TFileStream fs(FileName, ReadMode);
-        Guarded(Aborting, [&] { reached = ReadGIF(&fs, bitmap_, *params_, mask_, false, prog); });
+        int count = 0;
+        Guarded(Aborting, [&] { reached = GifDecodeStream(&fs, bitmap_, count, mask_, false, prog, *params_); });
     }
     // Colours of a frame that was never reached would be stale ones of an earlier read.
     if (reached) ApplyGifBackground();
@@ -1262,7 +1248,8 @@ void TLuxIO::LoadFromStreamGIF(TStream* Stream) {
     if (!bitmap_) return;
     ClearMetaLists();
     bool reached = false;
-    Guarded(Aborting, [&] { reached = ReadGIF(Stream, bitmap_, *params_, mask_, false, prog); });
+    int count = 0;
+    Guarded(Aborting, [&] { reached = GifDecodeStream(Stream, bitmap_, count, mask_, false, prog, *params_); });
     if (reached) ApplyGifBackground();
     params_->FileName.clear();
     params_->FileType = lxftGIF;
@@ -1273,14 +1260,14 @@ void TLuxIO::SaveToFileGIF(const std::string& FileName) {
     if (!PrepareSave()) return;
     TSafeFileWriter w(FileName);
     TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { WriteGIF(w.Stream(), bitmap_, *params_, prog); });
+    Guarded(Aborting, [&] { GifEncodeStream(w.Stream(), bitmap_, *params_, prog); });
     w.Finish(!Aborting);
 }
 
 void TLuxIO::SaveToStreamGIF(TStream* Stream) {
     if (!PrepareSave()) return;
     TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { WriteGIF(Stream, bitmap_, *params_, prog); });
+    Guarded(Aborting, [&] { GifEncodeStream(Stream, bitmap_, *params_, prog); });
 }
 
 // ---- PCX ----
@@ -1295,7 +1282,7 @@ void TLuxIO::LoadFromFilePCX(const std::string& FileName) {
     {
         TFileStream fs(FileName, ReadMode);
         const int64_t size = fs.Size();
-        Guarded(Aborting, [&] { ReadPCX(&fs, bitmap_, *params_, false, prog, size); });
+        Guarded(Aborting, [&] { PcxDecodeStream(&fs, bitmap_, *params_, false, prog, size); });
     }
     AfterLoad(false, true);
 }
@@ -1323,7 +1310,7 @@ void TLuxIO::LoadFromStreamPCX(TStream* Stream) {
     // The image has the bytes the stream holds from here (or up to the header's end): a
     // photo block starts after other data, so the whole stream size would overshoot.
     const int64_t length = end >= 0 ? end - Stream->Position() : DataLeft(Stream);
-    Guarded(Aborting, [&] { ReadPCX(Stream, bitmap_, *params_, false, prog, length); });
+    Guarded(Aborting, [&] { PcxDecodeStream(Stream, bitmap_, *params_, false, prog, length); });
     if (end >= 0) Stream->SetPosition(end);
     params_->FileName.clear();
     params_->FileType = lxftPCX;
@@ -1334,7 +1321,7 @@ void TLuxIO::SaveToFilePCX(const std::string& FileName) {
     if (!PrepareSave()) return;
     TSafeFileWriter w(FileName);
     TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { WritePCX(w.Stream(), bitmap_, *params_, prog); });
+    Guarded(Aborting, [&] { PcxEncodeStream(w.Stream(), bitmap_, *params_, prog); });
     w.Finish(!Aborting);
 }
 
@@ -1346,7 +1333,7 @@ void TLuxIO::SaveToStreamPCX(TStream* Stream) {
         const uint8_t zero[LXStreamHeaderSize] = {};
         StreamWriteChecked(Stream, Aborting, zero, LXStreamHeaderSize);
     }
-    Guarded(Aborting, [&] { WritePCX(Stream, bitmap_, *params_, prog); });
+    Guarded(Aborting, [&] { PcxEncodeStream(Stream, bitmap_, *params_, prog); });
     // After an aborted save the placeholder stays.
     if (StreamHeaders && !Aborting) {
         const int64_t E = Stream->Position();
@@ -1370,7 +1357,7 @@ void TLuxIO::LoadFromFileICO(const std::string& FileName) {
     ClearMetaLists();
     {
         TFileStream fs(FileName, ReadMode);
-        Guarded(Aborting, [&] { ReadICO(&fs, bitmap_, *params_, mask_, prog, false); });
+        Guarded(Aborting, [&] { IcoDecodeStream(&fs, bitmap_, *params_, mask_, prog, false); });
     }
     params_->FileName = FileName;
     params_->FileType = lxftICO;
@@ -1382,7 +1369,7 @@ void TLuxIO::LoadFromStreamICO(TStream* Stream) {
     TProgressRec prog = MakeProgress();
     if (!bitmap_) return;
     ClearMetaLists();
-    Guarded(Aborting, [&] { ReadICO(Stream, bitmap_, *params_, mask_, prog, false); });
+    Guarded(Aborting, [&] { IcoDecodeStream(Stream, bitmap_, *params_, mask_, prog, false); });
     params_->FileName.clear();
     params_->FileType = lxftICO;
     AfterLoad(true, false);
@@ -1395,7 +1382,7 @@ void TLuxIO::LoadFromFileCUR(const std::string& FileName) {
     ClearMetaLists();
     {
         TFileStream fs(FileName, ReadMode);
-        Guarded(Aborting, [&] { ReadCUR(&fs, bitmap_, *params_, mask_, prog, false); });
+        Guarded(Aborting, [&] { CurDecodeStream(&fs, bitmap_, *params_, mask_, prog, false); });
     }
     params_->FileName = FileName;
     params_->FileType = lxftCUR;
@@ -1407,7 +1394,7 @@ void TLuxIO::LoadFromStreamCUR(TStream* Stream) {
     TProgressRec prog = MakeProgress();
     if (!bitmap_) return;
     ClearMetaLists();
-    Guarded(Aborting, [&] { ReadCUR(Stream, bitmap_, *params_, mask_, prog, false); });
+    Guarded(Aborting, [&] { CurDecodeStream(Stream, bitmap_, *params_, mask_, prog, false); });
     params_->FileName.clear();
     params_->FileType = lxftCUR;
     AfterLoad(true, false);
@@ -1422,7 +1409,7 @@ void TLuxIO::LoadFromFileTGA(const std::string& FileName) {
     ClearMetaLists();
     {
         TFileStream fs(FileName, ReadMode);
-        Guarded(Aborting, [&] { ReadTGA(&fs, bitmap_, *params_, false, prog); });
+        Guarded(Aborting, [&] { TgaDecodeStream(&fs, bitmap_, *params_, false, prog); });
     }
     params_->FileName = FileName;
     params_->FileType = lxftTGA;
@@ -1434,7 +1421,7 @@ void TLuxIO::LoadFromStreamTGA(TStream* Stream) {
     TProgressRec prog = MakeProgress();
     if (!bitmap_) return;
     ClearMetaLists();
-    Guarded(Aborting, [&] { ReadTGA(Stream, bitmap_, *params_, false, prog); });
+    Guarded(Aborting, [&] { TgaDecodeStream(Stream, bitmap_, *params_, false, prog); });
     params_->FileName.clear();
     params_->FileType = lxftTGA;
     AfterLoad(false, false);
@@ -1444,14 +1431,14 @@ void TLuxIO::SaveToFileTGA(const std::string& FileName) {
     if (!PrepareSave()) return;
     TSafeFileWriter w(FileName);
     TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { WriteTGA(w.Stream(), bitmap_, *params_, prog); });
+    Guarded(Aborting, [&] { TgaEncodeStream(w.Stream(), bitmap_, *params_, prog); });
     w.Finish(!Aborting);
 }
 
 void TLuxIO::SaveToStreamTGA(TStream* Stream) {
     if (!PrepareSave()) return;
     TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { WriteTGA(Stream, bitmap_, *params_, prog); });
+    Guarded(Aborting, [&] { TgaEncodeStream(Stream, bitmap_, *params_, prog); });
 }
 
 // ---- PBM/PGM/PPM ----
@@ -1463,7 +1450,7 @@ void TLuxIO::LoadFromFilePXM(const std::string& FileName) {
     ClearMetaLists();
     {
         TFileStream fs(FileName, ReadMode);
-        Guarded(Aborting, [&] { ReadPXM(&fs, bitmap_, *params_, false, prog); });
+        Guarded(Aborting, [&] { PnmDecodeStream(&fs, bitmap_, *params_, false, prog); });
     }
     params_->FileName = FileName;
     params_->FileType = lxftPXM;
@@ -1475,7 +1462,7 @@ void TLuxIO::LoadFromStreamPXM(TStream* Stream) {
     TProgressRec prog = MakeProgress();
     if (!bitmap_) return;
     ClearMetaLists();
-    Guarded(Aborting, [&] { ReadPXM(Stream, bitmap_, *params_, false, prog); });
+    Guarded(Aborting, [&] { PnmDecodeStream(Stream, bitmap_, *params_, false, prog); });
     params_->FileName.clear();
     params_->FileType = lxftPXM;
     AfterLoad(false, false);
@@ -1485,14 +1472,14 @@ void TLuxIO::SaveToFilePXM(const std::string& FileName) {
     if (!PrepareSave()) return;
     TSafeFileWriter w(FileName);
     TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { WritePXM(w.Stream(), bitmap_, *params_, prog); });
+    Guarded(Aborting, [&] { PnmEncodeStream(w.Stream(), bitmap_, *params_, prog); });
     w.Finish(!Aborting);
 }
 
 void TLuxIO::SaveToStreamPXM(TStream* Stream) {
     if (!PrepareSave()) return;
     TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { WritePXM(Stream, bitmap_, *params_, prog); });
+    Guarded(Aborting, [&] { PnmEncodeStream(Stream, bitmap_, *params_, prog); });
 }
 
 // ---- Metafiles ----
@@ -1700,18 +1687,22 @@ void TLuxIO::ParamsFromStreamFormat(TStream* Stream, int FileType) {
         TLXIOParams& p = *params_;
         switch (FileType) {
         case lxftTIFF: ReadTIFF(Stream, b, p, nullptr, true, prog); break;
-        case lxftGIF: ReadGIF(Stream, b, p, nullptr, true, prog); break;
+        case lxftGIF: {
+            int count = 0;
+            GifDecodeStream(Stream, b, count, nullptr, true, prog, p);
+            break;
+        }
         case lxftJPEG:
             JpegDecodeStream(Stream, b, p, true, prog);
             ReadJpegMetadata(false);
             break;
-        case lxftPCX: ReadPCX(Stream, b, p, true, prog, DataLeft(Stream)); break;
+        case lxftPCX: PcxDecodeStream(Stream, b, p, true, prog, DataLeft(Stream)); break;
         case lxftBMP: BmpDecodeStream(Stream, b, DataLeft(Stream), true, prog, p); break;
-        case lxftICO: ReadICO(Stream, b, p, nullptr, prog, true); break;
-        case lxftCUR: ReadCUR(Stream, b, p, nullptr, prog, true); break;
+        case lxftICO: IcoDecodeStream(Stream, b, p, nullptr, prog, true); break;
+        case lxftCUR: CurDecodeStream(Stream, b, p, nullptr, prog, true); break;
         case lxftPNG: PngDecodeStream(Stream, b, p, nullptr, true, prog); break;
-        case lxftTGA: ReadTGA(Stream, b, p, true, prog); break;
-        case lxftPXM: ReadPXM(Stream, b, p, true, prog); break;
+        case lxftTGA: TgaDecodeStream(Stream, b, p, true, prog); break;
+        case lxftPXM: PnmDecodeStream(Stream, b, p, true, prog); break;
         case lxftWMF:
         case lxftEMF: break;
         default: {

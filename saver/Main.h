@@ -1,18 +1,26 @@
-// The show window. This is the start-up part of it: how it is created, parented, sized and
-// destroyed in each run mode. The show itself (photos, transitions, titles, music, input rules)
-// is not here yet; until it is, the window stays black and ends on the first key or button.
+// The show window: the photos full screen (or inside the preview window) through the show
+// loop, with the real timers, image view, labels, music player and input events. The loop's
+// own logic is TShowController (ShowLoop.h); this file binds it to Qt.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <random>
 
 #include <QWidget>
 
+#include "BlockIndex.h"
 #include "Graphics.h"
 #include "ScrnSave.h"
+#include "ShowLoop.h"
 
+class QLabel;
 class QTimer;
+class TLuxImage;
+class TTimer;
+class TShowMusicPlayer;
 
-class TMainForm : public QWidget {
+class TMainForm : public QWidget, private IShowHost {
 public:
     explicit TMainForm(QWidget* Parent = nullptr);
     ~TMainForm() override;
@@ -24,7 +32,8 @@ public:
     void CreateParams();
     void FormCreate();
     void FormDestroy();
-    // Shows the window as the mode wants it: inside the parent, or full screen.
+    // Shows the window as the mode wants it (inside the parent, or full screen) and starts
+    // the show.
     void ShowForMode();
 
     uintptr_t PreviewParent = 0;
@@ -32,15 +41,52 @@ public:
     int WindowWidth = 0, WindowHeight = 0;
     TOSVersionRecord OsVersion;
 
+    TLuxImage* pic = nullptr;
+    QLabel* Label1 = nullptr;   // photo title
+    QLabel* Label2 = nullptr;   // comment, never shown
+    TShowController* Show() const { return controller_.get(); }
+
 protected:
     void paintEvent(QPaintEvent* E) override;
-    void keyPressEvent(QKeyEvent* E) override;
-    void mousePressEvent(QMouseEvent* E) override;
     void closeEvent(QCloseEvent* E) override;
+    bool eventFilter(QObject* Watched, QEvent* E) override;
 
 private:
-    void EndOnInput();
+    class TTimerAdapter;
+    class TViewAdapter;
+    class TRandomSource;
+    class TBlockSource;
+
+    void UpdateScreenTimer(TObject* Sender);
+    void showlabelTimer(TObject* Sender);
+    void scrollTimer(TObject* Sender);
     void CheckPreviewParent();
+    void CreateShow();
+
+    // IShowHost
+    void CloseWindow() override;
+    void Quit() override;
+    [[noreturn]] void Halt(int ExitCode) override;
+    void Maximize() override;
+    TPoint CursorPos() override;
+    void ShowCursor(bool Show) override;
+    void GrabKeyboard(bool Grab) override;
+    bool PasswordInUse() override;
+    bool VerifyPassword() override;
+    void ShowSettingsDialog() override;
+    void ShowHelpDialog() override;
+    void RegisterTempFile(const std::string& FileName) override;
+    void ForgetTempFile(const std::string& FileName) override;
+    void Log(const std::string& Line) override;
 
     QTimer* parentWatch_ = nullptr;
+    std::unique_ptr<TLuxImage> picOwner_;
+    std::unique_ptr<TTimer> UpdateScreen, showlabel, scroll;
+    std::unique_ptr<TTimerAdapter> photoTimer_, titleTimer_, panTimer_;
+    std::unique_ptr<TViewAdapter> view_;
+    std::unique_ptr<TRandomSource> rng_;
+    std::unique_ptr<TBlockSource> blocks_;
+    std::unique_ptr<TShowMusicPlayer> music_;
+    std::unique_ptr<TShowController> controller_;
+    bool closing_ = false, wasActive_ = false;
 };

@@ -1,0 +1,420 @@
+// PCX reader and writer. The header's sizes are checked against the data before anything is
+// allocated; a bad file sets the abort flag and the bitmap stays as it was.
+#include "PCXFilter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "LuxIO.h"
+#include "Win32.h"
+#include "lxutils.h"
+#include "stdquant.h"
+
+namespace {
+
+constexpr int kHeaderSize = 128;
+constexpr int kPalette256Size = 768;
+// Decoded pixels may take at most this many times the bytes of the file (or the minimum
+// budget), so a tiny hostile file cannot claim a huge picture. RLE expands at most 31.5 times.
+constexpr int64_t kMaxExpansion = 1024;
+constexpr int64_t kMinDecodeBudget = int64_t(16) << 20;
+
+uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+void Put16(uint8_t* p, int v) {
+    const uint32_t u = uint32_t(std::clamp(v, 0, 0xFFFF));
+    p[0] = uint8_t(u);
+    p[1] = uint8_t(u >> 8);
+}
+
+struct AbortFlag {
+    bool local = false;
+    bool* flag;
+    explicit AbortFlag(TProgressRec& p) : flag(p.Aborting ? p.Aborting : &local) {}
+    AbortFlag(const AbortFlag&) = delete;
+    AbortFlag& operator=(const AbortFlag&) = delete;
+    bool get() const { return *flag; }
+    void set() { *flag = true; }
+};
+
+// Progress before row r of h: Trunc(r * 100 / h).
+bool BeforeRow(TProgressRec& p, const AbortFlag& aborting, int r, double step) {
+    p.per = step;
+    p.val = r;
+    if (p.fOnProgress) p.fOnProgress(p.Sender, int(r * step));
+    return !aborting.get();
+}
+
+// Line decoder over the image data; a run that passes the end of a line goes on in the next.
+struct LineDecoder {
+    const uint8_t* data;
+    int64_t size;
+    bool rle;
+    int64_t pos = 0;
+    int runLeft = 0;
+    uint8_t runValue = 0;
+
+    // Fills Count bytes; what the data no longer holds becomes 0.
+    void Decode(uint8_t* line, int count) {
+        int i = 0;
+        if (!rle) {
+            const int64_t n = std::clamp<int64_t>(size - pos, 0, count);
+            if (n > 0) std::memcpy(line, data + pos, size_t(n));
+            pos += n;
+            i = int(n);
+        } else {
+            while (i < count) {
+                if (runLeft > 0) {
+                    const int n = std::min(runLeft, count - i);
+                    std::memset(line + i, runValue, size_t(n));
+                    i += n;
+                    runLeft -= n;
+                    continue;
+                }
+                if (pos >= size) break;
+                const uint8_t b = data[pos++];
+                if (b >= 0xC0) {
+                    if (pos >= size) break;
+                    runValue = data[pos++];
+                    runLeft = b & 0x3F;
+                } else {
+                    line[i++] = b;
+                }
+            }
+        }
+        if (i < count) std::memset(line + i, 0, size_t(count - i));
+    }
+};
+
+void PutColour(uint8_t* row, int x, const TRGB& c) {
+    uint8_t* p = row + int64_t(x) * 3;
+    p[0] = c.b;
+    p[1] = c.g;
+    p[2] = c.r;
+}
+
+// Bytes one plane of a row must hold for the supported layouts, 0 for the others.
+int64_t NeededBytes(int bits, int planes, int64_t width) {
+    if (planes == 1 && bits == 8) return width;
+    if (planes == 1 && bits == 4) return (width + 1) / 2;
+    if (planes == 1 && bits == 1) return (width + 7) / 8;
+    if (planes == 3 && bits == 8) return width;
+    if (planes == 4 && bits == 1) return (width + 7) / 8;
+    return 0;
+}
+
+}  // namespace
+
+void PcxDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bool ParamsOnly,
+                     TProgressRec& Progress, int64_t DataLength) {
+    AbortFlag aborting(Progress);
+    try {
+        const int64_t P = Stream->Position();
+        // A longer length than the stream has reads what is there.
+        DataLength = std::min<int64_t>(DataLength, Stream->Size() - P);
+        uint8_t hd[kHeaderSize];
+        if (DataLength < kHeaderSize || Stream->Read(hd, kHeaderSize) != kHeaderSize) {
+            aborting.set();
+            return;
+        }
+        const int manufacturer = hd[0], version = hd[1], encoding = hd[2], bits = hd[3];
+        const int xmin = Get16(hd + 4), ymin = Get16(hd + 6), xmax = Get16(hd + 8),
+                  ymax = Get16(hd + 10);
+        const int planes = hd[65];
+        const int bpl = Get16(hd + 66);
+        if (manufacturer != 10 || bits > 8 || (encoding != 0 && encoding != 1)) {
+            aborting.set();
+            return;
+        }
+        // Limits the header itself must meet before anything is read or allocated.
+        const int64_t width = int64_t(xmax) - xmin + 1, height = int64_t(ymax) - ymin + 1;
+        if (width < 1 || height < 1 || planes < 1 || bpl < 1) {
+            aborting.set();
+            return;
+        }
+        int dpiX = Get16(hd + 12), dpiY = Get16(hd + 14);
+        if (dpiX == 0 || dpiY == 0) dpiX = dpiY = ScreenPixelsPerInch();
+
+        TRGB pal16[16];
+        for (int i = 0; i < 16; ++i)
+            pal16[i] = TRGB{hd[16 + 3 * i + 2], hd[16 + 3 * i + 1], hd[16 + 3 * i]};
+        TRGB pal256[256] = {};
+        const bool has256 = planes == 1 && bits > 4;
+        if (has256) {
+            if (DataLength < kHeaderSize + kPalette256Size) {
+                aborting.set();
+                return;
+            }
+            uint8_t raw[kPalette256Size];
+            Stream->SetPosition(P + DataLength - kPalette256Size);
+            if (Stream->Read(raw, kPalette256Size) != kPalette256Size) {
+                aborting.set();
+                return;
+            }
+            for (int i = 0; i < 256; ++i) pal256[i] = TRGB{raw[3 * i + 2], raw[3 * i + 1], raw[3 * i]};
+            Stream->SetPosition(P + kHeaderSize);
+        }
+
+        IOParams.BitsPerSample = bits;
+        IOParams.SamplesPerPixel = planes;
+        IOParams.Width = int(width);
+        IOParams.Height = int(height);
+        IOParams.DpiX = dpiX;
+        IOParams.DpiY = dpiY;
+        IOParams.PcxVersion = version;
+        IOParams.PcxCompressed = encoding == 1;
+        IOParams.FreePalette();
+        if (bits == 8 && planes == 1) {
+            TRGB* p = IOParams.AllocPalette(256);
+            std::copy(pal256, pal256 + 256, p);
+        } else if (bits == 1 && planes == 4) {
+            TRGB* p = IOParams.AllocPalette(16);
+            std::copy(pal16, pal16 + 16, p);
+            IOParams.BitsPerSample = 4;
+            IOParams.SamplesPerPixel = 1;
+        } else if (bits < 8 && bits > 0 && planes == 1) {
+            const int n = std::min(16, 1 << bits);
+            TRGB* p = IOParams.AllocPalette(n);
+            std::copy(pal16, pal16 + n, p);
+        }
+        if (ParamsOnly) return;
+
+        const int64_t need = NeededBytes(bits, planes, width);
+        const bool oneBit = bits == 1 && planes == 1;
+        const int64_t dataSize = DataLength - kHeaderSize;
+        const int64_t bitmapBytes = (width * (oneBit ? 1 : 24) + 31) / 32 * 4 * height;
+        if (need == 0 || bpl < need || width * height > PcxMaxPixels ||
+            width * 24 > (int64_t(1) << 31) - 32 ||
+            bitmapBytes > std::max<int64_t>(kMinDecodeBudget, dataSize * kMaxExpansion)) {
+            aborting.set();
+            return;
+        }
+        std::vector<uint8_t> data(size_t(std::max<int64_t>(dataSize, 1)));
+        const int64_t got = dataSize > 0 ? Stream->Read(data.data(), dataSize) : 0;
+        if (got <= 0) {
+            aborting.set();
+            return;
+        }
+
+        const int w = int(width), h = int(height);
+        Bitmap->SetSize(1, 1);
+        Bitmap->SetPixelFormat(oneBit ? pf1bit : pf24bit);
+        Bitmap->SetSize(w, h);
+        std::memset(Bitmap->PixelBlock(), 0, size_t(Bitmap->ImageSize()));
+
+        LineDecoder dec{data.data(), got, encoding == 1};
+        std::vector<uint8_t> line(size_t(bpl) * 4);
+        uint8_t* l0 = line.data();
+        const double step = 100.0 / h;
+        for (int r = 0; r < h; ++r) {
+            if (!BeforeRow(Progress, aborting, r, step)) break;
+            uint8_t* out = Bitmap->ScanLine(r);
+            if (planes == 1 && bits == 8) {
+                dec.Decode(l0, bpl);
+                for (int x = 0; x < w; ++x) PutColour(out, x, pal256[l0[x]]);
+            } else if (planes == 1 && bits == 4) {
+                dec.Decode(l0, bpl);
+                for (int x = 0; x < w; ++x) {
+                    const uint8_t b = l0[x >> 1];
+                    PutColour(out, x, pal16[(x & 1) ? b & 0x0F : b >> 4]);
+                }
+            } else if (oneBit) {
+                dec.Decode(l0, bpl);
+                std::memcpy(out, l0, size_t(need));
+            } else if (planes == 3) {
+                for (int k = 0; k < 3; ++k) dec.Decode(l0 + size_t(k) * bpl, bpl);
+                for (int x = 0; x < w; ++x)
+                    PutColour(out, x, TRGB{l0[2 * size_t(bpl) + x], l0[size_t(bpl) + x], l0[x]});
+            } else {
+                for (int k = 0; k < 4; ++k) dec.Decode(l0 + size_t(k) * bpl, bpl);
+                for (int x = 0; x < w; ++x) {
+                    int index = 0;
+                    for (int k = 0; k < 4; ++k)
+                        if (l0[size_t(k) * bpl + size_t(x >> 3)] & (0x80 >> (x & 7))) index |= 1 << k;
+                    PutColour(out, x, pal16[index]);
+                }
+            }
+        }
+    } catch (const std::exception&) {
+        // Out of memory or a stream error: the file is not read.
+        aborting.set();
+    }
+}
+
+int PcxEncodeLine(uint8_t* Dest, const uint8_t* Source, int Count, int Step, int FirstIndex) {
+    int o = 0;
+    int i = 0;
+    auto at = [&](int k) { return Source[FirstIndex + int64_t(k) * Step]; };
+    while (i < Count) {
+        const uint8_t v = at(i);
+        int n = 1;
+        while (i + n < Count && n < 63 && at(i + n) == v) ++n;
+        if (n > 1 || v >= 0xC0) {
+            Dest[o++] = uint8_t(0xC0 + n);
+            Dest[o++] = v;
+        } else {
+            Dest[o++] = v;
+        }
+        i += n;
+    }
+    if (Count & 1) Dest[o++] = 0;
+    return o;
+}
+
+void PcxEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams,
+                     TProgressRec& Progress) {
+    AbortFlag aborting(Progress);
+    try {
+        const int w = Bitmap->Width(), h = Bitmap->Height();
+        // The header holds Xmax and Ymax in 16 bits.
+        if (w <= 0 || h <= 0 || w > 0x10000 || h > 0x10000) {
+            aborting.set();
+            return;
+        }
+        TBitmap* src = Bitmap;
+        std::unique_ptr<TBitmap> owned;
+        auto own = [&](std::unique_ptr<TBitmap> b) {
+            owned = std::move(b);
+            src = owned.get();
+        };
+        if (src->PixelFormat() != pf1bit && src->PixelFormat() != pf24bit) {
+            auto copy = std::make_unique<TBitmap>();
+            copy->Assign(src);
+            copy->SetPixelFormat(pf24bit);
+            own(std::move(copy));
+        }
+
+        uint8_t hd[kHeaderSize] = {};
+        int depth;
+        // A pf1bit picture's set bits are white; an all-black header palette would make
+        // readers that honour it show a black picture.
+        TRGB c0{0, 0, 0}, c1{255, 255, 255};
+        if (IOParams.BitsPerSample == 1) {
+            depth = 1;
+            if (src->PixelFormat() == pf24bit) {
+                std::unique_ptr<TBitmap> two = TryConvertTo1Bit(src, c0, c1);
+                if (!two) {
+                    // Dithered: the set bits are white.
+                    c0 = TRGB{0, 0, 0};
+                    c1 = TRGB{255, 255, 255};
+                    two = std::make_unique<TBitmap>();
+                    CopyBitmap(src, two.get());
+                    ConvertTo1Bit(two.get(), Progress);
+                }
+                own(std::move(two));
+            }
+        } else {
+            depth = IOParams.BitsPerSample * IOParams.SamplesPerPixel;
+            // Depths the format has no layout for are written as 24 bits.
+            if (depth != 4 && depth != 8) depth = 24;
+            if (src->PixelFormat() == pf1bit) {
+                auto copy = std::make_unique<TBitmap>();
+                Convert1To24Bit(src, copy.get(), Progress);
+                own(std::move(copy));
+            }
+        }
+
+        std::unique_ptr<TLXQuantizer> quantizer;
+        TRGB palette[256] = {};
+        int bpl;
+        hd[0] = 10;
+        hd[1] = uint8_t(IOParams.PcxVersion);
+        hd[2] = IOParams.PcxCompressed ? 1 : 0;
+        Put16(hd + 8, w - 1);
+        Put16(hd + 10, h - 1);
+        Put16(hd + 12, IOParams.DpiX);
+        Put16(hd + 14, IOParams.DpiY);
+        Put16(hd + 68, 1);
+        auto putPal16 = [&](int i, TRGB c) {
+            hd[16 + 3 * i] = c.r;
+            hd[16 + 3 * i + 1] = c.g;
+            hd[16 + 3 * i + 2] = c.b;
+        };
+        switch (depth) {
+            case 1:
+                hd[3] = 1;
+                hd[65] = 1;
+                bpl = (w + 7) / 8;
+                putPal16(0, c0);
+                putPal16(1, c1);
+                break;
+            case 4:
+                hd[3] = 4;
+                hd[65] = 1;
+                bpl = (w + 1) / 2;
+                quantizer = std::make_unique<TLXQuantizer>(src, std::span<TRGB>(palette, 16), 16);
+                for (int i = 0; i < 16; ++i) putPal16(i, palette[i]);
+                break;
+            case 8:
+                hd[3] = 8;
+                hd[65] = 1;
+                bpl = w;
+                quantizer = std::make_unique<TLXQuantizer>(src, std::span<TRGB>(palette, 256), 256);
+                break;
+            default:
+                hd[3] = 8;
+                hd[65] = 3;
+                bpl = w;
+                Put16(hd + 68, 0);
+                break;
+        }
+        const int count = bpl;   // real values of a plane line; the pad byte makes it even
+        bpl += bpl & 1;
+        Put16(hd + 66, bpl);
+        bool& err = *aborting.flag;
+        StreamWriteChecked(Stream, err, hd, kHeaderSize);
+        if (aborting.get()) return;
+
+        const bool rle = IOParams.PcxCompressed;
+        std::vector<uint8_t> values(size_t(w) * 3 + 2, 0);
+        std::vector<uint8_t> plain(size_t(bpl), 0);
+        std::vector<uint8_t> coded(size_t(bpl) * 2 + 2);
+        auto writeLine = [&](const uint8_t* source, int step, int first) {
+            if (rle) {
+                const int n = PcxEncodeLine(coded.data(), source, count, step, first);
+                StreamWriteChecked(Stream, err, coded.data(), n);
+            } else {
+                std::fill(plain.begin(), plain.end(), 0);
+                for (int k = 0; k < count; ++k) plain[size_t(k)] = source[first + int64_t(k) * step];
+                StreamWriteChecked(Stream, err, plain.data(), bpl);
+            }
+        };
+        const double step = 100.0 / h;
+        for (int r = 0; r < h; ++r) {
+            if (!BeforeRow(Progress, aborting, r, step)) break;
+            const uint8_t* row = src->ScanLine(r);
+            switch (depth) {
+                case 1: writeLine(row, 1, 0); break;
+                case 4:
+                    ConvertPixelRow(row, values.data(), 24, 4, w, {}, quantizer.get());
+                    writeLine(values.data(), 1, 0);
+                    break;
+                case 8:
+                    ConvertPixelRow(row, values.data(), 24, 8, w, {}, quantizer.get());
+                    writeLine(values.data(), 1, 0);
+                    break;
+                default:
+                    writeLine(row, 3, 2);
+                    writeLine(row, 3, 1);
+                    writeLine(row, 3, 0);
+                    break;
+            }
+            if (aborting.get()) break;
+        }
+        if (depth == 8 && !aborting.get()) {
+            uint8_t raw[1 + kPalette256Size];
+            raw[0] = 12;
+            for (int i = 0; i < 256; ++i) {
+                raw[1 + 3 * i] = palette[i].r;
+                raw[2 + 3 * i] = palette[i].g;
+                raw[3 + 3 * i] = palette[i].b;
+            }
+            StreamWriteChecked(Stream, err, raw, sizeof raw);
+        }
+    } catch (const std::exception&) {
+        // Out of memory or a stream error: the image is not written.
+        aborting.set();
+    }
+}

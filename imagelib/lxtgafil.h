@@ -1,0 +1,28 @@
+// Truevision Targa files (file type 11: .tga, .targa, .vda, .icb, .vst, .win). Reads
+// colour-mapped, true-colour and grey images, plain or run-length coded, with the TGA 2.0
+// extension area; writes 1, 4, 8 and 24 bits with the extension area and footer.
+#pragma once
+
+#include <cstdint>
+
+#include "Classes.h"
+#include "Graphics.h"
+#include "lxdefs.h"
+
+class TLXIOParams;
+
+// Largest image the reader allocates, in pixels.
+constexpr int64_t TgaMaxPixels = int64_t(1) << 28;
+
+// Reads the image at the stream's position. With ParamsOnly the bitmap is left alone. Bad
+// data sets *Progress.Aborting; nothing is raised.
+void TgaDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bool ParamsOnly,
+                     TProgressRec& Progress);
+
+// Writes one image at the stream's position; a failed write sets *Progress.Aborting.
+void TgaEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams,
+                     TProgressRec& Progress);
+
+// Run-length codes Count pixels of PixelBytes bytes each (1 or 3) into Dest, which must hold
+// Count * (PixelBytes + 1) bytes. Returns the number of bytes written.
+int TgaEncodeRowRLE(const uint8_t* Row, int Count, int PixelBytes, uint8_t* Dest);

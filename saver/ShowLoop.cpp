@@ -1,0 +1,434 @@
+#include "ShowLoop.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "Classes.h"
+#include "SysUtils.h"
+#include "exedata.h"
+
+namespace {
+
+constexpr TLXTransitionType kPaintSet[] = {lxttLeftRight1, lxttRightLeft1, lxttUpDown1,
+                                           lxttDownUp1,    lxttCenter1,    lxttCenter2};
+constexpr TLXTransitionType kMoveSet[] = {
+    lxttFromUpLeft,      lxttFromUpRight,     lxttFromBottomLeft,  lxttFromBottomRight,
+    lxttMoveLeftRight1,  lxttMoveRightLeft1,  lxttMoveUpDown1,     lxttMoveDownUp1,
+    lxttMoveLeftRight2,  lxttMoveRightLeft2,  lxttMoveUpDown2,     lxttMoveDownUp2};
+
+constexpr unsigned kFirstTickMs = 100, kTitlePollMs = 100, kPanStepMs = 40;
+constexpr int kPanStepPx = 4, kMouseSlackPx = 5;
+// "No photos found!" stays readable this long before the window closes.
+constexpr unsigned kNoPhotosMs = 3000;
+
+// The name and comment strings in front of the image bytes; false when they do not fit.
+bool ReadPhotoHeader(const std::string& Data, std::string& Name, std::string& Comment,
+                     size_t& Offset) {
+    try {
+        TMemoryStream ms;
+        ms.WriteBuffer(Data.data(), int64_t(Data.size()));
+        ms.Seek(0, soBeginning);
+        Name = DecodePayloadText(ReadPayloadString(&ms));
+        Comment = DecodePayloadText(ReadPayloadString(&ms));
+        Offset = size_t(ms.Position());
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+TLXTransitionType MapEffect(int32_t Effect, IShowRandom& Rng) {
+    switch (Effect) {
+    case 0: return lxttNone;
+    case 1: return lxttCrossDissolve;
+    case 2: return lxttFadeOutIn;
+    case 3: return kPaintSet[Rng.Random(6)];
+    case 4: return kMoveSet[Rng.Random(12)];
+    case 5: return lxttRandomBoxes;
+    case 6: return lxttCenterZoom1;
+    case 7: return lxttCenterZoom2;
+    default: return lxttNone;
+    }
+}
+
+bool TitlePosition(int32_t NamePosition, int W, int H, int w, int h, int& Left, int& Top) {
+    if (NamePosition < 0 || NamePosition > 5) return false;
+    const int center = W / 2 - w / 2;
+    const int lefts[6] = {0, center, W - w, 0, center, W - w};
+    Left = lefts[NamePosition];
+    Top = NamePosition < 3 ? 0 : H - h;
+    return true;
+}
+
+std::string MusicExtension(const std::string& MusicName) {
+    // Names come from a Windows writer: any of \ / : ends a folder part.
+    const auto slash = MusicName.find_last_of("\\/:");
+    const std::string base = slash == std::string::npos ? MusicName : MusicName.substr(slash + 1);
+    const auto dot = base.rfind('.');
+    if (dot == std::string::npos) return "";
+    const std::string ext = base.substr(dot + 1);
+    if (ext.empty() || ext.size() > 10) return "";
+    for (char c : ext)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return "";
+    return ext;
+}
+
+std::string MakeTempFileName(const std::string& Ext) {
+    if (Ext.empty() || MusicExtension("x." + Ext) != Ext) return "";
+    const char* env = std::getenv("TMPDIR");
+    std::string dir = env && *env ? env : "/tmp";
+    if (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    std::string templ = dir + "/~XXXXXX." + Ext;
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    const int fd = ::mkstemps(buf.data(), int(Ext.size() + 1));
+    if (fd < 0) return "";
+    ::close(fd);
+    return std::string(buf.data());
+}
+
+TShowController::TShowController(TPlayerSettings& Settings, TRunMode Mode, uint8_t PlatformId,
+                                 IShowView& View, IBlockSource& Blocks, IShowRandom& Rng,
+                                 IShowTimer& PhotoTimer, IShowTimer& TitleTimer,
+                                 IShowTimer& PanTimer, IShowMusic& Music, IShowHost& Host)
+    : s_(Settings), mode_(Mode), platformId_(PlatformId), view_(View), blocks_(Blocks),
+      rng_(Rng), photo_(PhotoTimer), title_(TitleTimer), pan_(PanTimer), music_(Music),
+      host_(Host) {}
+
+TShowController::~TShowController() { DropMusicFile(); }
+
+bool TShowController::Loops() const { return mode_ != rmSlideshow || s_.Loop; }
+
+void TShowController::FormShow(bool FromWindow) {
+    rng_.Randomize();
+    DropMusicFile();   // a restart writes the music afresh; the old file must not stay behind
+    if (mode_ != rmPreview) {
+        host_.Maximize();
+        if (mode_ != rmSlideshow) {
+            StartCursorPos = host_.CursorPos();
+            filterInstalled_ = true;
+            host_.GrabKeyboard(true);
+        }
+        if (!cursorHidden_) {
+            host_.ShowCursor(false);
+            cursorHidden_ = true;
+        }
+    }
+    if (FromWindow) CurrentIndex = std::max<int32_t>(s_.PhotoCount, 0) + 1;
+    view_.SetTitleVisible(false);
+    view_.StyleTitle(s_);
+    view_.SetCommentVisible(false);
+    view_.SetBackground(s_.Background);
+    photo_.SetInterval(kFirstTickMs);
+    photo_.SetEnabled(true);
+    view_.Clear();
+    view_.UpdateView();
+}
+
+void TShowController::FormHide() {
+    if (filterInstalled_) host_.GrabKeyboard(false);
+    filterInstalled_ = false;
+    StopTimers();
+    DropMusicFile();
+    if (cursorHidden_) {
+        host_.ShowCursor(true);
+        cursorHidden_ = false;
+    }
+}
+
+void TShowController::StopTimers() {
+    photo_.SetEnabled(false);
+    title_.SetEnabled(false);
+    pan_.SetEnabled(false);
+}
+
+void TShowController::DropMusicFile() {
+    music_.Stop();
+    if (TempMusicFile.empty()) return;
+    std::remove(TempMusicFile.c_str());
+    host_.ForgetTempFile(TempMusicFile);
+    TempMusicFile.clear();
+}
+
+void TShowController::StartMusic() {
+    if (s_.MusicName.empty() || !TempMusicFile.empty()) return;
+    const std::string ext = MusicExtension(s_.MusicName);
+    std::string data;
+    std::string name;
+    if (!ext.empty() && blocks_.ReadBlock(1, data) && !data.empty())
+        name = MakeTempFileName(ext);
+    if (name.empty()) {
+        host_.Log("music dropped");
+        s_.MusicName.clear();
+        return;
+    }
+    TempMusicFile = name;
+    host_.RegisterTempFile(name);
+    bool ok = false;
+    if (FILE* f = std::fopen(name.c_str(), "wb")) {
+        ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
+        ok = std::fclose(f) == 0 && ok;
+    }
+    if (ok) ok = music_.Play(name);
+    if (!ok) {
+        host_.Log("music dropped");
+        DropMusicFile();
+        s_.MusicName.clear();
+        return;
+    }
+    host_.Log("music " + name);
+}
+
+void TShowController::MusicFailed() {
+    host_.Log("music dropped");
+    DropMusicFile();
+    s_.MusicName.clear();
+}
+
+void TShowController::NextIndex(int32_t Shown) {
+    const int32_t n = s_.PhotoCount;
+    if (s_.Random && Loops()) {
+        if (n > 1) {
+            do CurrentIndex = 2 + rng_.Random(n);
+            while (CurrentIndex == Shown);
+        }
+        return;
+    }
+    CurrentIndex = Shown - 1;
+    if (CurrentIndex <= 1 && Loops()) CurrentIndex = n + 1;
+    if (CurrentIndex < 1) CurrentIndex = 1;
+}
+
+void TShowController::ArmPhotoTimer() {
+    if (s_.Duration < 0) return;
+    photo_.SetInterval(unsigned(PhotoIntervalMs(s_.Duration, s_.EffectDuration)));
+    photo_.SetEnabled(true);
+}
+
+void TShowController::UpdateScreenTimer() {
+    StartMusic();
+    if (CurrentIndex == 1) {
+        StopTimers();
+        host_.Log("show end");
+        host_.CloseWindow();
+        return;
+    }
+    StopTimers();
+    panorama_ = false;
+    view_.SetTitleVisible(false);
+    view_.SetCommentVisible(false);
+    view_.Repaint();
+    view_.PrepareTransition();
+
+    const int32_t n = std::max<int32_t>(s_.PhotoCount, 0);
+    // Photos the library cannot decode are skipped, at most one round of them.
+    std::string data;
+    int w = 0, h = 0;
+    for (int32_t tries = 0;; ++tries) {
+        // Block 1 is the music and never a photo.
+        bool have = CurrentIndex >= 2 && blocks_.ReadBlock(CurrentIndex, data);
+        if (!have && Loops() && n >= 1) {
+            CurrentIndex = n + 1;
+            have = blocks_.ReadBlock(CurrentIndex, data);
+        }
+        if (!have || tries >= std::max<int32_t>(n, 1)) {
+            host_.Log("show no photos");
+            view_.SetTitleText("No photos found!");
+            view_.MoveTitle(0, 0);
+            view_.SetTitleVisible(true);
+            CurrentIndex = 1;
+            photo_.SetInterval(kNoPhotosMs);
+            photo_.SetEnabled(true);
+            return;
+        }
+        size_t offset = 0;
+        bool ok = ReadPhotoHeader(data, PhotoName, PhotoComment, offset);
+        if (ok) {
+            view_.LockPaint();
+            ok = view_.LoadPhoto(data, offset, w, h) && w >= 1 && h >= 1;
+            if (ok) break;
+            view_.UnlockPaint();
+        }
+        host_.Log("show skip " + IntToStr(CurrentIndex));
+        NextIndex(CurrentIndex);
+        if (CurrentIndex == 1) {
+            host_.Log("show end");
+            host_.CloseWindow();
+            return;
+        }
+    }
+    data.clear();
+    const int32_t shown = CurrentIndex;
+
+    const double dw = w, dh = h;
+    if (dw >= 2.5 * dh || dh >= 2.5 * dw) {
+        panorama_ = true;
+        PanVertical = !(dw >= 2.5 * dh);
+        PanDone = false;
+        PanScale = PanVertical ? view_.Width() / dw : view_.Height() / dh;
+        panW_ = w;
+        panH_ = h;
+        view_.SetAutoFit(false);
+        view_.SetZoom(PanScale * 100);
+        view_.SetViewX(0);
+        view_.SetViewY(0);
+    } else {
+        view_.SetAutoFit(s_.AutoFit);
+        view_.UpdateView();
+    }
+
+    view_.RunTransition(MapEffect(s_.Effect, rng_), TransitionMs(s_.EffectDuration));
+    view_.UnlockPaint();
+    host_.Log("show photo " + IntToStr(shown) + " " + PhotoName + (panorama_ ? " pan" : ""));
+
+    if (s_.Showname) {
+        view_.SetTitleText(PhotoName);
+        int left = 0, top = 0;
+        if (TitlePosition(s_.NamePosition, view_.Width(), view_.Height(), view_.TitleWidth(),
+                          view_.TitleHeight(), left, top))
+            view_.MoveTitle(left, top);
+        if (!panorama_) {
+            title_.SetInterval(kTitlePollMs);
+            title_.SetEnabled(true);
+        }
+    }
+
+    NextIndex(shown);
+
+    if (panorama_) {
+        pan_.SetInterval(unsigned(PanStartMs(s_.EffectDuration)));
+        pan_.SetEnabled(true);
+    } else {
+        ArmPhotoTimer();
+    }
+}
+
+void TShowController::showlabelTimer() {
+    if (view_.TransitionRunning()) return;
+    title_.SetEnabled(false);
+    view_.SetTitleVisible(true);
+}
+
+void TShowController::scrollTimer() {
+    pan_.SetInterval(kPanStepMs);
+    if (!panorama_) {   // nothing to pan (left over from a photo that is gone)
+        pan_.SetEnabled(false);
+        return;
+    }
+    if (PanDone) {
+        pan_.SetEnabled(false);
+        if (s_.Showname) {
+            title_.SetInterval(kTitlePollMs);
+            title_.SetEnabled(true);
+        }
+        ArmPhotoTimer();
+        return;
+    }
+    int maxX = 0, maxY = 0;
+    view_.GetMaxViewXY(maxX, maxY);
+    // The view clamps its offset with its own maximum, which may differ from ours in the last
+    // bit; an offset that no longer moves also ends the pan.
+    if (!PanVertical) {
+        const int64_t limit = std::min<int64_t>(
+            int64_t(std::trunc(panW_ * PanScale)) - view_.Width(), maxX);
+        const int before = view_.ViewX();
+        if (before < limit) {
+            view_.SetViewX(before + kPanStepPx);
+            if (view_.ViewX() == before) PanDone = true;
+        } else {
+            PanDone = true;
+        }
+    } else {
+        const int64_t limit = std::min<int64_t>(
+            int64_t(std::trunc(panH_ * PanScale)) - view_.Height(), maxY);
+        const int before = view_.ViewY();
+        if (before < limit) {
+            view_.SetViewY(before + kPanStepPx);
+            if (view_.ViewY() == before) PanDone = true;
+        } else {
+            PanDone = true;
+        }
+    }
+}
+
+// ---- Input ----
+
+bool TShowController::AppMessageFilter(TInputKind Kind, int GlobalX, int GlobalY) {
+    if (mode_ == rmPreview || !filterInstalled_) return false;
+    bool input = false;
+    switch (Kind) {
+    case TInputKind::MouseMove:
+        input = std::abs(int64_t(GlobalX) - StartCursorPos.X) > kMouseSlackPx ||
+                std::abs(int64_t(GlobalY) - StartCursorPos.Y) > kMouseSlackPx;
+        break;
+    case TInputKind::KeyDown:
+    case TInputKind::KeyUp:
+    case TInputKind::ButtonDown:
+    case TInputKind::Deactivate:
+        input = true;
+        break;
+    case TInputKind::Other:
+        break;
+    }
+    if (!input) return false;
+    if (platformId_ == 1 || !host_.PasswordInUse() || host_.VerifyPassword()) {
+        host_.Log("saver input: quit (" + IntToStr(int(Kind)) + " at " + IntToStr(GlobalX) + "," +
+                  IntToStr(GlobalY) + " from " + IntToStr(StartCursorPos.X) + "," +
+                  IntToStr(StartCursorPos.Y) + ")");
+        host_.Quit();
+    }
+    return true;
+}
+
+void TShowController::ShowNow() {
+    view_.AbortTransition();
+    UpdateScreenTimer();
+}
+
+void TShowController::OpenDialog(bool Settings) {
+    // Nothing of the show may run behind the dialog.
+    StopTimers();
+    view_.AbortTransition();
+    FormHide();
+    if (Settings) host_.ShowSettingsDialog();
+    else host_.ShowHelpDialog();
+    FormShow(false);
+}
+
+void TShowController::FormKeyDown(uint16_t Key) {
+    if (Key == kVkRight) ShowNow();
+    if (Key == kVkLeft) {
+        const int32_t n = s_.PhotoCount;
+        // One photo back; modular, so it never names block 1 or a block past N + 1.
+        if (n >= 1) CurrentIndex = (CurrentIndex % n) + 2;
+        ShowNow();
+    }
+    if (Key == kVkF10) OpenDialog(true);
+    if (Key == kVkF1) OpenDialog(false);
+}
+
+void TShowController::FormKeyPress(char Key) {
+    if (Key == 27) {
+        host_.Log("escape");
+        FormHide();
+        host_.Halt(0);
+    }
+    if (Key == ' ') ShowNow();
+}
+
+void TShowController::picMouseDown(TMouseButton Button) {
+    if (mode_ == rmSlideshow && Button == mbLeft) ShowNow();
+}
+
+void TShowController::picMouseUp(TMouseButton Button) {
+    if (mode_ == rmSlideshow && Button == mbRight) OpenDialog(true);
+}

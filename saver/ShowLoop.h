@@ -1,0 +1,178 @@
+// The show loop apart from its window: photo order, transitions, titles, panning, music and
+// the input rules. The window hands it its timers, view, music player and the block source
+// through the small interfaces below, so the whole sequence can run against fakes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Controls.h"
+#include "Graphics.h"
+#include "ScrnSave.h"
+#include "lxdefs.h"
+
+// A timer with the class library's rules: it ticks only while enabled with an interval above
+// 0; setting the interval or enabling restarts the count.
+class IShowTimer {
+public:
+    virtual ~IShowTimer() = default;
+    virtual void SetInterval(unsigned Ms) = 0;
+    virtual void SetEnabled(bool Value) = 0;
+    virtual bool Enabled() const = 0;
+    virtual unsigned Interval() const = 0;
+};
+
+class IShowRandom {
+public:
+    virtual ~IShowRandom() = default;
+    virtual void Randomize() = 0;
+    // Uniform in 0..N-1 (N >= 1).
+    virtual int Random(int N) = 0;
+};
+
+// The data blocks of the player file. False when block K does not exist.
+class IBlockSource {
+public:
+    virtual ~IBlockSource() = default;
+    virtual bool ReadBlock(int K, std::string& Data) = 0;
+};
+
+// The image view with its title and comment labels.
+class IShowView {
+public:
+    virtual ~IShowView() = default;
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
+    virtual void SetBackground(TColor Color) = 0;
+    virtual void Clear() = 0;
+    virtual void UpdateView() = 0;
+    virtual void Repaint() = 0;
+    virtual void LockPaint() = 0;
+    virtual void UnlockPaint() = 0;
+    // Decodes Data from Offset on. False when it is no picture the library can show (the
+    // view keeps its previous picture and background then); W and H are the bitmap's size.
+    virtual bool LoadPhoto(const std::string& Data, size_t Offset, int& W, int& H) = 0;
+    virtual void SetAutoFit(bool Value) = 0;
+    virtual void SetZoom(double Percent) = 0;
+    virtual int ViewX() const = 0;
+    virtual int ViewY() const = 0;
+    virtual void SetViewX(int Value) = 0;
+    virtual void SetViewY(int Value) = 0;
+    virtual void GetMaxViewXY(int& MaxX, int& MaxY) = 0;
+    virtual void PrepareTransition() = 0;
+    virtual void RunTransition(TLXTransitionType Effect, int Ms) = 0;
+    virtual bool TransitionRunning() const = 0;
+    virtual void AbortTransition() = 0;
+
+    virtual void StyleTitle(const TPlayerSettings& Settings) = 0;
+    // Sets the text and sizes the label to it.
+    virtual void SetTitleText(const std::string& Text) = 0;
+    virtual int TitleWidth() const = 0;
+    virtual int TitleHeight() const = 0;
+    virtual void MoveTitle(int Left, int Top) = 0;
+    virtual void SetTitleVisible(bool Value) = 0;
+    virtual void SetCommentVisible(bool Value) = 0;
+};
+
+// The music player. Play loops the file; a failure reported later arrives as
+// TShowController::MusicFailed. False when the file cannot be opened at all.
+class IShowMusic {
+public:
+    virtual ~IShowMusic() = default;
+    virtual bool Play(const std::string& FileName) = 0;
+    virtual void Stop() = 0;
+};
+
+// What the show needs from its window and the program.
+class IShowHost {
+public:
+    virtual ~IShowHost() = default;
+    virtual void CloseWindow() = 0;      // the end of the show: the program ends
+    virtual void Quit() = 0;             // the quit message of the saver's input filter
+    [[noreturn]] virtual void Halt(int ExitCode) = 0;
+    virtual void Maximize() = 0;
+    virtual TPoint CursorPos() = 0;      // global
+    virtual void ShowCursor(bool Show) = 0;
+    virtual void GrabKeyboard(bool Grab) = 0;
+    virtual bool PasswordInUse() = 0;
+    virtual bool VerifyPassword() = 0;
+    virtual void ShowSettingsDialog() = 0;
+    virtual void ShowHelpDialog() = 0;
+    virtual void RegisterTempFile(const std::string& FileName) = 0;
+    virtual void ForgetTempFile(const std::string& FileName) = 0;
+    virtual void Log(const std::string& Line) = 0;
+};
+
+// Effect setting onto a transition type; Paint and Move draw one of their set.
+TLXTransitionType MapEffect(int32_t Effect, IShowRandom& Rng);
+// Title label position for NamePosition 0..5; false for any other value (the label stays).
+bool TitlePosition(int32_t NamePosition, int W, int H, int w, int h, int& Left, int& Top);
+// The extension for the temporary music file from MusicName (which comes from the file):
+// the part after the last '.' of the last path element, when it is 1..10 letters or digits;
+// "" otherwise (no music).
+std::string MusicExtension(const std::string& MusicName);
+// A new, empty temporary file "~XXXXXX.<Ext>" in the temporary folder ($TMPDIR or /tmp);
+// "" when none can be made.
+std::string MakeTempFileName(const std::string& Ext);
+
+// Input events as the saver's filter and the key handlers see them.
+enum class TInputKind { MouseMove, KeyDown, KeyUp, ButtonDown, Deactivate, Other };
+constexpr uint16_t kVkLeft = 0x25, kVkRight = 0x27, kVkF1 = 0x70, kVkF10 = 0x79;
+
+class TShowController {
+public:
+    TShowController(TPlayerSettings& Settings, TRunMode Mode, uint8_t PlatformId,
+                    IShowView& View, IBlockSource& Blocks, IShowRandom& Rng,
+                    IShowTimer& PhotoTimer, IShowTimer& TitleTimer, IShowTimer& PanTimer,
+                    IShowMusic& Music, IShowHost& Host);
+    ~TShowController();
+
+    void FormShow(bool FromWindow);
+    void FormHide();
+    void UpdateScreenTimer();
+    void showlabelTimer();
+    void scrollTimer();
+    // The music player could not play the file: the show goes on without music.
+    void MusicFailed();
+
+    // The saver's input filter; true when the event is eaten. Only active between FormShow
+    // and FormHide in Saver mode.
+    bool AppMessageFilter(TInputKind Kind, int GlobalX = 0, int GlobalY = 0);
+    bool FilterInstalled() const { return filterInstalled_; }
+    void FormKeyDown(uint16_t Key);
+    void FormKeyPress(char Key);
+    void picMouseDown(TMouseButton Button);
+    void picMouseUp(TMouseButton Button);
+    // A close that does not come from the program itself: honoured only in Slideshow mode.
+    bool AcceptSpontaneousClose() const { return mode_ == rmSlideshow; }
+
+    int32_t CurrentIndex = 0;
+    std::string PhotoName, PhotoComment, TempMusicFile;
+    double PanScale = 1.0;
+    bool PanVertical = false, PanDone = false;
+    bool Panorama() const { return panorama_; }
+    TPoint StartCursorPos{0, 0};
+
+private:
+    bool Loops() const;
+    void StartMusic();
+    void DropMusicFile();
+    void StopTimers();
+    void NextIndex(int32_t Shown);
+    void ArmPhotoTimer();
+    void ShowNow();
+    void OpenDialog(bool Settings);
+
+    TPlayerSettings& s_;
+    TRunMode mode_;
+    uint8_t platformId_;
+    IShowView& view_;
+    IBlockSource& blocks_;
+    IShowRandom& rng_;
+    IShowTimer &photo_, &title_, &pan_;
+    IShowMusic& music_;
+    IShowHost& host_;
+    bool panorama_ = false, filterInstalled_ = false, cursorHidden_ = false;
+    int panW_ = 0, panH_ = 0;
+};

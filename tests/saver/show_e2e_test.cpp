@@ -1,0 +1,99 @@
+// The show end to end: a player packed by gdpack with three photos runs offscreen as a
+// slideshow without Loop, shows them in order and ends by itself, leaving no temporary file.
+#include <filesystem>
+
+#include "SaverFixture.h"
+
+namespace {
+
+// A solid 24-bit BMP of w x h in one colour.
+gdpack::Bytes SolidBmp(int w, int h, uint8_t r, uint8_t g, uint8_t b) {
+    const uint32_t row = uint32_t((w * 3 + 3) & ~3), size = 54 + row * uint32_t(h);
+    gdpack::Bytes out = {'B', 'M'};
+    auto le32 = [&](uint32_t v) { gdpack::AppendLE32(out, v); };
+    auto le16 = [&](uint16_t v) { out.push_back(uint8_t(v)); out.push_back(uint8_t(v >> 8)); };
+    le32(size); le32(0); le32(54);
+    le32(40); le32(uint32_t(w)); le32(uint32_t(h)); le16(1); le16(24); le32(0); le32(row * uint32_t(h));
+    le32(2835); le32(2835); le32(0); le32(0);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) { out.push_back(b); out.push_back(g); out.push_back(r); }
+        for (uint32_t p = uint32_t(w * 3); p < row; ++p) out.push_back(0);
+    }
+    return out;
+}
+
+// A short real WAV: 0.2 s of silence, 8 kHz mono 8-bit.
+gdpack::Bytes TinyWav() {
+    const uint32_t n = 1600;
+    gdpack::Bytes w = {'R', 'I', 'F', 'F'};
+    gdpack::AppendLE32(w, 36 + n);
+    for (char c : std::string("WAVEfmt ")) w.push_back(uint8_t(c));
+    gdpack::AppendLE32(w, 16);
+    w.insert(w.end(), {1, 0, 1, 0});
+    gdpack::AppendLE32(w, 8000);
+    gdpack::AppendLE32(w, 8000);
+    w.insert(w.end(), {1, 0, 8, 0, 'd', 'a', 't', 'a'});
+    gdpack::AppendLE32(w, n);
+    w.insert(w.end(), n, 0x80);
+    return w;
+}
+
+bool HasTempMusic(const std::string& dir) {
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        if (e.path().filename().string().front() == '~') return true;
+    return false;
+}
+
+}  // namespace
+
+TEST_F(SaverRun, SlideshowShowsThreePhotosInOrderAndEnds) {
+    gdpack::WriteFileBytes(dir.File("red.bmp"), SolidBmp(16, 12, 255, 0, 0), false);
+    gdpack::WriteFileBytes(dir.File("green.bmp"), SolidBmp(16, 12, 0, 255, 0), false);
+    gdpack::WriteFileBytes(dir.File("blue.bmp"), SolidBmp(16, 12, 0, 0, 255), false);
+    gdpack::WriteFileBytes(dir.File("bad.jpg"), gdpack::Bytes(40, 0x5A), false);
+    gdpack::WriteFileBytes(dir.File("tune.wav"), TinyWav(), false);
+    struct Case {
+        const char* name;
+        std::vector<std::string> extra;
+        std::vector<std::string> order;
+    };
+    const std::vector<Case> cases = {
+        {"three photos", {}, {"show photo 4 Red", "show photo 3 Green", "show photo 2 Blue"}},
+        {"with music and a photo that cannot be decoded",
+         {"--photo", "Broken", "", dir.File("bad.jpg"), "--music", dir.File("tune.wav")},
+         {"show photo 5 Red", "show skip 2", "show end"}},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = "Show" + std::to_string(++n) + ".exe";
+        std::vector<std::string> args = {
+            "build", "-o", dir.File(file), "--base", GD_PLAYER_EXE,
+            "--photo", "Red", "", dir.File("red.bmp"),
+            "--photo", "Green", "", dir.File("green.bmp"),
+            "--photo", "Blue", "", dir.File("blue.bmp"),
+            "--set", "Duration=1", "--set", "EffectDuration=0", "--set", "Effect=1",
+            "--set", "Loop=0", "--set", "Showname=1"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        ChildProcess pack(GD_GDPACK_EXE, args, {}, dir.File("gdpack.err"));
+        ASSERT_EQ(pack.Wait(), 0) << ReadText(dir.File("gdpack.err"));
+
+        const std::string log = dir.File("show" + std::to_string(n));
+        // An argument that is no switch: the slideshow starts without its help page.
+        ChildProcess p(dir.File(file), {"x"}, Env(log), log + ".err");
+        EXPECT_EQ(p.Wait(), 0) << ReadText(log) << ReadText(log + ".err");
+        const std::string text = ReadText(log);
+        size_t at = 0;
+        for (const auto& line : c.order) {
+            const size_t f = text.find(line, at);
+            EXPECT_NE(f, std::string::npos) << line << " (in order) in\n" << text;
+            if (f != std::string::npos) at = f;
+        }
+        EXPECT_TRUE(Contains(text, "show end")) << text;
+        EXPECT_TRUE(Contains(text, "exit 0")) << text;
+        if (!c.extra.empty()) {
+            EXPECT_TRUE(Contains(text, "music ")) << "music written, played or dropped\n" << text;
+        }
+        EXPECT_FALSE(HasTempMusic(dir.File("tmp"))) << "temporary music file left";
+    }
+}

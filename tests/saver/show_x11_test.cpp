@@ -1,0 +1,181 @@
+// The show under a real X server (run through xvfb-run): screenshots while a slideshow runs
+// show each photo in turn, and in Saver mode a mouse move beyond the threshold ends the run.
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "SaverFixture.h"
+
+namespace {
+
+gdpack::Bytes SolidBmp(int w, int h, uint8_t r, uint8_t g, uint8_t b) {
+    const uint32_t row = uint32_t((w * 3 + 3) & ~3), size = 54 + row * uint32_t(h);
+    gdpack::Bytes out = {'B', 'M'};
+    auto le32 = [&](uint32_t v) { gdpack::AppendLE32(out, v); };
+    auto le16 = [&](uint16_t v) { out.push_back(uint8_t(v)); out.push_back(uint8_t(v >> 8)); };
+    le32(size); le32(0); le32(54);
+    le32(40); le32(uint32_t(w)); le32(uint32_t(h)); le16(1); le16(24); le32(0); le32(row * uint32_t(h));
+    le32(2835); le32(2835); le32(0); le32(0);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) { out.push_back(b); out.push_back(g); out.push_back(r); }
+        for (uint32_t p = uint32_t(w * 3); p < row; ++p) out.push_back(0);
+    }
+    return out;
+}
+
+// 0.2 s of silence as a real WAV, 8 kHz mono 8-bit.
+gdpack::Bytes TinyWav() {
+    const uint32_t n = 1600;
+    gdpack::Bytes w = {'R', 'I', 'F', 'F'};
+    gdpack::AppendLE32(w, 36 + n);
+    for (char c : std::string("WAVEfmt ")) w.push_back(uint8_t(c));
+    gdpack::AppendLE32(w, 16);
+    w.insert(w.end(), {1, 0, 1, 0});
+    gdpack::AppendLE32(w, 8000);
+    gdpack::AppendLE32(w, 8000);
+    w.insert(w.end(), {1, 0, 8, 0, 'd', 'a', 't', 'a'});
+    gdpack::AppendLE32(w, n);
+    w.insert(w.end(), n, 0x80);
+    return w;
+}
+
+class X11Show : public SaverRun {
+protected:
+    void SetUp() override {
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+        SaverRun::SetUp();
+        gdpack::WriteFileBytes(dir.File("red.bmp"), SolidBmp(400, 300, 255, 0, 0), false);
+        gdpack::WriteFileBytes(dir.File("green.bmp"), SolidBmp(400, 300, 0, 255, 0), false);
+        gdpack::WriteFileBytes(dir.File("blue.bmp"), SolidBmp(400, 300, 0, 0, 255), false);
+    }
+    std::string Pack(const std::string& file, int duration, std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {
+            "build", "-o", dir.File(file), "--base", GD_PLAYER_EXE,
+            "--photo", "Red", "", dir.File("red.bmp"),
+            "--photo", "Green", "", dir.File("green.bmp"),
+            "--photo", "Blue", "", dir.File("blue.bmp"),
+            "--set", "Duration=" + std::to_string(duration), "--set", "EffectDuration=0",
+            "--set", "Effect=1", "--set", "Loop=0", "--set", "AutoFit=1"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        ChildProcess p(GD_GDPACK_EXE, args, {}, dir.File("gdpack.err"));
+        EXPECT_EQ(p.Wait(), 0) << ReadText(dir.File("gdpack.err"));
+        return dir.File(file);
+    }
+    std::map<std::string, std::string> XEnv(const std::string& log) const {
+        auto e = Env(log);
+        e["QT_QPA_PLATFORM"] = "xcb";
+        e["DISPLAY"] = std::getenv("DISPLAY");
+        e["LSAN_OPTIONS"] = "suppressions=" GD_LSAN_SUPPRESSIONS;
+        return e;
+    }
+    static std::string Run(const std::string& cmd) {
+        std::string out;
+        if (FILE* f = ::popen(cmd.c_str(), "r")) {
+            char buf[512];
+            while (size_t n = std::fread(buf, 1, sizeof buf, f)) out.append(buf, n);
+            ::pclose(f);
+        }
+        return out;
+    }
+    // "r,g,b" of the root window at x, y.
+    static std::string PixelAt(int x, int y) {
+        const std::string p = "p{" + std::to_string(x) + "," + std::to_string(y) + "}";
+        return Run("xwd -root -silent | " GD_CONVERT " xwd:- -format '%[fx:int(255*" + p +
+                   ".r+0.5)],%[fx:int(255*" + p + ".g+0.5)],%[fx:int(255*" + p + ".b+0.5)]' info:");
+    }
+};
+
+}  // namespace
+
+TEST_F(X11Show, EachPhotoInTurnOnScreen) {
+    const std::string exe = Pack("Colours.exe", 2);
+    const std::string log = dir.File("log");
+    ChildProcess p(exe, {"x"}, XEnv(log), log + ".err");
+    const std::pair<const char*, const char*> steps[] = {
+        {"show photo 4 Red", "255,0,0"}, {"show photo 3 Green", "0,255,0"},
+        {"show photo 2 Blue", "0,0,255"}};
+    for (const auto& [line, colour] : steps) {
+        SCOPED_TRACE(line);
+        ASSERT_TRUE(WaitForText(log, line, p)) << ReadText(log) << ReadText(log + ".err");
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        // The middle of the screen (1024 x 768) and a point off centre inside the photo.
+        EXPECT_EQ(PixelAt(512, 384), colour);
+        EXPECT_EQ(PixelAt(400, 300), colour);
+    }
+    EXPECT_EQ(p.Wait(), 0) << ReadText(log) << ReadText(log + ".err");
+    EXPECT_TRUE(Contains(ReadText(log), "show end"));
+}
+
+TEST_F(X11Show, SaverEndsOnAMouseMoveBeyondFivePixels) {
+    const std::string exe = Pack("Colours.scr", 30);
+    const std::string log = dir.File("log");
+    ChildProcess p(exe, {"/S"}, XEnv(log), log + ".err");
+    ASSERT_TRUE(WaitForText(log, "show photo 4", p)) << ReadText(log) << ReadText(log + ".err");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The pointer starts in the middle of the 1024 x 768 screen.
+    Run(GD_X11_WARP " 517 389");   // 5 and 5: within the threshold
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_TRUE(p.Running()) << ReadText(log);
+    // 6 and more; repeated, since a motion event may come before the window takes input.
+    for (int i = 0; i < 20 && p.Running(); ++i) {
+        Run(GD_X11_WARP " " + std::to_string(518 + i % 2) + " 384");
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    const auto code = p.Wait(std::chrono::seconds(10));
+    ASSERT_TRUE(code.has_value()) << "saver did not end\n" << ReadText(log);
+    EXPECT_EQ(*code, 0) << ReadText(log + ".err");
+    EXPECT_TRUE(Contains(ReadText(log), "saver input: quit")) << ReadText(log);
+    for (const auto& e : std::filesystem::directory_iterator(dir.File("tmp")))
+        EXPECT_NE(e.path().filename().string().front(), '~') << "temporary file left";
+}
+
+TEST_F(X11Show, SaverEndsOnAKeyWithExitCodeZeroAndNoTemporaryFile) {
+    gdpack::WriteFileBytes(dir.File("tune.wav"), TinyWav(), false);
+    const std::string exe = Pack("Colours.scr", 30, {"--music", dir.File("tune.wav")});
+    const std::string log = dir.File("log");
+    ChildProcess p(exe, {"/S"}, XEnv(log), log + ".err");
+    ASSERT_TRUE(WaitForText(log, "show photo 4", p)) << ReadText(log) << ReadText(log + ".err");
+    EXPECT_TRUE(Contains(ReadText(log), "music ")) << "music played or dropped";
+    const std::string text = ReadText(log);
+    const auto at = text.find(" id ");
+    ASSERT_NE(at, std::string::npos) << text;
+    const std::string id = std::to_string(std::stoul(text.substr(at + 4)));
+    for (int i = 0; i < 20 && p.Running(); ++i) {
+        Run(GD_X11_WARP " key " + id);
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    const auto code = p.Wait(std::chrono::seconds(10));
+    ASSERT_TRUE(code.has_value()) << "saver did not end\n" << ReadText(log);
+    EXPECT_EQ(*code, 0) << ReadText(log + ".err");
+    EXPECT_TRUE(Contains(ReadText(log), "saver input: quit (1")) << ReadText(log);
+    for (const auto& e : std::filesystem::directory_iterator(dir.File("tmp")))
+        EXPECT_NE(e.path().filename().string().front(), '~') << "temporary file left";
+}
+
+TEST_F(X11Show, SlideshowKeysStepAndEscapeEnds) {
+    const std::string exe = Pack("Colours.exe", 30);
+    const std::string log = dir.File("log");
+    ChildProcess p(exe, {"x"}, XEnv(log), log + ".err");
+    ASSERT_TRUE(WaitForText(log, "show photo 4", p)) << ReadText(log) << ReadText(log + ".err");
+    const std::string text = ReadText(log);
+    const auto at = text.find(" id ");
+    ASSERT_NE(at, std::string::npos) << text;
+    const std::string id = std::to_string(std::stoul(text.substr(at + 4)));
+    // Keycodes of the server's default map: 114 Right, 9 Escape. Keys sent before the window
+    // is mapped are lost, so give it a moment.
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    bool stepped = false;
+    for (int i = 0; i < 10 && !stepped; ++i) {
+        Run(GD_X11_WARP " key " + id + " 114");
+        stepped = WaitForText(log, "show photo 3 Green", p, std::chrono::seconds(1));
+    }
+    EXPECT_TRUE(stepped) << ReadText(log);
+    for (int i = 0; i < 10 && p.Running(); ++i) {
+        Run(GD_X11_WARP " key " + id + " 9");
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    const auto code = p.Wait(std::chrono::seconds(10));
+    ASSERT_TRUE(code.has_value()) << "slideshow did not end\n" << ReadText(log);
+    EXPECT_EQ(*code, 0) << ReadText(log + ".err");
+    EXPECT_TRUE(Contains(ReadText(log), "escape")) << ReadText(log);
+}
