@@ -1016,35 +1016,48 @@ bool TLuxIO::PrepareSave() {
     return true;
 }
 
+void TLuxIO::EncodeToFile(const std::string& FileName, const TEncodeCall& Encode) {
+    TSafeFileWriter w(FileName);
+    TProgressRec prog = MakeProgress();
+    Guarded(Aborting, [&] { Encode(w.Stream(), prog); });
+    w.Finish(!Aborting);
+}
+
+void TLuxIO::EncodeToStream(TStream* Stream, const char* Tag, bool KeepPlaceholderOnAbort,
+                            const TEncodeCall& Encode) {
+    TProgressRec prog = MakeProgress();
+    const bool header = Tag && StreamHeaders;
+    const int64_t S = Stream->Position();
+    if (header) {
+        const uint8_t zero[LXStreamHeaderSize] = {};
+        StreamWriteChecked(Stream, Aborting, zero, LXStreamHeaderSize);
+    }
+    Guarded(Aborting, [&] { Encode(Stream, prog); });
+    if (!header || (KeepPlaceholderOnAbort && Aborting)) return;
+    const int64_t E = Stream->Position();
+    const int64_t len = E - S - LXStreamHeaderSize;
+    if (len < 0 || len > int64_t(UINT32_MAX)) {
+        Aborting = true;
+        if (KeepPlaceholderOnAbort) return;
+    }
+    Stream->SetPosition(S);
+    WriteStreamHeader(Stream, Tag, uint32_t(std::clamp<int64_t>(len, 0, UINT32_MAX)), Aborting);
+    Stream->SetPosition(E);
+}
+
 void TLuxIO::SaveToFileJPEG(const std::string& FileName) {
     if (!PrepareSave()) return;
     StoreIPTC();
     if (Aborting) return;
-    TSafeFileWriter w(FileName);
-    TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { JpegEncodeStream(w.Stream(), bitmap_, *params_, prog); });
-    w.Finish(!Aborting);
+    EncodeToFile(FileName, [&](TStream* S, TProgressRec& prog) { JpegEncodeStream(S, bitmap_, *params_, prog); });
 }
 
 void TLuxIO::SaveToStreamJPEG(TStream* Stream) {
     if (!PrepareSave()) return;
     StoreIPTC();
     if (Aborting) return;
-    TProgressRec prog = MakeProgress();
-    const int64_t S = Stream->Position();
-    if (StreamHeaders) {
-        const uint8_t zero[LXStreamHeaderSize] = {};
-        StreamWriteChecked(Stream, Aborting, zero, LXStreamHeaderSize);
-    }
-    Guarded(Aborting, [&] { JpegEncodeStream(Stream, bitmap_, *params_, prog); });
-    if (StreamHeaders) {
-        const int64_t E = Stream->Position();
-        const int64_t len = E - S - LXStreamHeaderSize;
-        if (len < 0 || len > int64_t(UINT32_MAX)) Aborting = true;
-        Stream->SetPosition(S);
-        WriteStreamHeader(Stream, "JFIF", uint32_t(std::clamp<int64_t>(len, 0, UINT32_MAX)), Aborting);
-        Stream->SetPosition(E);
-    }
+    EncodeToStream(Stream, "JFIF", false,
+                   [&](TStream* S, TProgressRec& prog) { JpegEncodeStream(S, bitmap_, *params_, prog); });
 }
 
 // ---- PNG ----
@@ -1081,16 +1094,13 @@ void TLuxIO::LoadFromStreamPNG(TStream* Stream) {
 
 void TLuxIO::SaveToFilePNG(const std::string& FileName) {
     if (!PrepareSave()) return;
-    TSafeFileWriter w(FileName);
-    TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { PngEncodeStream(w.Stream(), bitmap_, *params_, mask_, prog); });
-    w.Finish(!Aborting);
+    EncodeToFile(FileName, [&](TStream* S, TProgressRec& prog) { PngEncodeStream(S, bitmap_, *params_, mask_, prog); });
 }
 
 void TLuxIO::SaveToStreamPNG(TStream* Stream) {
     if (!PrepareSave()) return;
-    TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { PngEncodeStream(Stream, bitmap_, *params_, mask_, prog); });
+    EncodeToStream(Stream, nullptr, false,
+                   [&](TStream* S, TProgressRec& prog) { PngEncodeStream(S, bitmap_, *params_, mask_, prog); });
 }
 
 // ---- BMP ----
@@ -1123,16 +1133,13 @@ void TLuxIO::LoadFromStreamBMP(TStream* Stream) {
 
 void TLuxIO::SaveToFileBMP(const std::string& FileName) {
     if (!PrepareSave()) return;
-    TSafeFileWriter w(FileName);
-    TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { BmpEncodeStream(w.Stream(), bitmap_, *params_, prog); });
-    w.Finish(!Aborting);
+    EncodeToFile(FileName, [&](TStream* S, TProgressRec& prog) { BmpEncodeStream(S, bitmap_, *params_, prog); });
 }
 
 void TLuxIO::SaveToStreamBMP(TStream* Stream) {
     if (!PrepareSave()) return;
-    TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { BmpEncodeStream(Stream, bitmap_, *params_, prog); });
+    EncodeToStream(Stream, nullptr, false,
+                   [&](TStream* S, TProgressRec& prog) { BmpEncodeStream(S, bitmap_, *params_, prog); });
 }
 
 // ---- TIFF ----
@@ -1192,29 +1199,13 @@ void TLuxIO::LoadFromStreamTIFF(TStream* Stream) {
 
 void TLuxIO::SaveToFileTIFF(const std::string& FileName) {
     if (!PrepareSave()) return;
-    TSafeFileWriter w(FileName);
-    TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { WriteTIFF(w.Stream(), bitmap_, *params_, prog); });
-    w.Finish(!Aborting);
+    EncodeToFile(FileName, [&](TStream* S, TProgressRec& prog) { WriteTIFF(S, bitmap_, *params_, prog); });
 }
 
 void TLuxIO::SaveToStreamTIFF(TStream* Stream) {
     if (!PrepareSave()) return;
-    TProgressRec prog = MakeProgress();
-    const int64_t S = Stream->Position();
-    if (StreamHeaders) {
-        const uint8_t zero[LXStreamHeaderSize] = {};
-        StreamWriteChecked(Stream, Aborting, zero, LXStreamHeaderSize);
-    }
-    Guarded(Aborting, [&] { WriteTIFF(Stream, bitmap_, *params_, prog); });
-    if (StreamHeaders) {
-        const int64_t E = Stream->Position();
-        const int64_t len = E - S - LXStreamHeaderSize;
-        if (len < 0 || len > int64_t(UINT32_MAX)) Aborting = true;
-        Stream->SetPosition(S);
-        WriteStreamHeader(Stream, "TIFF", uint32_t(std::clamp<int64_t>(len, 0, UINT32_MAX)), Aborting);
-        Stream->SetPosition(E);
-    }
+    EncodeToStream(Stream, "TIFF", false,
+                   [&](TStream* S, TProgressRec& prog) { WriteTIFF(S, bitmap_, *params_, prog); });
 }
 
 // ---- GIF ----
@@ -1258,16 +1249,13 @@ void TLuxIO::LoadFromStreamGIF(TStream* Stream) {
 
 void TLuxIO::SaveToFileGIF(const std::string& FileName) {
     if (!PrepareSave()) return;
-    TSafeFileWriter w(FileName);
-    TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { GifEncodeStream(w.Stream(), bitmap_, *params_, prog); });
-    w.Finish(!Aborting);
+    EncodeToFile(FileName, [&](TStream* S, TProgressRec& prog) { GifEncodeStream(S, bitmap_, *params_, prog); });
 }
 
 void TLuxIO::SaveToStreamGIF(TStream* Stream) {
     if (!PrepareSave()) return;
-    TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { GifEncodeStream(Stream, bitmap_, *params_, prog); });
+    EncodeToStream(Stream, nullptr, false,
+                   [&](TStream* S, TProgressRec& prog) { GifEncodeStream(S, bitmap_, *params_, prog); });
 }
 
 // ---- PCX ----
@@ -1319,33 +1307,13 @@ void TLuxIO::LoadFromStreamPCX(TStream* Stream) {
 
 void TLuxIO::SaveToFilePCX(const std::string& FileName) {
     if (!PrepareSave()) return;
-    TSafeFileWriter w(FileName);
-    TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { PcxEncodeStream(w.Stream(), bitmap_, *params_, prog); });
-    w.Finish(!Aborting);
+    EncodeToFile(FileName, [&](TStream* S, TProgressRec& prog) { PcxEncodeStream(S, bitmap_, *params_, prog); });
 }
 
 void TLuxIO::SaveToStreamPCX(TStream* Stream) {
     if (!PrepareSave()) return;
-    TProgressRec prog = MakeProgress();
-    const int64_t S = Stream->Position();
-    if (StreamHeaders) {
-        const uint8_t zero[LXStreamHeaderSize] = {};
-        StreamWriteChecked(Stream, Aborting, zero, LXStreamHeaderSize);
-    }
-    Guarded(Aborting, [&] { PcxEncodeStream(Stream, bitmap_, *params_, prog); });
-    // After an aborted save the placeholder stays.
-    if (StreamHeaders && !Aborting) {
-        const int64_t E = Stream->Position();
-        const int64_t len = E - S - LXStreamHeaderSize;
-        if (len < 0 || len > int64_t(UINT32_MAX)) {
-            Aborting = true;
-            return;
-        }
-        Stream->SetPosition(S);
-        WriteStreamHeader(Stream, "PCX2", uint32_t(len), Aborting);
-        Stream->SetPosition(E);
-    }
+    EncodeToStream(Stream, "PCX2", true,
+                   [&](TStream* S, TProgressRec& prog) { PcxEncodeStream(S, bitmap_, *params_, prog); });
 }
 
 // ---- ICO, CUR ----
@@ -1429,16 +1397,13 @@ void TLuxIO::LoadFromStreamTGA(TStream* Stream) {
 
 void TLuxIO::SaveToFileTGA(const std::string& FileName) {
     if (!PrepareSave()) return;
-    TSafeFileWriter w(FileName);
-    TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { TgaEncodeStream(w.Stream(), bitmap_, *params_, prog); });
-    w.Finish(!Aborting);
+    EncodeToFile(FileName, [&](TStream* S, TProgressRec& prog) { TgaEncodeStream(S, bitmap_, *params_, prog); });
 }
 
 void TLuxIO::SaveToStreamTGA(TStream* Stream) {
     if (!PrepareSave()) return;
-    TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { TgaEncodeStream(Stream, bitmap_, *params_, prog); });
+    EncodeToStream(Stream, nullptr, false,
+                   [&](TStream* S, TProgressRec& prog) { TgaEncodeStream(S, bitmap_, *params_, prog); });
 }
 
 // ---- PBM/PGM/PPM ----
@@ -1470,16 +1435,13 @@ void TLuxIO::LoadFromStreamPXM(TStream* Stream) {
 
 void TLuxIO::SaveToFilePXM(const std::string& FileName) {
     if (!PrepareSave()) return;
-    TSafeFileWriter w(FileName);
-    TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { PnmEncodeStream(w.Stream(), bitmap_, *params_, prog); });
-    w.Finish(!Aborting);
+    EncodeToFile(FileName, [&](TStream* S, TProgressRec& prog) { PnmEncodeStream(S, bitmap_, *params_, prog); });
 }
 
 void TLuxIO::SaveToStreamPXM(TStream* Stream) {
     if (!PrepareSave()) return;
-    TProgressRec prog = MakeProgress();
-    Guarded(Aborting, [&] { PnmEncodeStream(Stream, bitmap_, *params_, prog); });
+    EncodeToStream(Stream, nullptr, false,
+                   [&](TStream* S, TProgressRec& prog) { PnmEncodeStream(S, bitmap_, *params_, prog); });
 }
 
 // ---- Metafiles ----

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -395,6 +396,13 @@ private:
     void DpiToView();
     void ReadJpegMetadata(bool FileLoad);
     bool PrepareSave();
+    using TEncodeCall = std::function<void(TStream* Stream, TProgressRec& Progress)>;
+    // Every file save: into a temporary file that replaces the target only on success.
+    void EncodeToFile(const std::string& FileName, const TEncodeCall& Encode);
+    // Every stream save; with a Tag and StreamHeaders on, the 12-byte header goes in front.
+    // KeepPlaceholderOnAbort leaves the zeroed header of a save that failed.
+    void EncodeToStream(TStream* Stream, const char* Tag, bool KeepPlaceholderOnAbort,
+                        const TEncodeCall& Encode);
     void StoreIPTC();
     void ApplyGifBackground();
     void LoadFromStreamRegistry(TStream* Stream, int FileType);
