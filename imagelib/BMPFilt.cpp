@@ -24,10 +24,6 @@ constexpr int kCoreHeaderSize = 12;
 constexpr int kInfoHeaderSize = 40;
 constexpr int kInfo2HeaderSize = 64;
 
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 void Put16(uint8_t* p, uint32_t v) {
     p[0] = uint8_t(v);
     p[1] = uint8_t(v >> 8);
@@ -40,15 +36,7 @@ void Put32(uint8_t* p, uint32_t v) {
 bool ReadExact(TStream* s, void* buf, int64_t n) { return s->Read(buf, n) == n; }
 
 // The abort flag of the record, or a local one when the caller gave none.
-struct AbortFlag {
-    bool local = false;
-    bool* flag;
-    explicit AbortFlag(TProgressRec& p) : flag(p.Aborting ? p.Aborting : &local) {}
-    AbortFlag(const AbortFlag&) = delete;
-    AbortFlag& operator=(const AbortFlag&) = delete;
-    bool get() const { return *flag; }
-    void set() { *flag = true; }
-};
+using AbortFlag = TLXAbortFlag;
 
 void Report(TProgressRec& p, double percent) {
     if (p.fOnProgress) p.fOnProgress(p.Sender, int(std::nearbyint(percent)));
@@ -176,34 +164,34 @@ bool Supported(int bits, uint32_t compression) {
 bool ReadHeaders(TStream* s, BmpHeader& hd) {
     const int64_t streamSize = s->Size();
     uint8_t fh[kFileHeaderSize];
-    if (!ReadExact(s, fh, kFileHeaderSize) || Get16(fh) != 0x4D42) return false;
-    hd.fileSize = Get32(fh + 2);
-    hd.dataOffset = Get32(fh + 10);
+    if (!ReadExact(s, fh, kFileHeaderSize) || GetLE16(fh) != 0x4D42) return false;
+    hd.fileSize = GetLE32(fh + 2);
+    hd.dataOffset = GetLE32(fh + 10);
 
     const int64_t headerStart = hd.start + kFileHeaderSize;
     uint8_t rec[kInfo2HeaderSize] = {};
     if (!ReadExact(s, rec, 4)) return false;
-    hd.headerSize = Get32(rec);
+    hd.headerSize = GetLE32(rec);
     if (hd.headerSize < uint32_t(kCoreHeaderSize) || headerStart + int64_t(hd.headerSize) > streamSize)
         return false;
     if (hd.headerSize == uint32_t(kCoreHeaderSize)) {
         if (!ReadExact(s, rec + 4, 8)) return false;
         hd.core = true;
-        hd.width = Get16(rec + 4);
-        hd.height = Get16(rec + 6);
-        hd.bits = Get16(rec + 10);
+        hd.width = GetLE16(rec + 4);
+        hd.height = GetLE16(rec + 6);
+        hd.bits = GetLE16(rec + 10);
     } else {
         const int64_t n = std::min<int64_t>(kInfo2HeaderSize, hd.headerSize);
         if (!ReadExact(s, rec + 4, n - 4)) return false;
         s->Seek(headerStart + hd.headerSize, soBeginning);
-        hd.width = int32_t(Get32(rec + 4));
-        hd.height = int32_t(Get32(rec + 8));
-        hd.bits = Get16(rec + 14);
-        hd.compression = Get32(rec + 16);
-        hd.imageSize = Get32(rec + 20);
-        hd.xppm = int32_t(Get32(rec + 24));
-        hd.yppm = int32_t(Get32(rec + 28));
-        hd.colorsUsed = Get32(rec + 32);
+        hd.width = int32_t(GetLE32(rec + 4));
+        hd.height = int32_t(GetLE32(rec + 8));
+        hd.bits = GetLE16(rec + 14);
+        hd.compression = GetLE32(rec + 16);
+        hd.imageSize = GetLE32(rec + 20);
+        hd.xppm = int32_t(GetLE32(rec + 24));
+        hd.yppm = int32_t(GetLE32(rec + 28));
+        hd.colorsUsed = GetLE32(rec + 32);
     }
     // Width 0 or less, height 0 and the one height that has no positive counterpart.
     if (hd.width <= 0 || hd.height == 0 || hd.height == INT32_MIN) return false;
@@ -215,11 +203,11 @@ bool ReadHeaders(TStream* s, BmpHeader& hd) {
         // followed by them.
         const uint32_t hs = hd.headerSize;
         if (hs == 52 || hs == 56 || hs >= 108) {
-            for (int c = 0; c < 3; ++c) hd.masks[c] = Get32(rec + 40 + 4 * c);
+            for (int c = 0; c < 3; ++c) hd.masks[c] = GetLE32(rec + 40 + 4 * c);
         } else {
             uint8_t m[12];
             if (!ReadExact(s, m, 12)) return false;
-            for (int c = 0; c < 3; ++c) hd.masks[c] = Get32(m + 4 * c);
+            for (int c = 0; c < 3; ++c) hd.masks[c] = GetLE32(m + 4 * c);
         }
     }
 
@@ -344,7 +332,7 @@ void DecodePixels(TStream* s, TBitmap* Bitmap, const BmpHeader& hd, int64_t data
                 case 16: {
                     const int n = int(std::min<int64_t>(w, got / 2));
                     for (int x = 0; x < n; ++x) {
-                        const uint32_t v = Get16(src + 2 * x);
+                        const uint32_t v = GetLE16(src + 2 * x);
                         PutColour(line, x, TRGB{blue.Extract(v), green.Extract(v), red.Extract(v)});
                     }
                     break;
@@ -609,7 +597,7 @@ void BmpEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, TP
 
         const int64_t start = Stream->Position();
         uint8_t fileHeader[kFileHeaderSize] = {'B', 'M'};
-        bool& err = *aborting.flag;
+        bool& err = aborting.ref();
         StreamWriteChecked(Stream, err, fileHeader, kFileHeaderSize);
         {
             const auto info = InfoHeader(headerSize, w, h, bits, compression, xppm, yppm, 0);
@@ -1018,7 +1006,7 @@ void PnmEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, TP
         const std::string header = p4   ? "P4 " + comments + size + "\n"
                                    : p5 ? "P5 " + comments + size + " 255\n"
                                         : "P6 " + comments + size + " 255\n";
-        bool& err = *aborting.flag;
+        bool& err = aborting.ref();
         StreamWriteChecked(Stream, err, header.data(), int64_t(header.size()));
         const int64_t outRow = p4 ? (int64_t(w) + 7) / 8 : p5 ? w : int64_t(w) * 3;
         std::vector<uint8_t> out(static_cast<size_t>(outRow));
@@ -1070,7 +1058,7 @@ void IconDecode(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, TLXMask
             BmpDecodeStream(Stream, Bitmap, streamSize - start, ParamsOnly, Progress, IOParams);
             return;
         }
-        const int count = Get16(fh + 4);
+        const int count = GetLE16(fh + 4);
         const int index = Cursor ? IOParams.CurImageIndex : IOParams.IcoImageIndex;
         if (index < 0 || index >= count) return;
 
@@ -1082,8 +1070,8 @@ void IconDecode(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, TLXMask
             }
         }
         const int entryWidth = entry[0], entryHeight = entry[1], colourCount = entry[2];
-        const int entryWord1 = Get16(entry + 4), entryWord2 = Get16(entry + 6);
-        const int64_t dataAt = start + int64_t(Get32(entry + 12));
+        const int entryWord1 = GetLE16(entry + 4), entryWord2 = GetLE16(entry + 6);
+        const int64_t dataAt = start + int64_t(GetLE32(entry + 12));
         uint8_t hd[40];
         if (dataAt + 40 > streamSize) {
             aborting.set();
@@ -1095,10 +1083,10 @@ void IconDecode(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, TLXMask
             aborting.set();
             return;
         }
-        const int32_t headerWidth = int32_t(Get32(hd + 4)), headerHeight = int32_t(Get32(hd + 8));
-        const int32_t xppm = int32_t(Get32(hd + 24)), yppm = int32_t(Get32(hd + 28));
+        const int32_t headerWidth = int32_t(GetLE32(hd + 4)), headerHeight = int32_t(GetLE32(hd + 8));
+        const int32_t xppm = int32_t(GetLE32(hd + 24)), yppm = int32_t(GetLE32(hd + 28));
 
-        int bits = Get16(hd + 14);
+        int bits = GetLE16(hd + 14);
         if (bits == 0 && !Cursor) bits = entryWord2;
         if (bits == 0) {
             if (colourCount == 0) {

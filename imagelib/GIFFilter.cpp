@@ -21,22 +21,13 @@ namespace {
 constexpr int64_t kMaxExpansion = 4096;
 constexpr int64_t kMinDecodeBudget = int64_t(16) << 20;
 
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 void Put16(uint8_t* p, int v) {
     const uint32_t u = uint32_t(std::clamp(v, 0, 0xFFFF));
     p[0] = uint8_t(u);
     p[1] = uint8_t(u >> 8);
 }
 
-struct AbortFlag {
-    bool local = false;
-    bool* flag;
-    explicit AbortFlag(TProgressRec& p) : flag(p.Aborting ? p.Aborting : &local) {}
-    AbortFlag(const AbortFlag&) = delete;
-    AbortFlag& operator=(const AbortFlag&) = delete;
-    bool get() const { return *flag; }
-    void set() { *flag = true; }
-};
+using AbortFlag = TLXAbortFlag;
 
 void Report(TProgressRec& p, int percent) {
     p.val = percent;
@@ -94,8 +85,8 @@ bool GifDecodeStream(TStream* Stream, TBitmap* Bitmap, int& ImageCount, TLXMask*
             return false;
         }
         IOParams.GifVersion.assign(reinterpret_cast<const char*>(hd), 6);
-        IOParams.GifScreenWidth = Get16(hd + 6);
-        IOParams.GifScreenHeight = Get16(hd + 8);
+        IOParams.GifScreenWidth = GetLE16(hd + 6);
+        IOParams.GifScreenHeight = GetLE16(hd + 8);
         IOParams.GifAspectRatio = hd[12];
         IOParams.DpiX = ScreenPixelsPerInch();
         IOParams.DpiY = ScreenPixelsPerInch();
@@ -129,7 +120,7 @@ bool GifDecodeStream(TStream* Stream, TBitmap* Bitmap, int& ImageCount, TLXMask*
                     const int64_t got = Stream->Read(data, n);
                     if (n >= 4 && got >= 4) {
                         gcPacked = data[0];
-                        gcDelay = Get16(data + 1);
+                        gcDelay = GetLE16(data + 1);
                         gcTransparent = data[3];
                     }
                     if (got < n) break;
@@ -157,9 +148,9 @@ bool GifDecodeStream(TStream* Stream, TBitmap* Bitmap, int& ImageCount, TLXMask*
             if (aborting.get()) break;
             const ColourTable& table = hasLocal ? local : global;
             IOParams.GifTransparentColor = table.entries[gcTransparent];
-            IOParams.GifXPos = Get16(d);
-            IOParams.GifYPos = Get16(d + 2);
-            const int w = Get16(d + 4), h = Get16(d + 6);
+            IOParams.GifXPos = GetLE16(d);
+            IOParams.GifYPos = GetLE16(d + 2);
+            const int w = GetLE16(d + 4), h = GetLE16(d + 6);
             IOParams.Width = w;
             IOParams.Height = h;
             IOParams.GifDelayTime = gcDelay;
@@ -313,7 +304,7 @@ void GifEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams,
         Report(Progress, 30);
         if (aborting.get()) return;
 
-        bool& err = *aborting.flag;
+        bool& err = aborting.ref();
         uint8_t hd[13] = {};
         // Anything but a six-character "GIF..." version would make the file unreadable.
         std::string version = IOParams.GifVersion;

@@ -30,7 +30,7 @@ TGifLZWCompressFunc DefGifLZWCompress = nullptr;
 TTiffLZWDecompressFunc DefTiffLZWDecompress = nullptr;
 TTiffLZWCompressFunc DefTiffLZWCompress = nullptr;
 
-TLXExifBlockReader ExifBlockReader = nullptr;
+TLXExifBlockReader ExifBlockReader = ReadExifBlock;
 
 // =============================================================================================
 // Codecs that are not part of the library yet. Each refuses with the abort flag, so a load or

@@ -250,7 +250,7 @@ void WriteStreamHeader(TStream* Stream, const char* Tag, uint32_t Length, bool& 
 // ---- EXIF hand-over ----
 
 // The EXIF reader fills the EXIF fields from an APP1 payload and returns 1 when the block was
-// EXIF. Until the reader is part of the library the hook is nil and no EXIF is read.
+// EXIF. It is ReadExifBlock of the utility unit.
 using TLXExifBlockReader = int (*)(const uint8_t* Block, int Length, TLXIOParams& IOParams);
 extern TLXExifBlockReader ExifBlockReader;
 

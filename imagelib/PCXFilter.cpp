@@ -22,22 +22,13 @@ constexpr int kPalette256Size = 768;
 constexpr int64_t kMaxExpansion = 1024;
 constexpr int64_t kMinDecodeBudget = int64_t(16) << 20;
 
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 void Put16(uint8_t* p, int v) {
     const uint32_t u = uint32_t(std::clamp(v, 0, 0xFFFF));
     p[0] = uint8_t(u);
     p[1] = uint8_t(u >> 8);
 }
 
-struct AbortFlag {
-    bool local = false;
-    bool* flag;
-    explicit AbortFlag(TProgressRec& p) : flag(p.Aborting ? p.Aborting : &local) {}
-    AbortFlag(const AbortFlag&) = delete;
-    AbortFlag& operator=(const AbortFlag&) = delete;
-    bool get() const { return *flag; }
-    void set() { *flag = true; }
-};
+using AbortFlag = TLXAbortFlag;
 
 // Progress before row r of h: Trunc(r * 100 / h).
 bool BeforeRow(TProgressRec& p, const AbortFlag& aborting, int r, double step) {
@@ -120,10 +111,10 @@ void PcxDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bo
             return;
         }
         const int manufacturer = hd[0], version = hd[1], encoding = hd[2], bits = hd[3];
-        const int xmin = Get16(hd + 4), ymin = Get16(hd + 6), xmax = Get16(hd + 8),
-                  ymax = Get16(hd + 10);
+        const int xmin = GetLE16(hd + 4), ymin = GetLE16(hd + 6), xmax = GetLE16(hd + 8),
+                  ymax = GetLE16(hd + 10);
         const int planes = hd[65];
-        const int bpl = Get16(hd + 66);
+        const int bpl = GetLE16(hd + 66);
         if (manufacturer != 10 || bits > 8 || (encoding != 0 && encoding != 1)) {
             aborting.set();
             return;
@@ -134,7 +125,7 @@ void PcxDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bo
             aborting.set();
             return;
         }
-        int dpiX = Get16(hd + 12), dpiY = Get16(hd + 14);
+        int dpiX = GetLE16(hd + 12), dpiY = GetLE16(hd + 14);
         if (dpiX == 0 || dpiY == 0) dpiX = dpiY = ScreenPixelsPerInch();
 
         TRGB pal16[16];
@@ -363,7 +354,7 @@ void PcxEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams,
         const int count = bpl;   // real values of a plane line; the pad byte makes it even
         bpl += bpl & 1;
         Put16(hd + 66, bpl);
-        bool& err = *aborting.flag;
+        bool& err = aborting.ref();
         StreamWriteChecked(Stream, err, hd, kHeaderSize);
         if (aborting.get()) return;
 

@@ -20,15 +20,7 @@
 namespace {
 
 // The abort flag of the record, or a local one when the caller gave none.
-struct AbortFlag {
-    bool local = false;
-    bool* flag;
-    explicit AbortFlag(TProgressRec& p) : flag(p.Aborting ? p.Aborting : &local) {}
-    AbortFlag(const AbortFlag&) = delete;
-    AbortFlag& operator=(const AbortFlag&) = delete;
-    bool get() const { return *flag; }
-    void set() { *flag = true; }
-};
+using AbortFlag = TLXAbortFlag;
 
 enum : uint16_t { tByte = 1, tAscii = 2, tShort = 3, tLong = 4, tRational = 5, tSShort = 8,
                   tSLong = 9, tSRational = 10 };
@@ -480,6 +472,13 @@ private:
                 const uint8_t* q = s + i * 4;
                 Put(line, x + i, TIFFCMYKToRGB(q[0], q[1], q[2], q[3]));
             }
+        } else if (photo == 8 && spp == 3 && bits == 8) {
+            for (int64_t i = 0; i < n; ++i) {
+                const uint8_t* q = s + i * 3;
+                uint8_t c[3];
+                CIELabToRGB(c, q[0] | uint32_t(q[1]) << 8 | uint32_t(q[2]) << 16);
+                Put(line, x + i, TRGB{c[0], c[1], c[2]});
+            }
         }
     }
 
@@ -779,7 +778,9 @@ void Decode(TBitmap* Bitmap, TStream* Stream, int& PageCount, TLXMask* Mask, boo
         ab.set();
         return;
     }
-    if (pg.width < 0 || pg.height < 0 || pg.width * pg.height > TiffMaxPixels ||
+    // Each side is bounded first so that the product cannot overflow.
+    if (pg.width < 0 || pg.height < 0 || pg.width > TiffMaxPixels || pg.height > TiffMaxPixels ||
+        pg.width * pg.height > TiffMaxPixels ||
         pg.width * 24 > (int64_t(1) << 31) - 32 || pg.bits > 16 || pg.spp > 8 || pg.bits < 1 ||
         pg.spp < 1) {
         ab.set();
@@ -996,7 +997,7 @@ uint32_t Le32(const uint8_t* p) {
 int TiffEncodeStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TProgressRec& Progress,
                      TLXIOParams& P) {
     AbortFlag ab(Progress);
-    bool& err = *ab.flag;
+    bool& err = ab.ref();
     try {
         if (!Bitmap || Bitmap->Width() <= 0 || Bitmap->Height() <= 0) {
             ab.set();
@@ -1069,10 +1070,11 @@ int TiffEncodeStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TProgressRec
             src = owned.get();
         }
 
-        int photo;   // 0, 1 bilevel; 2 RGB, 5 CMYK colour
+        int photo;   // 0, 1 bilevel; 2 RGB, 5 CMYK, 8 CIELab colour
         switch (P.TiffPhotometric) {
             case 0: case 1: photo = 1; break;
             case 5: photo = 5; break;
+            case 7: photo = 8; break;
             default: photo = 2; break;
         }
         if (bilevel && photo != 1) photo = 1;
@@ -1089,7 +1091,7 @@ int TiffEncodeStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TProgressRec
                 lzw = P.TiffLZWCompress ? P.TiffLZWCompress : DefTiffLZWCompress;
                 if (lzw) {
                     compression = 5;
-                    predictor = !bilevel && photo == 2;
+                    predictor = !bilevel && photo != 5;
                 }
                 break;
             case 8: compression = 32773; break;
@@ -1145,6 +1147,8 @@ int TiffEncodeStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TProgressRec
                     uint8_t* d = row.data() + size_t(x) * spp;
                     if (photo == 5) {
                         TIFFRGBToCMYK(q[2], q[1], q[0], d);
+                    } else if (photo == 8) {
+                        RGBToCIELab(d, uint32_t(q[2]) << 16 | uint32_t(q[1]) << 8 | q[0]);
                     } else {
                         d[0] = q[2];
                         d[1] = q[1];

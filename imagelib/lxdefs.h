@@ -38,6 +38,28 @@ inline void StreamWriteChecked(TStream* Stream, bool& Error, const void* Data, i
     if (Stream->Write(Data, Length) < Length) Error = true;
 }
 
+// Little-endian fields of file headers.
+inline uint16_t GetLE16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint32_t GetLE32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+// The abort flag of one codec call; a progress record without one gets a private flag, so
+// codecs can always set and test it.
+class TLXAbortFlag {
+public:
+    explicit TLXAbortFlag(TProgressRec& p) : flag_(p.Aborting ? p.Aborting : &local_) {}
+    TLXAbortFlag(const TLXAbortFlag&) = delete;
+    TLXAbortFlag& operator=(const TLXAbortFlag&) = delete;
+    bool get() const { return *flag_; }
+    void set() { *flag_ = true; }
+    // For StreamWriteChecked, which sets the flag itself.
+    bool& ref() { return *flag_; }
+private:
+    bool local_ = false;
+    bool* flag_;
+};
+
 // The 31 transition effects; the ordinal values are fixed (the screensaver maps onto them).
 enum TLXTransitionType {
     lxttNone, lxttCrossDissolve, lxttFadeOut, lxttFadeIn, lxttFadeOutIn, lxttLeftRight1,

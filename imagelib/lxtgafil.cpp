@@ -27,8 +27,6 @@ constexpr char kSignature[] = "TRUEVISION-XFILE.";   // 17 characters and the ze
 constexpr int64_t kMaxExpansion = 1024;
 constexpr int64_t kMinDecodeBudget = int64_t(16) << 20;
 
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) { return uint32_t(Get16(p)) | (uint32_t(Get16(p + 2)) << 16); }
 void Put16(uint8_t* p, int64_t v) {
     const uint32_t u = uint32_t(std::clamp<int64_t>(v, 0, 0xFFFF));
     p[0] = uint8_t(u);
@@ -39,15 +37,7 @@ void Put32(uint8_t* p, uint32_t v) {
     Put16(p + 2, v >> 16);
 }
 
-struct AbortFlag {
-    bool local = false;
-    bool* flag;
-    explicit AbortFlag(TProgressRec& p) : flag(p.Aborting ? p.Aborting : &local) {}
-    AbortFlag(const AbortFlag&) = delete;
-    AbortFlag& operator=(const AbortFlag&) = delete;
-    bool get() const { return *flag; }
-    void set() { *flag = true; }
-};
+using AbortFlag = TLXAbortFlag;
 
 void Report(TProgressRec& p, int r, double step) {
     p.per = step;
@@ -158,20 +148,20 @@ void TgaReadHeader(TStream* s, int64_t start, TLXIOParams& p) {
     s->SetPosition(size - kFooterSize);
     if (s->Read(footer, kFooterSize) != kFooterSize) return;
     if (std::memcmp(footer + 8, kSignature, sizeof kSignature - 1) != 0) return;
-    const int64_t at = start + int64_t(Get32(footer));
-    if (Get32(footer) == 0 || at + kExtensionSize > size) return;
+    const int64_t at = start + int64_t(GetLE32(footer));
+    if (GetLE32(footer) == 0 || at + kExtensionSize > size) return;
     uint8_t e[kExtensionSize];
     s->SetPosition(at);
     if (s->Read(e, kExtensionSize) != kExtensionSize) return;
     p.TgaAuthor = FixedText(e + 2, 41);
-    const int month = Get16(e + 367), day = Get16(e + 369), year = Get16(e + 371);
-    const int hour = Get16(e + 373), minute = Get16(e + 375), second = Get16(e + 377);
+    const int month = GetLE16(e + 367), day = GetLE16(e + 369), year = GetLE16(e + 371);
+    const int hour = GetLE16(e + 373), minute = GetLE16(e + 375), second = GetLE16(e + 377);
     if (month && day && year && ValidDate(year, month, day) && hour < 24 && minute < 60 && second < 60)
         p.TgaDate = double(DaysFromCivil(year, month, day) + kEpochOffset) +
                     (hour * 3600 + minute * 60 + second) / 86400.0;
     p.TgaJobName = FixedText(e + 379, 41);
     p.TgaKeyColor = TRGB{e[473], e[472], e[471]};
-    const int an = Get16(e + 474), ad = Get16(e + 476), gn = Get16(e + 478), gd = Get16(e + 480);
+    const int an = GetLE16(e + 474), ad = GetLE16(e + 476), gn = GetLE16(e + 478), gd = GetLE16(e + 480);
     if (an && ad) p.TgaAspectRatio = double(an) / ad;
     if (gn && gd) p.TgaGamma = double(gn) / gd;
 }
@@ -306,13 +296,13 @@ void TgaDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bo
         h.idLength = raw[0];
         h.mapType = raw[1];
         h.imageType = raw[2];
-        h.mapFirst = Get16(raw + 3);
-        h.mapLength = Get16(raw + 5);
+        h.mapFirst = GetLE16(raw + 3);
+        h.mapLength = GetLE16(raw + 5);
         h.mapEntryBits = raw[7];
-        h.xOrigin = Get16(raw + 8);
-        h.yOrigin = Get16(raw + 10);
-        h.width = Get16(raw + 12);
-        h.height = Get16(raw + 14);
+        h.xOrigin = GetLE16(raw + 8);
+        h.yOrigin = GetLE16(raw + 10);
+        h.width = GetLE16(raw + 12);
+        h.height = GetLE16(raw + 14);
         h.depth = raw[16];
         h.descriptor = raw[17];
         IOParams.TgaXPos = h.xOrigin;
@@ -579,7 +569,7 @@ void TgaEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams,
 
         const int64_t start = Stream->Position();
         const std::string id = IOParams.TgaImageName.substr(0, 254);
-        bool& err = *aborting.flag;
+        bool& err = aborting.ref();
         TgaWriteHeader(Stream, err, IOParams, w, h, depth, rle, grey, id, pal);
         if (aborting.get()) return;
 

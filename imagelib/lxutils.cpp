@@ -9,6 +9,9 @@
 #include <limits>
 #include <new>
 
+#include "LuxIO.h"
+#include "Tiffilt.h"
+
 namespace {
 
 constexpr int64_t kMaxRowBits = 2147483616;   // 2^31 - 32
@@ -783,4 +786,146 @@ void TLXIntegerList::Assign(const TLXList* Source) {
 TLXRecordList::TLXRecordList(int ItemSize) {
     if (ItemSize < 0) throw EListError("Invalid item size (" + IntToStr(ItemSize) + ")");
     itemSize_ = ItemSize;
+}
+
+// =============================================================================================
+// EXIF reader and CIELab pixel conversions
+// =============================================================================================
+
+int ReadExifBlock(const uint8_t* Block, int Length, TLXIOParams& IOParams) {
+    // "Exif" and its terminating zero must lie inside the block.
+    if (!Block || Length < 5 || std::memcmp(Block, "Exif", 5) != 0) return 0;
+
+    TLXIOParams tmp(IOParams.Owner());
+    TMemoryStream stream;
+    if (Length > 6) stream.Write(Block + 6, Length - 6);
+
+    bool aborting = false;   // a broken structure only leaves fields unfilled
+    TProgressRec prog;
+    prog.Aborting = &aborting;
+    TBitmap* thumb = IOParams.ExifThumbnail.get();
+    // The reader leaves the target alone when IFD 0 holds no image, as it does in EXIF data;
+    // without this a photo without a thumbnail would keep the one of the previous photo.
+    thumb->SetSize(1, 1);
+    int pages = 0;
+    stream.SetPosition(0);
+    TiffDecodeStream(thumb, &stream, pages, nullptr, false, prog, tmp);
+
+    IOParams.ExifImageDescription = tmp.TiffImageDescription;
+    IOParams.ExifMake = tmp.ExifMake;
+    IOParams.ExifModel = tmp.ExifModel;
+    IOParams.ExifOrientation = tmp.ExifOrientation;
+    IOParams.ExifXResolution = tmp.ExifXResolution;
+    IOParams.ExifYResolution = tmp.ExifYResolution;
+    IOParams.ExifResolutionUnit = tmp.ExifResolutionUnit;
+    IOParams.ExifSoftware = tmp.ExifSoftware;
+    IOParams.ExifDateTime = tmp.ExifDateTime;
+    for (int i = 0; i < 2; ++i) IOParams.SetExifWhitePoint(i, tmp.GetExifWhitePoint(i));
+    for (int i = 0; i < 6; ++i)
+        IOParams.SetExifPrimaryChromaticities(i, tmp.GetExifPrimaryChromaticities(i));
+    for (int i = 0; i < 3; ++i) IOParams.SetExifYCbCrCoefficients(i, tmp.GetExifYCbCrCoefficients(i));
+    IOParams.ExifYCbCrPositioning = tmp.ExifYCbCrPositioning;
+    for (int i = 0; i < 6; ++i)
+        IOParams.SetExifReferenceBlackWhite(i, tmp.GetExifReferenceBlackWhite(i));
+    IOParams.ExifCopyright = tmp.ExifCopyright;
+    IOParams.ExifExposureTime = tmp.ExifExposureTime;
+    IOParams.ExifFNumber = tmp.ExifFNumber;
+    IOParams.ExifExposureProgram = tmp.ExifExposureProgram;
+    IOParams.SetExifISOSpeedRatings(0, tmp.GetExifISOSpeedRatings(0));
+    IOParams.SetExifISOSpeedRatings(1, tmp.GetExifISOSpeedRatings(1));
+    IOParams.ExifVersion = tmp.ExifVersion;
+    IOParams.ExifDateTimeOriginal = tmp.ExifDateTimeOriginal;
+    IOParams.ExifDateTimeDigitized = tmp.ExifDateTimeDigitized;
+    IOParams.ExifCompressedBitsPerPixel = tmp.ExifCompressedBitsPerPixel;
+    IOParams.ExifShutterSpeedValue = tmp.ExifShutterSpeedValue;
+    IOParams.ExifApertureValue = tmp.ExifApertureValue;
+    IOParams.ExifBrightnessValue = tmp.ExifBrightnessValue;
+    IOParams.ExifExposureBiasValue = tmp.ExifExposureBiasValue;
+    IOParams.ExifMaxApertureValue = tmp.ExifMaxApertureValue;
+    IOParams.ExifSubjectDistance = tmp.ExifSubjectDistance;
+    IOParams.ExifMeteringMode = tmp.ExifMeteringMode;
+    IOParams.ExifLightSource = tmp.ExifLightSource;
+    IOParams.ExifFlash = tmp.ExifFlash;
+    IOParams.ExifFocalLength = tmp.ExifFocalLength;
+    IOParams.ExifSubsecTime = tmp.ExifSubsecTime;
+    IOParams.ExifSubsecTimeOriginal = tmp.ExifSubsecTimeOriginal;
+    IOParams.ExifSubsecTimeDigitized = tmp.ExifSubsecTimeDigitized;
+    IOParams.ExifFlashPixVersion = tmp.ExifFlashPixVersion;
+    IOParams.ExifColorSpace = tmp.ExifColorSpace;
+    IOParams.ExifPixelXDimension = tmp.ExifPixelXDimension;
+    IOParams.ExifPixelYDimension = tmp.ExifPixelYDimension;
+    IOParams.ExifRelatedSoundFile = tmp.ExifRelatedSoundFile;
+    IOParams.ExifFocalPlaneXResolution = tmp.ExifFocalPlaneXResolution;
+    IOParams.ExifFocalPlaneYResolution = tmp.ExifFocalPlaneYResolution;
+    IOParams.ExifFocalPlaneResolutionUnit = tmp.ExifFocalPlaneResolutionUnit;
+    IOParams.ExifExposureIndex = tmp.ExifExposureIndex;
+    IOParams.ExifSensingMethod = tmp.ExifSensingMethod;
+    IOParams.ExifFileSource = tmp.ExifFileSource;
+    IOParams.ExifSceneType = tmp.ExifSceneType;
+
+    // IFD 1 holds the thumbnail, usually as an old-style JPEG block.
+    tmp.TiffImageIndex = 1;
+    aborting = false;
+    stream.SetPosition(0);
+    TiffDecodeStream(thumb, &stream, pages, nullptr, false, prog, tmp);
+    return 1;
+}
+
+namespace {
+// Round to nearest, ties to even, in extended precision.
+long double RoundEven(long double v) { return std::nearbyintl(v); }
+uint8_t SignedLabByte(long double v) {
+    if (v < -128) return uint8_t(int8_t(-128));
+    if (v > 127) return 127;
+    return uint8_t(int8_t(int(RoundEven(v))));
+}
+long double LabF(long double t) {
+    return t <= 0.008856L ? 7.787L * t + 16.0L / 116.0L : std::pow(t, 1.0L / 3.0L);
+}
+uint8_t RGBChannel(long double v) {
+    if (v <= 0) return 0;
+    if (v >= 1) return 255;
+    // Just below 1 the square root rounds to 256, which is no byte value.
+    return uint8_t(std::min(255.0L, RoundEven(std::sqrt(v) * 256)));
+}
+}  // namespace
+
+void RGBToCIELab(uint8_t Out[3], uint32_t Pixel) {
+    long double c[3];
+    for (int i = 0; i < 3; ++i) {
+        const long double v = ((Pixel >> (16 - 8 * i)) & 0xFF) / 255.0L;
+        c[i] = (v <= 0.03928L ? v / 12.92L : std::pow((v + 0.055L) / 1.055L, 2.4L)) * 100;
+    }
+    const long double R = c[0], G = c[1], B = c[2];
+    const long double fx = LabF(0.4124L * R + 0.3576L * G + 0.1805L * B);
+    const long double fy = LabF(0.2126L * R + 0.7152L * G + 0.0722L * B);
+    const long double fz = LabF(0.0193L * R + 0.1192L * G + 0.9505L * B);
+    const long double L = (116 * fy - 16) / 550 * 255;
+    Out[0] = L < 0 ? 0 : L > 255 ? 255 : uint8_t(int(RoundEven(L)));
+    Out[1] = SignedLabByte((fx - fy) * 500 / 200 * 128);
+    Out[2] = SignedLabByte((fy - fz) * 200 / 500 * 128);
+}
+
+void CIELabToRGB(uint8_t Out[3], uint32_t Lab) {
+    const auto ab = [](uint32_t byte) -> long double {
+        const int v = int8_t(uint8_t(byte));
+        return v == -128 ? 128 : v;
+    };
+    const long double L = (Lab & 0xFF) / 255.0L * 100;
+    const long double a = (ab(Lab >> 8) + 127) / 255 * 200 - 100;
+    const long double b = (ab(Lab >> 16) + 127) / 255 * 200 - 100;
+    const long double fy = (L + 16) / 116, fx = fy + a / 500, fz = fy - b / 200;
+    long double X, Y, Z;
+    if (L >= 7.9996L) {
+        X = fx * fx * fx;
+        Y = fy * fy * fy;
+        Z = fz * fz * fz;
+    } else {
+        Y = L / 903.3L;
+        X = Y + a / 3893.5L;
+        Z = Y - b / 1557.4L;
+    }
+    Out[2] = RGBChannel(2.69L * X - 1.276L * Y - 0.414L * Z);
+    Out[1] = RGBChannel(-1.022L * X + 1.978L * Y + 0.044L * Z);
+    Out[0] = RGBChannel(0.061L * X - 0.224L * Y + 1.163L * Z);
 }

@@ -303,3 +303,21 @@ public:
     // EListError for a negative item size.
     explicit TLXRecordList(int ItemSize);
 };
+
+// ---------------------------------------------------------------------------------------------
+// EXIF reader and CIELab pixel conversions
+// ---------------------------------------------------------------------------------------------
+
+class TLXIOParams;
+
+// Reads the APP1 payload of a JPEG: 1 when it starts with "Exif" and a zero byte, and then the
+// TIFF structure from offset 6 fills the EXIF fields of IOParams and the EXIF thumbnail (the
+// image of IFD 1); 0, with nothing changed, for any other block. Malformed TIFF data inside
+// leaves the fields partly filled.
+int ReadExifBlock(const uint8_t* Block, int Length, TLXIOParams& IOParams);
+
+// Pixel (R in bits 16..23, G 8..15, B 0..7) to the TIFF codec's own L, a, b bytes (a and b
+// signed). Not the TIFF 6.0 CIELab byte encoding, and not the exact inverse of CIELabToRGB.
+void RGBToCIELab(uint8_t Out[3], uint32_t Pixel);
+// Lab (L in bits 0..7, signed a in 8..15, signed b in 16..23) to B, G, R bytes.
+void CIELabToRGB(uint8_t Out[3], uint32_t Lab);
