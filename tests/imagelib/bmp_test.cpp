@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "BMPFilt.h"
+#include "codec_fixture_helpers.h"
 #include "LuxIO.h"
 #include "Win32.h"
 #include "lxutils.h"
@@ -25,52 +26,10 @@ namespace {
 
 const std::string kFixtures = std::string(GD_SOURCE_DIR) + "/tests/imagelib/fixtures/bmp/";
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const std::vector<uint8_t>& data) {
-    std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
-}
-
-struct Ppm {
-    int w = 0, h = 0;
-    std::vector<uint8_t> rgb;   // R, G, B, rows from the top
-    TRGB At(int x, int y) const {
-        const uint8_t* p = &rgb[(size_t(y) * size_t(w) + size_t(x)) * 3];
-        return TRGB{p[2], p[1], p[0]};
-    }
-};
-
-Ppm ReadPpm(const std::string& path) {
-    const std::vector<uint8_t> d = ReadFile(path);
-    Ppm p;
-    size_t i = 0;
-    auto token = [&] {
-        std::string t;
-        while (i < d.size()) {
-            if (d[i] == '#') {
-                while (i < d.size() && d[i] != '\n') ++i;
-            } else if (isspace(d[i])) {
-                if (!t.empty()) break;
-                ++i;
-            } else {
-                t += char(d[i++]);
-            }
-        }
-        return t;
-    };
-    if (token() != "P6") return p;
-    p.w = std::stoi(token());
-    p.h = std::stoi(token());
-    if (std::stoi(token()) != 255) return Ppm{};
-    ++i;
-    p.rgb.assign(d.begin() + long(i), d.end());
-    if (p.rgb.size() != size_t(p.w) * size_t(p.h) * 3) return Ppm{};
-    return p;
-}
+using codec_test::Ppm;
+using codec_test::ReadFile;
+using codec_test::ReadPpm;
+using codec_test::WriteFile;
 
 TMemoryStream* StreamOf(const std::vector<uint8_t>& data, TMemoryStream& s) {
     s.Clear();

@@ -1,4 +1,4 @@
-// Small helpers of the PCX, TGA and GIF codec tests: files, PPM references, pixels, streams.
+// Small helpers of the codec tests: files, PPM references, pixels, streams.
 #pragma once
 
 #include <gtest/gtest.h>
