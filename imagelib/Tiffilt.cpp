@@ -367,15 +367,17 @@ private:
                 for (auto& v : out) v = uint8_t(v * 16);
             return out.data();
         }
-        if ((bits == 2 || bits == 3 || bits == 5 || bits == 6 || bits == 7 || palette1) &&
-            !IsCCITT(p_.compression)) {
+        const bool ccitt = IsCCITT(p_.compression);
+        if (((bits == 2 || bits == 3 || bits == 5 || bits == 6 || bits == 7) && !ccitt) || palette1) {
             out.resize(size_t(nsamples));
+            // The fax decoders give white (sample 0) as a set bit.
+            const unsigned flip = palette1 && ccitt ? 1 : 0;
             int64_t bit = 0;
             for (int64_t i = 0; i < nsamples; ++i) {
                 unsigned v = 0;
                 for (int k = 0; k < bits; ++k, ++bit)
                     v = (v << 1) | ((row[bit >> 3] >> (7 - (bit & 7))) & 1);
-                out[size_t(i)] = uint8_t(v);
+                out[size_t(i)] = uint8_t(v ^ flip);
             }
             return out.data();
         }
@@ -406,15 +408,24 @@ private:
         d[2] = c.r;
     }
 
-    // One row of n pixels at (x, y) of the bitmap, clipped to it.
-    void Convert(const uint8_t* s, const uint8_t* raw, int64_t x, int64_t y, int64_t n) {
+    // One row of n pixels at (x, y) of the bitmap, clipped to it and to the sLen bytes of
+    // samples s and the rawLen bytes of the undecoded row raw: fields that disagree with each
+    // other never make a branch read past the row it was given.
+    void Convert(const uint8_t* s, int64_t sLen, const uint8_t* raw, int64_t rawLen, int64_t x,
+                 int64_t y, int64_t n) {
         if (y < 0 || y >= p_.height || x >= p_.width) return;
         n = std::min(n, p_.width - x);
         uint8_t* line = bmp_->ScanLine(int(y));
         const int photo = p_.photo, spp = p_.spp, bits = p_.bits;
         const bool mm = f_.MM();
+        // Pixels that bytesPerPixel-byte reads reach within len bytes; last is the highest
+        // byte offset a pixel's read touches.
+        const auto fit = [&n](int64_t len, int64_t bytesPerPixel, int64_t last) {
+            n = std::min(n, len >= last + 1 ? (len - last - 1) / bytesPerPixel + 1 : 0);
+        };
         if (bmp_->PixelFormat() == pf1bit) {
             if (photo != 0 && photo != 1) return;
+            n = std::min(n, sLen * 8);
             const bool ccitt = IsCCITT(p_.compression);
             const bool invert = (photo == 0 && !ccitt) || (photo == 1 && ccitt);
             for (int64_t i = 0; i < n; ++i) {
@@ -429,6 +440,7 @@ private:
         }
         if (photo == 2 && (spp == 3 || spp == 4) && bits == 8) {
             const bool alpha = spp == 4 && p_.extra == 2 && mask_;
+            fit(sLen, spp, spp - 1);
             for (int64_t i = 0; i < n; ++i) {
                 const uint8_t* q = s + i * spp;
                 Put(line, x + i, TRGB{q[2], q[1], q[0]});
@@ -437,30 +449,36 @@ private:
             if (alpha) mask_->Full = false;
         } else if (photo == 2 && (spp == 3 || spp == 4) && bits == 16) {
             const int hi = mm ? 0 : 1;
+            fit(rawLen, spp * 2, 5);
             for (int64_t i = 0; i < n; ++i) {
                 const uint8_t* q = raw + i * spp * 2;
                 Put(line, x + i, TRGB{q[4 + hi], q[2 + hi], q[hi]});
             }
         } else if (photo == 2 && spp == 1 && bits == 16) {
+            fit(rawLen, 2, 1);
             for (int64_t i = 0; i < n; ++i) {
                 const unsigned v = f_.U16(raw + i * 2);
                 Put(line, x + i, TRGB{uint8_t((v & 31) * 8), uint8_t(((v >> 5) & 31) * 8),
                                       uint8_t(((v >> 10) & 31) * 8)});
             }
         } else if (photo == 3 && bits <= 8 && spp == 2 && bits == 8) {
+            fit(sLen, 2, 1);
             for (int64_t i = 0; i < n; ++i) {
                 Put(line, x + i, p_.palette[s[i * 2]]);
                 if (mask_) mask_->SetPixel(int(x + i), int(y), 255 - s[i * 2 + 1]);
             }
         } else if (photo == 3 && bits <= 8) {
+            fit(sLen, spp, 0);
             for (int64_t i = 0; i < n; ++i) Put(line, x + i, p_.palette[s[i * spp]]);
         } else if ((photo == 0 || photo == 1) && spp == 1 && (bits == 8 || bits == 4)) {
+            fit(sLen, 1, 0);
             for (int64_t i = 0; i < n; ++i) {
                 const uint8_t v = photo == 1 ? s[i] : uint8_t(255 - s[i]);
                 Put(line, x + i, TRGB{v, v, v});
             }
         } else if ((photo == 0 || photo == 1) && spp == 1 && bits == 16 && p_.compression == 1) {
             const int shift = p_.software.compare(0, 15, "Look@Molli v1.1") == 0 ? 4 : 8;
+            fit(rawLen, 2, 1);
             for (int64_t i = 0; i < n; ++i) {
                 unsigned v = f_.U16(raw + i * 2);
                 if (photo == 0) v = 65535 - v;
@@ -468,11 +486,13 @@ private:
                 Put(line, x + i, TRGB{g, g, g});
             }
         } else if (photo == 5 && spp == 4 && bits == 8) {
+            fit(sLen, 4, 3);
             for (int64_t i = 0; i < n; ++i) {
                 const uint8_t* q = s + i * 4;
                 Put(line, x + i, TIFFCMYKToRGB(q[0], q[1], q[2], q[3]));
             }
         } else if (photo == 8 && spp == 3 && bits == 8) {
+            fit(sLen, 3, 2);
             for (int64_t i = 0; i < n; ++i) {
                 const uint8_t* q = s + i * 3;
                 uint8_t c[3];
@@ -501,7 +521,8 @@ private:
             }
             if (y + r >= p_.height) continue;
             const uint8_t* s = Samples(row, pixels, bpr, samples);
-            Convert(s, row, x, y + r, pixels);
+            const int64_t sLen = s == samples.data() ? int64_t(samples.size()) : bpr;
+            Convert(s, sLen, row, bpr, x, y + r, pixels);
             if (!RowDone()) {
                 FinishStrip(st);
                 return false;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "LuxIO.h"
+#include "TIFCCITT.h"
 #include "Tiffilt.h"
 #include "Win32.h"
 #include "lxutils.h"
@@ -452,6 +453,39 @@ TEST(TiffRead, BilevelPolarity) {
     ASSERT_EQ(bmp.PixelFormat(), pf1bit);
     EXPECT_EQ(bmp.ScanLine(0)[0], 0xF0);
     EXPECT_EQ(p.TiffPhotometric, 0);
+}
+
+// A fax-coded palette image: one bit per pixel, each a palette index (a white run is sample
+// 0, as the encoder codes it), never read as one byte per pixel.
+TEST(TiffRead, FaxCodedPaletteRowsAreIndexes) {
+    const int w = 203, h = 2;
+    std::vector<uint8_t> row(size_t((w + 7) / 8), 0xAA);
+    TMemoryStream g4;
+    bool error = false;
+    std::vector<uint8_t> ref;
+    int pending = 0;
+    uint8_t pendingByte = 0;
+    for (int y = 0; y < h; ++y) CCITTEncodeG4Row(row.data(), w, &g4, error, ref, pending, pendingByte);
+    CCITTEncodeG4Row(nullptr, w, &g4, error, ref, pending, pendingByte);
+    ASSERT_FALSE(error);
+    std::vector<uint8_t> data(size_t(g4.Size()));
+    g4.SetPosition(0);
+    g4.Read(data.data(), int64_t(data.size()));
+    Builder b;
+    b.Long(256, {uint32_t(w)});
+    b.Long(257, {uint32_t(h)});
+    b.Short(258, {1});
+    b.Short(259, {4});
+    b.Short(262, {3});
+    b.Short(320, {0xFFFF, 0, 0, 0, 0, 0xFFFF});   // index 0 red, 1 blue
+    b.Pixels(data);
+    TBitmap bmp;
+    TLXIOParams p(nullptr);
+    ASSERT_FALSE(Decode(b.Build(), bmp, p).abort);
+    ASSERT_EQ(bmp.Width(), w);
+    for (int y = 0; y < h; ++y)
+        for (int x : {0, 1, 2, 3, 100, 101, w - 2, w - 1})
+            EXPECT_EQ(PixelAt(bmp, x, y), (x % 2 ? TRGB{0, 0, 255} : TRGB{255, 0, 0})) << x << "," << y;
 }
 
 TEST(TiffRead, TilesAreLaidOutInRows) {

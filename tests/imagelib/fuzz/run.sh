@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets with clang and runs each for a while (FUZZ_SECONDS, default 60),
-# seeded with the fixtures of its format. Usage: run.sh [target ...]
-# FUZZ_RUNS=N runs each target N inputs with a fixed seed instead.
+# Builds the fuzz targets with clang and runs each, seeded with the fixtures of its format.
+# Usage: run.sh [target ...]
+# - FUZZ_RUNS=N (what CI does): replays the committed inputs under regressions/<format>/, then
+#   a fixed seeded run of N inputs that gives the same result on every clone.
+# - otherwise open-ended fuzzing for FUZZ_SECONDS (default 60) per target into a corpus
+#   folder kept in the build folder; crashes land in the current folder as crash-*.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../../.." && pwd)
@@ -14,15 +17,20 @@ targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   for f in "$here"/*_fuzz.cpp; do targets+=("$(basename "${f%.cpp}")"); done
 fi
+export QT_QPA_PLATFORM=offscreen
+flags=(-rss_limit_mb=2048 -max_len=65536)
 for t in "${targets[@]}"; do
   fmt=${t%_fuzz}
-  corpus="$build/corpus-$fmt"
-  mkdir -p "$corpus"
   seeds=()
   [ -d "$root/tests/imagelib/fixtures/$fmt" ] && seeds+=("$root/tests/imagelib/fixtures/$fmt")
-  echo "== $t for ${secs}s"
-  # FUZZ_RUNS gives a fixed, seeded run (as ctest uses it), so a result can be replayed.
-  if [ -n "${FUZZ_RUNS:-}" ]; then limit=(-runs="$FUZZ_RUNS" -seed=1); else limit=(-max_total_time="$secs"); fi
-  QT_QPA_PLATFORM=offscreen "$build/$t" "${limit[@]}" -rss_limit_mb=2048 \
-      -max_len=65536 "$corpus" "${seeds[@]}"
+  if [ -n "${FUZZ_RUNS:-}" ]; then
+    bash "$root/tests/fuzz_seeded.sh" "$build/$t" "$FUZZ_RUNS" "$build/run-$fmt" \
+        "$here/regressions/$fmt" "${seeds[@]}" -- "${flags[@]}"
+  else
+    corpus="$build/corpus-$fmt"
+    mkdir -p "$corpus"
+    echo "== $t for ${secs}s"
+    "$build/$t" -max_total_time="$secs" "${flags[@]}" "$corpus" "${seeds[@]}" \
+        ${FUZZ_EXTRA:+$FUZZ_EXTRA}
+  fi
 done
