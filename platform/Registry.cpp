@@ -345,17 +345,17 @@ const Store& View(HKEY root) {
     std::string text;
     text.reserve(size_t(std::max<off_t>(st.st_size, 0)));
     char buf[65536];
-    bool ok = true;
+    int error = 0;
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
+        if (n < 0) error = errno;
         if (n <= 0) break;
         text.append(buf, size_t(n));
     }
     ::close(fd);
-    if (!ok) {
-        Warn(file, std::string("cannot be read (") + std::strerror(errno) + "); read as an empty store");
+    if (error) {
+        Warn(file, std::string("cannot be read (") + std::strerror(error) + "); read as an empty store");
         Cache().erase(file);
         return EmptyStore();
     }

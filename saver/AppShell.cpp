@@ -70,8 +70,8 @@ int gCursorCount = 0;
 
 // The platform plugin ends the program with a fatal message (an abort) when it cannot reach
 // a display; while the application object is made, that becomes one plain message and exit 1.
-// The plugin's other messages of that moment are held back and passed on only when the start
-// succeeds.
+// The plugin's other messages of that moment are held back: passed on when the start
+// succeeds or fails for another reason, dropped when the display is what is missing.
 QtMessageHandler gPreviousHandler = nullptr;
 std::string gProgramName;
 std::vector<std::pair<QtMsgType, QString>> gHeldMessages;
@@ -81,15 +81,25 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext&, const QStr
         gHeldMessages.emplace_back(type, msg);
         return;
     }
-    const char* display = std::getenv("DISPLAY");
-    const std::string why = display && *display
-        ? std::string("cannot open the display \"") + display + "\""
-        : std::string("no display (DISPLAY is not set)");
-    std::fprintf(stderr,
-                 "%s: %s. Start it in a desktop session, or under a virtual X server "
-                 "(xvfb-run).\n",
-                 gProgramName.c_str(), why.c_str());
-    TestLog("no display");
+    bool noDisplay = false;
+    for (const auto& held : gHeldMessages) {
+        noDisplay = noDisplay || held.second.contains(QLatin1String("display"), Qt::CaseInsensitive);
+    }
+    if (noDisplay) {
+        const char* display = std::getenv("DISPLAY");
+        const std::string why = display && *display
+            ? std::string("cannot open the display \"") + display + "\""
+            : std::string("no display (DISPLAY is not set)");
+        std::fprintf(stderr,
+                     "%s: %s. Start it in a desktop session, or under a virtual X server "
+                     "(xvfb-run).\n",
+                     gProgramName.c_str(), why.c_str());
+        TestLog("no display");
+    } else {
+        for (const auto& held : gHeldMessages) std::fprintf(stderr, "%s\n", qPrintable(held.second));
+        std::fprintf(stderr, "%s: %s\n", gProgramName.c_str(), qPrintable(msg));
+        TestLog("no platform");
+    }
     std::fflush(nullptr);
     ::_exit(1);
 }

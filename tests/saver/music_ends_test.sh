@@ -42,7 +42,10 @@ finish() {
 
 for sig in TERM INT HUP; do
   case=SIG$sig log=$work/$sig.log
-  GLIMMERDECK_TEST_LOG=$log QT_QPA_PLATFORM=offscreen "$work/Ends.exe" x 2>"$log.err" &
+  # A shell starts background programs with SIGINT ignored, and the runner may ignore SIGHUP
+  # (nohup), which the player then keeps ignoring: start it with the defaults.
+  GLIMMERDECK_TEST_LOG=$log QT_QPA_PLATFORM=offscreen \
+    env --default-signal=HUP,INT "$work/Ends.exe" x 2>"$log.err" &
   pid=$!
   await '^music /' || fail "music did not start"
   [ "$(temp_files)" -eq 1 ] || fail "no temporary music file while the music plays"
