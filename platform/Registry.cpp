@@ -1,11 +1,19 @@
 #include "Registry.h"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
+#include <set>
+#include <unordered_map>
+#include <utility>
 
 // The store keeps one text file per root key:
 //   GlimmerdeckRegistry 1
@@ -13,6 +21,8 @@
 //   S|E|I|B <tab> <value name> <tab> <data>
 // Paths, names and string data are escaped (\\ \t \n \r \xHH); binary data is hex.
 // Paths and names compare case-insensitively and keep the case they were first written in.
+// The file may be edited by hand: CRLF line ends are read, and lines that are none of the
+// above are kept where they stand, so a rewrite never drops them.
 
 namespace {
 
@@ -25,11 +35,32 @@ struct RegValue {
 struct RegKey {
     std::string path;   // as first written
     std::vector<RegValue> values;
+    std::vector<std::string> otherLines;   // hand-written lines we cannot read, kept verbatim
+    std::unordered_map<std::string, size_t> index;   // lower-case name -> position in values
 
+    const RegValue* Find(const std::string& name) const {
+        auto it = index.find(LowerCase(name));
+        return it == index.end() ? nullptr : &values[it->second];
+    }
     RegValue* Find(const std::string& name) {
-        for (auto& v : values)
-            if (SameText(v.name, name)) return &v;
-        return nullptr;
+        return const_cast<RegValue*>(std::as_const(*this).Find(name));
+    }
+    void Set(RegValue v) {
+        auto [it, added] = index.try_emplace(LowerCase(v.name), values.size());
+        if (added) values.push_back(std::move(v));
+        else {
+            RegValue& old = values[it->second];
+            old.type = v.type;
+            old.data = std::move(v.data);
+        }
+    }
+    bool Erase(const std::string& name) {
+        auto it = index.find(LowerCase(name));
+        if (it == index.end()) return false;
+        values.erase(values.begin() + ptrdiff_t(it->second));
+        index.clear();
+        for (size_t i = 0; i < values.size(); ++i) index.emplace(LowerCase(values[i].name), i);
+        return true;
     }
 };
 
@@ -60,6 +91,7 @@ int HexDigit(char c) {
 }
 
 std::string Unescape(const std::string& s) {
+    if (s.find('\\') == std::string::npos) return s;
     std::string r;
     for (size_t i = 0; i < s.size(); ++i) {
         if (s[i] != '\\' || i + 1 >= s.size()) {
@@ -98,12 +130,47 @@ std::string NormalizePath(const std::string& p) {
     return r;
 }
 
+// "S\tname\tdata" and its kin; false for a line that is not a value of ours.
+bool ParseValue(const std::string& line, RegValue& v) {
+    const size_t t1 = line.find('\t');
+    const size_t t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
+    if (t1 != 1 || t2 == std::string::npos) return false;
+    v.name = Unescape(line.substr(t1 + 1, t2 - t1 - 1));
+    const std::string data = line.substr(t2 + 1);
+    switch (line[0]) {
+    case 'S': v.type = rdString; v.data = Unescape(data); return true;
+    case 'E': v.type = rdExpandString; v.data = Unescape(data); return true;
+    case 'I': {
+        v.type = rdInteger;
+        try {
+            v.data = IntToStr(StrToInt(data));
+        } catch (const EConvertError&) {
+            return false;   // kept as a line, so the hand-written text survives a rewrite
+        }
+        return true;
+    }
+    case 'B': {
+        v.type = rdBinary;
+        if (data.size() % 2) return false;
+        for (size_t k = 0; k < data.size(); k += 2) {
+            const int hi = HexDigit(data[k]), lo = HexDigit(data[k + 1]);
+            if (hi < 0 || lo < 0) return false;
+            v.data += char(hi * 16 + lo);
+        }
+        return true;
+    }
+    default: return false;
+    }
+}
+
 class Store {
 public:
     std::map<std::string, RegKey> keys;   // by lower-case path; "" is the root key
+    size_t otherLineCount = 0;
 
     void Parse(const std::string& text) {
         keys.clear();
+        otherLineCount = 0;
         keys[""].path = "";
         RegKey* cur = &keys[""];
         size_t i = 0;
@@ -111,12 +178,15 @@ public:
         while (i < text.size()) {
             size_t e = text.find('\n', i);
             if (e == std::string::npos) e = text.size();
-            std::string line = text.substr(i, e - i);
+            size_t len = e - i;
+            if (len > 0 && text[i + len - 1] == '\r') --len;   // written on Windows or by hand
+            std::string line = text.substr(i, len);
             i = e + 1;
             if (first) {
                 first = false;
                 if (line == kMagic) continue;
             }
+            if (line.empty()) continue;
             if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
                 std::string path = NormalizePath(Unescape(line.substr(1, line.size() - 2)));
                 RegKey& k = keys[LowerCase(path)];
@@ -124,29 +194,12 @@ public:
                 cur = &k;
                 continue;
             }
-            size_t t1 = line.find('\t');
-            size_t t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
-            if (t1 != 1 || t2 == std::string::npos) continue;   // not ours: ignored
             RegValue v;
-            v.name = Unescape(line.substr(t1 + 1, t2 - t1 - 1));
-            std::string data = line.substr(t2 + 1);
-            switch (line[0]) {
-            case 'S': v.type = rdString; v.data = Unescape(data); break;
-            case 'E': v.type = rdExpandString; v.data = Unescape(data); break;
-            case 'I': v.type = rdInteger; v.data = IntToStr(StrToIntDef(data, 0)); break;
-            case 'B': {
-                v.type = rdBinary;
-                for (size_t k = 0; k + 1 < data.size(); k += 2) {
-                    int hi = HexDigit(data[k]), lo = HexDigit(data[k + 1]);
-                    if (hi < 0 || lo < 0) break;
-                    v.data += char(hi * 16 + lo);
-                }
-                break;
+            if (ParseValue(line, v)) cur->Set(std::move(v));
+            else {
+                cur->otherLines.push_back(std::move(line));
+                ++otherLineCount;
             }
-            default: continue;
-            }
-            if (RegValue* old = cur->Find(v.name)) *old = v;
-            else cur->values.push_back(v);
         }
     }
 
@@ -171,13 +224,20 @@ public:
                 } else r += v.type == rdInteger ? v.data : Escape(v.data);
                 r += '\n';
             }
+            for (const auto& l : k.otherLines) {
+                r += l;
+                r += '\n';
+            }
         }
         return r;
     }
 
-    RegKey* Find(const std::string& path) {
+    const RegKey* Find(const std::string& path) const {
         auto it = keys.find(LowerCase(path));
         return it == keys.end() ? nullptr : &it->second;
+    }
+    RegKey* Find(const std::string& path) {
+        return const_cast<RegKey*>(std::as_const(*this).Find(path));
     }
 
     // Creates the key and its parents; true when anything was added.
@@ -215,19 +275,112 @@ std::string RootName(HKEY root) {
 
 std::string StoreFile(HKEY root) { return TRegistry::StoreDirectory() + "/" + RootName(root); }
 
-Store Load(HKEY root) {
-    Store s;
+// Each message once per file and process: a start reads the store many times.
+void Warn(const std::string& file, const std::string& what) {
+    static std::set<std::string> told;
+    if (!told.insert(file + '\n' + what).second) return;
+    std::fprintf(stderr, "Settings store %s: %s\n", file.c_str(), what.c_str());
+    std::fflush(stderr);
+}
+
+const char kNotRegular[] =
+    "not a regular file; read as an empty store, and settings are not saved there";
+
+// The parsed store of each file, kept while the file stays the same one: a start reads
+// a dozen values, and each used to read and parse the whole file several times.
+struct FileIdentity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = -1;
+    int64_t mtimeNs = 0, ctimeNs = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+struct CachedStore {
+    bool valid = false;
+    FileIdentity id;
+    Store store;
+};
+
+std::map<std::string, CachedStore>& Cache() {
+    static std::map<std::string, CachedStore> cache;
+    return cache;
+}
+
+const Store& EmptyStore() {
+    static const Store empty = [] {
+        Store s;
+        s.Parse("");
+        return s;
+    }();
+    return empty;
+}
+
+// The store as it is on disk. Only a regular file is read, and opening never waits (a FIFO
+// or a device in its place would block a plain open); anything else reads as empty.
+const Store& View(HKEY root) {
+    const std::string file = StoreFile(root);
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            Warn(file, std::string("cannot be read (") + std::strerror(errno) + "); read as an empty store");
+        Cache().erase(file);
+        return EmptyStore();
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        Warn(file, kNotRegular);
+        Cache().erase(file);
+        return EmptyStore();
+    }
+    const FileIdentity id{st.st_dev, st.st_ino, st.st_size,
+                          int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                          int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+    CachedStore& c = Cache()[file];
+    if (c.valid && c.id == id) {
+        ::close(fd);
+        return c.store;
+    }
     std::string text;
-    LoadFileToString(StoreFile(root), text);
-    s.Parse(text);
-    return s;
+    text.reserve(size_t(std::max<off_t>(st.st_size, 0)));
+    char buf[65536];
+    int error = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) error = errno;
+        if (n <= 0) break;
+        text.append(buf, size_t(n));
+    }
+    ::close(fd);
+    if (error) {
+        Warn(file, std::string("cannot be read (") + std::strerror(error) + "); read as an empty store");
+        Cache().erase(file);
+        return EmptyStore();
+    }
+    c.store.Parse(text);
+    c.id = id;
+    c.valid = true;
+    if (c.store.otherLineCount)
+        Warn(file, IntToStr(int64_t(c.store.otherLineCount)) +
+                       " line(s) are no settings; they are kept as they are");
+    return c.store;
 }
 
 // Read-modify-write under the store's lock; Change returns whether it changed anything.
+// A store that is not a regular file is never written over.
 template <class F>
 bool Modify(HKEY root, F change) {
     if (!ForceDirectories(TRegistry::StoreDirectory())) return false;
-    return UpdateFileAtomically(StoreFile(root), [&](std::string& content) {
+    const std::string file = StoreFile(root);
+    struct stat st {};
+    if (::stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        Warn(file, kNotRegular);
+        return false;
+    }
+    Cache().erase(file);   // a rewrite in the same clock tick could look like the old file
+    return UpdateFileAtomically(file, [&](std::string& content) {
         Store s;
         s.Parse(content);
         if (!change(s)) return false;
@@ -271,11 +424,10 @@ std::string ResolveKey(const std::string& current, bool open, const std::string&
 
 bool TRegistry::OpenKey(const std::string& Key, bool CanCreate) {
     std::string path = ResolveKey(path_, open_, Key);
-    if (CanCreate) {
-        bool created = Modify(root_, [&](Store& s) { return s.Create(path); });
-        if (!created && !Load(root_).Find(path)) return false;
-    } else if (!Load(root_).Find(path)) {
-        return false;
+    if (!View(root_).Find(path)) {
+        if (!CanCreate) return false;
+        const bool written = Modify(root_, [&](Store& s) { return s.Create(path); });
+        if (!written && !View(root_).Find(path)) return false;
     }
     path_ = path;
     open_ = true;
@@ -285,7 +437,7 @@ bool TRegistry::OpenKey(const std::string& Key, bool CanCreate) {
 
 bool TRegistry::OpenKeyReadOnly(const std::string& Key) {
     std::string path = ResolveKey(path_, open_, Key);
-    if (!Load(root_).Find(path)) return false;
+    if (!View(root_).Find(path)) return false;
     path_ = path;
     open_ = true;
     readOnly_ = true;
@@ -301,7 +453,7 @@ void TRegistry::CloseKey() {
 bool TRegistry::CreateKey(const std::string& Key) {
     std::string path = ResolveKey(path_, open_, Key);
     bool ok = Modify(root_, [&](Store& s) { return s.Create(path); });
-    if (!ok && !Load(root_).Find(path)) throw ERegistryException("Failed to create key " + Key);
+    if (!ok && !View(root_).Find(path)) throw ERegistryException("Failed to create key " + Key);
     return true;
 }
 
@@ -323,12 +475,12 @@ bool TRegistry::DeleteKey(const std::string& Key) {
 }
 
 bool TRegistry::KeyExists(const std::string& Key) {
-    return Load(root_).Find(ResolveKey(path_, open_, Key)) != nullptr;
+    return View(root_).Find(ResolveKey(path_, open_, Key)) != nullptr;
 }
 
 bool TRegistry::ValueExists(const std::string& Name) {
-    Store s = Load(root_);
-    RegKey* k = s.Find(path_);
+    const Store& s = View(root_);
+    const RegKey* k = s.Find(path_);
     return k && k->Find(Name);
 }
 
@@ -337,28 +489,23 @@ bool TRegistry::DeleteValue(const std::string& Name) {
     bool found = false;
     Modify(root_, [&](Store& s) {
         RegKey* k = s.Find(path_);
-        if (!k) return false;
-        auto& vs = k->values;
-        auto it = std::find_if(vs.begin(), vs.end(), [&](const RegValue& v) { return SameText(v.name, Name); });
-        if (it == vs.end()) return false;
-        vs.erase(it);
-        found = true;
-        return true;
+        found = k && k->Erase(Name);
+        return found;
     });
     return found;
 }
 
 TRegDataType TRegistry::GetDataType(const std::string& Name) {
-    Store s = Load(root_);
-    RegKey* k = s.Find(path_);
-    RegValue* v = k ? k->Find(Name) : nullptr;
+    const Store& s = View(root_);
+    const RegKey* k = s.Find(path_);
+    const RegValue* v = k ? k->Find(Name) : nullptr;
     return v ? v->type : rdUnknown;
 }
 
 int TRegistry::GetDataSize(const std::string& Name) {
-    Store s = Load(root_);
-    RegKey* k = s.Find(path_);
-    RegValue* v = k ? k->Find(Name) : nullptr;
+    const Store& s = View(root_);
+    const RegKey* k = s.Find(path_);
+    const RegValue* v = k ? k->Find(Name) : nullptr;
     if (!v) return -1;
     if (v->type == rdInteger) return 4;
     if (v->type == rdBinary) return int(v->data.size());
@@ -367,14 +514,14 @@ int TRegistry::GetDataSize(const std::string& Name) {
 
 void TRegistry::GetValueNames(TStringList* Strings) {
     Strings->Clear();
-    Store s = Load(root_);
-    if (RegKey* k = s.Find(path_))
+    const Store& s = View(root_);
+    if (const RegKey* k = s.Find(path_))
         for (auto& v : k->values) Strings->Add(v.name);
 }
 
 void TRegistry::GetKeyNames(TStringList* Strings) {
     Strings->Clear();
-    Store s = Load(root_);
+    const Store& s = View(root_);
     std::string prefix = path_.empty() ? std::string() : LowerCase(path_) + "\\";
     std::vector<std::string> seen;
     for (auto& [lower, k] : s.keys) {
@@ -397,18 +544,18 @@ namespace {
 }  // namespace
 
 std::string TRegistry::ReadString(const std::string& Name) {
-    Store s = Load(root_);
-    RegKey* k = s.Find(path_);
-    RegValue* v = k ? k->Find(Name) : nullptr;
+    const Store& s = View(root_);
+    const RegKey* k = s.Find(path_);
+    const RegValue* v = k ? k->Find(Name) : nullptr;
     if (!v) return "";   // the class library reads a missing string as empty
     if (v->type != rdString && v->type != rdExpandString) ReadError(Name);
     return v->data;
 }
 
 int TRegistry::ReadInteger(const std::string& Name) {
-    Store s = Load(root_);
-    RegKey* k = s.Find(path_);
-    RegValue* v = k ? k->Find(Name) : nullptr;
+    const Store& s = View(root_);
+    const RegKey* k = s.Find(path_);
+    const RegValue* v = k ? k->Find(Name) : nullptr;
     if (!v) throw ERegistryException("Unable to read data for '" + Name + "'");
     if (v->type != rdInteger) ReadError(Name);
     return StrToIntDef(v->data, 0);
@@ -417,9 +564,9 @@ int TRegistry::ReadInteger(const std::string& Name) {
 bool TRegistry::ReadBool(const std::string& Name) { return ReadInteger(Name) != 0; }
 
 int TRegistry::ReadBinaryData(const std::string& Name, void* Buffer, int BufSize) {
-    Store s = Load(root_);
-    RegKey* k = s.Find(path_);
-    RegValue* v = k ? k->Find(Name) : nullptr;
+    const Store& s = View(root_);
+    const RegKey* k = s.Find(path_);
+    const RegValue* v = k ? k->Find(Name) : nullptr;
     if (!v) return 0;
     if (v->type != rdBinary || BufSize < 0 || v->data.size() > size_t(BufSize)) ReadError(Name);
     if (!v->data.empty()) std::memcpy(Buffer, v->data.data(), v->data.size());
@@ -433,13 +580,7 @@ void WriteValue(HKEY root, const std::string& path, bool readOnly, const std::st
     if (readOnly) throw ERegistryException("Failed to set data for '" + name + "'");
     bool ok = Modify(root, [&](Store& s) {
         s.Create(path);
-        RegKey* k = s.Find(path);
-        if (RegValue* v = k->Find(name)) {
-            v->type = type;
-            v->data = data;
-        } else {
-            k->values.push_back(RegValue{name, type, data});
-        }
+        s.Find(path)->Set(RegValue{name, type, data});
         return true;
     });
     if (!ok) throw ERegistryException("Failed to set data for '" + name + "'");

@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "SysUtils.h"
 
@@ -66,18 +68,73 @@ bool RealDisplay() {
 
 int gCursorCount = 0;
 
+// The platform plugin ends the program with a fatal message (an abort) when it cannot reach
+// a display; while the application object is made, that becomes one plain message and exit 1.
+// The plugin's other messages of that moment are held back: passed on when the start
+// succeeds or fails for another reason, dropped when the display is what is missing.
+QtMessageHandler gPreviousHandler = nullptr;
+std::string gProgramName;
+std::vector<std::pair<QtMsgType, QString>> gHeldMessages;
+
+void StartupMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& msg) {
+    if (type != QtFatalMsg) {
+        gHeldMessages.emplace_back(type, msg);
+        return;
+    }
+    bool noDisplay = false;
+    for (const auto& held : gHeldMessages) {
+        noDisplay = noDisplay || held.second.contains(QLatin1String("display"), Qt::CaseInsensitive);
+    }
+    if (noDisplay) {
+        const char* display = std::getenv("DISPLAY");
+        const std::string why = display && *display
+            ? std::string("cannot open the display \"") + display + "\""
+            : std::string("no display (DISPLAY is not set)");
+        std::fprintf(stderr,
+                     "%s: %s. Start it in a desktop session, or under a virtual X server "
+                     "(xvfb-run).\n",
+                     gProgramName.c_str(), why.c_str());
+        TestLog("no display");
+    } else {
+        for (const auto& held : gHeldMessages) std::fprintf(stderr, "%s\n", qPrintable(held.second));
+        std::fprintf(stderr, "%s: %s\n", gProgramName.c_str(), qPrintable(msg));
+        TestLog("no platform");
+    }
+    std::fflush(nullptr);
+    ::_exit(1);
+}
+
+// After main has returned, or when a library calls exit() (the X connection broke at
+// logout), the show's clean-up still runs.
+void ShutdownAtExit() {
+    if (Application) Application->Shutdown();
+}
+
 }  // namespace
 
 TApplication::TApplication() = default;
 
 TApplication::~TApplication() {
+    if (Application == this) Application = nullptr;
     signalNotifier_.reset();
     app_.reset();
 }
 
 void TApplication::Initialize(int& argc, char** argv) {
+    gProgramName = argc > 0 && argv[0] ? ExtractFileName(argv[0]) : "GlimmerdeckScreenSaver";
+    gPreviousHandler = qInstallMessageHandler(StartupMessageHandler);
     app_ = std::make_unique<TSaverQApplication>(argc, argv);
+    qInstallMessageHandler(gPreviousHandler);
+    for (const auto& [type, msg] : gHeldMessages) {
+        if (gPreviousHandler) gPreviousHandler(type, QMessageLogContext(), msg);
+        else std::fprintf(stderr, "%s\n", qPrintable(msg));
+    }
+    gHeldMessages.clear();
     app_->setQuitOnLastWindowClosed(false);
+    std::atexit(ShutdownAtExit);
+    // A file-size limit below the music's size must fail the write (the music is dropped and
+    // its file removed), not kill the program with its temporary file half written.
+    ::signal(SIGXFSZ, SIG_IGN);
 
     if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
         signalNotifier_ = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
@@ -87,8 +144,13 @@ void TApplication::Initialize(int& argc, char** argv) {
         sa.sa_handler = SignalHandler;
         sigemptyset(&sa.sa_mask);
         sa.sa_flags = SA_RESTART;
-        sigaction(SIGTERM, &sa, nullptr);
-        sigaction(SIGINT, &sa, nullptr);
+        for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+            struct sigaction old {};
+            // Started under nohup: the hang-up stays ignored.
+            if (sig == SIGHUP && sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+                continue;
+            sigaction(sig, &sa, nullptr);
+        }
     }
 }
 
@@ -97,7 +159,7 @@ void TApplication::OnSignal() {
     int sig = 0;
     ssize_t n;
     while ((n = ::read(gSignalPipe[0], buf, sizeof buf)) > 0) sig = buf[n - 1];
-    TestLog(std::string("signal ") + (sig == SIGINT ? "SIGINT" : "SIGTERM"));
+    TestLog(std::string("signal ") + (sig == SIGINT ? "SIGINT" : sig == SIGHUP ? "SIGHUP" : "SIGTERM"));
     Halt(0);
 }
 

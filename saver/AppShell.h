@@ -7,8 +7,10 @@
 //   Terminate()  the quit message: the message loop returns, exit code 0;
 //   the main window closing (hidden for good), which terminates as well;
 //   Halt(code)   ends at once, from any depth (nested dialogs included);
-//   SIGTERM / SIGINT, handled as Halt(0) from the message loop (screen-saver daemons end their
-//   programs with SIGTERM).
+//   SIGTERM / SIGINT / SIGHUP, handled as Halt(0) from the message loop (screen-saver daemons
+//   end their programs with SIGTERM, a closed terminal with SIGHUP);
+//   exit() from a library (the display connection lost), which still runs the shutdown.
+// SIGXFSZ is ignored, so a file-size limit fails a write instead of killing the program.
 #pragma once
 
 #include <functional>
@@ -28,6 +30,7 @@ public:
     TApplication& operator=(const TApplication&) = delete;
 
     // Creates the Qt application (argc/argv must outlive it) and installs the signal handlers.
+    // Without a display it prints why and ends the program with exit code 1.
     void Initialize(int& argc, char** argv);
     void SetTitle(const std::string& Title);
 

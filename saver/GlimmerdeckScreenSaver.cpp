@@ -2,6 +2,7 @@
 // normally ".scr") and as stand-alone slideshow (".exe"). Its show, settings and texts are
 // the data blocks appended to the file itself.
 #include <QCoreApplication>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 #include "NamedMutex.h"
 #include "ScrnSave.h"
 #include "SysUtils.h"
+#include "X11Embed.h"
 
 namespace {
 
@@ -34,12 +36,15 @@ int main(int argc, char** argv) {
     try {
         app.Initialize(argc, argv);
         std::vector<std::string> args(argv + 1, argv + argc);
-        SetProgramArguments(OwnProgramPath(argv[0]), MapDaemonArguments(args, std::getenv("XSCREENSAVER_WINDOW")));
+        SetProgramArguments(OwnProgramPath(argv[0]),
+                            MapDaemonArguments(args, std::getenv("XSCREENSAVER_WINDOW"), X11RootWindow()));
 
         RunMode = ChooseRunMode(ParamStr(0), "");
         app.SetTitle("Glimmerdeck");
 
         if (CreateNamedMutex("GlimmerdeckScreenSaver") == TMutexResult::AlreadyExists) {
+            std::fprintf(stderr, "%s: Glimmerdeck is already running; this copy ends.\n",
+                         ExtractFileName(ParamStr(0)).c_str());
             TestLog("already running");
             return 0;
         }

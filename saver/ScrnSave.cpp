@@ -60,10 +60,13 @@ std::vector<std::string>& ProgramArgs() {
 }  // namespace
 
 std::vector<std::string> MapDaemonArguments(const std::vector<std::string>& Args,
-                                            const char* XScreenSaverWindow) {
-    if (!Args.empty() && (Args[0] == "-root" || Args[0] == "--root") && XScreenSaverWindow &&
-        *XScreenSaverWindow)
-        return {"/P", WindowIdAsDecimal(XScreenSaverWindow)};
+                                            const char* XScreenSaverWindow, uintptr_t RootWindow) {
+    if (!Args.empty() && (Args[0] == "-root" || Args[0] == "--root")) {
+        if (XScreenSaverWindow && *XScreenSaverWindow)
+            return {"/P", WindowIdAsDecimal(XScreenSaverWindow)};
+        if (RootWindow) return {"/P", std::to_string(RootWindow)};
+        return {"/S"};
+    }
     if (Args.size() >= 2 && (Args[0] == "-window-id" || Args[0] == "--window-id"))
         return {"/P", WindowIdAsDecimal(Args[1])};
     return Args;
@@ -104,7 +107,28 @@ std::string ReadText(TStream* S) { return DecodePayloadText(ReadPayloadString(S)
 
 }  // namespace
 
-bool ParsePayloadSettings(TStream* S, TPlayerSettings& P, TPayloadTexts& Texts) {
+TPlayerSettings NewPlayerSettings() {
+    TPlayerSettings s;
+    s.Background = clBlack;
+    s.Duration = 5;
+    s.Effect = 1;
+    s.EffectDuration = 2;
+    s.AutoFit = true;
+    s.Showname = true;
+    s.NamePosition = 4;
+    s.Loop = true;
+    s.NameFont = "DejaVu Sans";
+    s.NameSize = 12;
+    s.NameShowBackground = true;
+    s.NameBackground = clBlack;
+    s.NameColor = clWhite;
+    return s;
+}
+
+bool ParsePayloadSettings(TStream* S, TPlayerSettings& Settings, TPayloadTexts& Texts) {
+    // Fields the record lacks keep a new player's values: zeros would stall the show.
+    TPlayerSettings P = NewPlayerSettings();
+    bool whole = true;
     try {
         const int32_t n = ReadInt(S);
         P.PhotoCount = std::clamp(n, 0, kMaxPhotoCount);
@@ -127,9 +151,10 @@ bool ParsePayloadSettings(TStream* S, TPlayerSettings& P, TPayloadTexts& Texts) 
         P.MusicName = ReadText(S);
         for (auto& t : Texts) t = ReadText(S);
     } catch (const EReadError&) {
-        return false;
+        whole = false;
     }
-    return true;
+    Settings = std::move(P);
+    return whole;
 }
 
 void LoadPayloadSettings() {

@@ -29,10 +29,13 @@ TRunMode ChooseRunMode(const std::string& ProgramPath, const std::string& FirstA
 
 // The command line the screen-saver daemons use on Linux, mapped onto the preview switch:
 // "-root"/"--root" with XSCREENSAVER_WINDOW set, or "-window-id N"/"--window-id N", become
-// "/P <decimal id>" (ids may be written in hex as 0x...). Other command lines are returned
-// unchanged. XScreenSaverWindow is the value of XSCREENSAVER_WINDOW, null when unset.
+// "/P <decimal id>" (ids may be written in hex as 0x...). "-root" without XSCREENSAVER_WINDOW
+// means the root window itself: "/P <RootWindow>", or the full-screen saver "/S" where there
+// is no root window (RootWindow 0, not X11). Other command lines are returned unchanged.
+// XScreenSaverWindow is the value of XSCREENSAVER_WINDOW, null when unset.
 std::vector<std::string> MapDaemonArguments(const std::vector<std::string>& Args,
-                                            const char* XScreenSaverWindow);
+                                            const char* XScreenSaverWindow,
+                                            uintptr_t RootWindow = 0);
 
 // Program arguments: ParamStr(0) is the program's own path, 1.. the command line; an index
 // past the end gives "".
@@ -67,6 +70,11 @@ struct TPlayerSettings {
 };
 using TPayloadTexts = std::array<std::string, kPayloadTextCount>;
 
+// The settings of a new player, as the settings dialog starts: 5 s per photo, crossfade of
+// 2 s, black background, photos fitted, titles on (12 pt white on black, bottom centre),
+// looping in order. A block-0 record cut short takes these for the fields it lacks.
+TPlayerSettings NewPlayerSettings();
+
 extern TPlayerSettings PlayerSettings;
 extern TPayloadTexts PayloadTexts;
 
@@ -76,9 +84,10 @@ constexpr int32_t kMaxPhotoCount = INT32_MAX - 2;
 
 // Reads the block-0 record from the stream's current position into Settings and Texts.
 // The block is untrusted: the parse stops at the first field that does not fit in the
-// stream, keeping the fields read before it (an older, shorter record still works). Texts
-// are decoded from their code page (DecodePayloadText). Returns true when every field was
-// read.
+// stream, keeping the fields read before it (an older, shorter record still works); the
+// settings after the cut take NewPlayerSettings' values, the texts after it stay as they
+// were. Texts are decoded from their code page (DecodePayloadText). Returns true when every
+// field was read.
 bool ParsePayloadSettings(TStream* S, TPlayerSettings& Settings, TPayloadTexts& Texts);
 
 // Reads block 0 of the own file into PlayerSettings and PayloadTexts; without a block 0

@@ -54,9 +54,31 @@ bool X11WindowSize(uintptr_t Id, int& Width, int& Height) {
     return true;
 }
 
+uintptr_t X11RootWindow() {
+    xcb_connection_t* c = Connection();
+    if (!c) return 0;
+    // The screen number of DISPLAY (":0.1" is screen 1); the first screen otherwise.
+    int screen = 0;
+    if (const char* d = std::getenv("DISPLAY")) {
+        const char* colon = std::strrchr(d, ':');
+        const char* dot = colon ? std::strchr(colon, '.') : nullptr;
+        if (dot) screen = std::atoi(dot + 1);
+    }
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
+    for (int i = 0; i < screen && it.rem > 1; ++i) xcb_screen_next(&it);
+    return it.rem ? uintptr_t(it.data->root) : 0;
+}
+
 void X11EmbedInto(QWidget* Child, uintptr_t Parent) {
     Child->setAttribute(Qt::WA_NativeWindow);
     Child->winId();
+    if (Parent == X11RootWindow()) {
+        if (xcb_connection_t* c = Connection()) {
+            const uint32_t on = 1;
+            xcb_change_window_attributes(c, xcb_window_t(Child->winId()), XCB_CW_OVERRIDE_REDIRECT, &on);
+            xcb_flush(c);
+        }
+    }
     // The foreign window object is kept for the rest of the process (one per run): the child's
     // own window still refers to it while it is destroyed.
     QWindow* foreign = QWindow::fromWinId(WId(Parent));

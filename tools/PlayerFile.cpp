@@ -19,6 +19,39 @@ void AppendString(Bytes& out, const std::string& s) {
     out.insert(out.end(), s.begin(), s.end());
 }
 
+Block0 NewShowSettings() {
+    Block0 b;
+    b.Background = 0x000000;
+    b.Duration = 5;
+    b.Effect = 1;
+    b.EffectDuration = 2;
+    b.AutoFit = 1;
+    b.Showname = 1;
+    b.NamePosition = 4;
+    b.Loop = 1;
+    b.NameFont = "DejaVu Sans";
+    b.NameSize = 12;
+    b.NameShowBackground = 1;
+    b.NameBackground = 0x000000;
+    b.NameColor = 0xFFFFFF;
+    // The dialogs' own texts; lists and pages have their lines separated by CR LF.
+    b.Texts = {
+        "<B>Glimmerdeck Slideshow</B><HR>"
+        "Right arrow, Space or a click: next photo\r\n"
+        "Left arrow: previous photo\r\n"
+        "F10 or the right mouse button: settings\r\n"
+        "F1: this help\r\n"
+        "Esc: end the show",
+        "OK", "Cancel", "Info", "Exit Slideshow", "Created with Glimmerdeck:", "Photos",
+        "Display Time (s):", "Effect:", "Effect Duration (s):", "Background:", "Loop Photos",
+        "Random Photo Order", "forever", "Photo Titles", "Show at:", "Font:", "Size:", "Color:",
+        "None\r\nCrossfade\r\nFade\r\nPaint\r\nMove\r\nBoxes\r\nZoom in\r\nZoom out",
+        "Top Left\r\nTop Center\r\nTop Right\r\nBottom Left\r\nBottom center\r\nBottom Right",
+        "Glimmerdeck Slideshow Help", "Slideshow Settings", "Screensaver Settings",
+        "About this Slideshow", "About this Screensaver"};
+    return b;
+}
+
 Bytes EncodeBlock0(const Block0& b) {
     Bytes o;
     auto i32 = [&](int32_t v) { AppendLE32(o, uint32_t(v)); };

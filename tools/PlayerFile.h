@@ -40,6 +40,12 @@ struct Block0 {
     std::array<std::string, kTextCount> Texts;
 };
 
+// What `gdpack build` starts from: a show that works as it is. The settings dialog's
+// starting values (5 s per photo, crossfade of 2 s, titles on at 12 pt, white on black, bottom
+// centre), photos fitted to the screen, looping in order, and the user-interface texts the
+// player's dialogs are built with (a short help page in their markup included).
+Block0 NewShowSettings();
+
 // The record's bytes in file order: 161 bytes when every string is empty.
 Bytes EncodeBlock0(const Block0& b);
 // Sets one field by its name ("Duration", "Random", "NameFont", ...); false for an unknown

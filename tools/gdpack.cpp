@@ -1,12 +1,7 @@
 // gdpack: makes a personal screen saver or slideshow from the bare player, and lists the
-// blocks of a player file.
-//
-//   gdpack build -o OUT --base PLAYER [--photo NAME COMMENT FILE]... [--music FILE]
-//                [--set FIELD=VALUE]... [--text N=TEXT]... [--text-file N=PATH]...
-//   gdpack list FILE
-//
-// Photos are given in show order. FIELD is a block-0 field name (Duration, Effect, Random,
-// NameFont, MusicName, AboutText, ...); MusicName defaults to the music file's name.
+// blocks of a player file. `gdpack --help` tells every option and field.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -19,13 +14,87 @@ using namespace gdpack;
 
 namespace {
 
+const char kUsage[] =
+    "usage: gdpack build -o OUT [--base PLAYER] [PHOTO]... [--photo NAME COMMENT FILE]...\n"
+    "                    [--music FILE] [--set FIELD=VALUE]... [--text N=TEXT]...\n"
+    "                    [--text-file N=PATH]...\n"
+    "       gdpack list FILE\n"
+    "       gdpack --help\n";
+
+const char kHelp[] =
+    "\n"
+    "build: copies the bare player and appends the show to it: the photos, the music and the\n"
+    "settings. Name OUT with .exe for a slideshow, with .scr for a screen saver.\n"
+    "  -o OUT                    the player file to write (made executable)\n"
+    "  --base PLAYER             the bare player; default: the one built beside gdpack\n"
+    "                            (../saver/GlimmerdeckScreenSaver)\n"
+    "  PHOTO                     a photo file (JPEG, PNG, TIFF, BMP, PCX, TGA, PNM, ICO);\n"
+    "                            its title is the file name without folder and extension\n"
+    "  --photo NAME COMMENT FILE a photo with its title and a comment (never shown)\n"
+    "                            Photos are shown in the order given.\n"
+    "  --music FILE              an audio file played in a loop during the show (WAV, MP3,\n"
+    "                            OGG, ...); MusicName becomes its file name\n"
+    "  --set FIELD=VALUE         one setting (below); numbers in decimal or 0x hex\n"
+    "  --text N=TEXT             user-interface text N (below)\n"
+    "  --text-file N=PATH        user-interface text N from a file\n"
+    "\n"
+    "Settings (FIELD, meaning and unit, default). Colours are TColor values 0x00BBGGRR:\n"
+    "blue in the high byte, red in the low one (0x0000FF is red, 0xFF0000 is blue).\n"
+    "  Duration            display time of a photo, seconds; -1: until a key    5\n"
+    "  Effect              transition: 0 None, 1 Crossfade, 2 Fade, 3 Paint,    1\n"
+    "                      4 Move, 5 Boxes, 6 Zoom in, 7 Zoom out\n"
+    "  EffectDuration      transition time, seconds                             2\n"
+    "  Background          colour behind the photos, TColor                     0x000000\n"
+    "  AutoFit             fit photos to the screen, 0 or 1 (0: actual size)    1\n"
+    "  Random              random photo order, 0 or 1                           0\n"
+    "  Loop                start again after the last photo, 0 or 1             1\n"
+    "                      (a screen saver always loops)\n"
+    "  Showname            show each photo's title, 0 or 1                      1\n"
+    "  NamePosition        title position: 0 top left, 1 top centre, 2 top      4\n"
+    "                      right, 3 bottom left, 4 bottom centre, 5 bottom right\n"
+    "  NameFont            title font name                                      DejaVu Sans\n"
+    "  NameSize            title font size, points                              12\n"
+    "  NameColor           title text colour, TColor                            0xFFFFFF\n"
+    "  NameShowBackground  title on an opaque box, 0 or 1                       1\n"
+    "  NameBackground      colour of that box, TColor                           0x000000\n"
+    "  MusicName           name of the music file; only its extension counts    from --music\n"
+    "  AboutText           text of the about box (settings dialog, Info)        empty\n"
+    "  PhotoCount          number of photos; set only to make a broken file     counted\n"
+    "  Unused              a string the player skips                            empty\n"
+    "A user's own changes in the settings dialog are kept per player file and override these.\n"
+    "\n"
+    "Texts (N, where it shows); each has a default, the dialogs' own wording:\n"
+    "   0 help page (markup: <B> <I> <U> <FONT FACE= SIZE= COLOR=> <P ALIGN=> <BR> <HR>\n"
+    "     <UL><LI> <A HREF=\"...\">; &amp; &lt; &gt; &nbsp; ...; a line break is a <BR>)\n"
+    "   1 OK button          2 Cancel button          3 Info button\n"
+    "   4 Exit Slideshow button                       5 created-with label (hidden)\n"
+    "   6 photo group        7 display-time label     8 effect label\n"
+    "   9 effect-duration label                      10 background label and check box\n"
+    "  11 loop check box    12 random check box      13 \"forever\" item of the time list\n"
+    "  14 title group       15 show-title check box  16 font label\n"
+    "  17 size label        18 colour label\n"
+    "  19 the 8 effect names, one a line   20 the 6 title positions, one a line\n"
+    "  21 help dialog caption              22 settings caption, slideshow\n"
+    "  23 settings caption, screen saver   24 about caption, slideshow\n"
+    "  25 about caption, screen saver\n"
+    "\n"
+    "list: prints the blocks of a player file (settings, music, photos with their titles).\n";
+
 [[noreturn]] void Usage(const std::string& why) {
     if (!why.empty()) std::cerr << "gdpack: " << why << "\n";
-    std::cerr << "usage: gdpack build -o OUT --base PLAYER [--photo NAME COMMENT FILE]...\n"
-                 "                    [--music FILE] [--set FIELD=VALUE]... [--text N=TEXT]...\n"
-                 "                    [--text-file N=PATH]...\n"
-                 "       gdpack list FILE\n";
+    std::cerr << kUsage << "(gdpack --help tells every option, setting and text)\n";
     std::exit(2);
+}
+
+// The player built beside this tool: <build>/tools/gdpack and <build>/saver/GlimmerdeckScreenSaver.
+std::string DefaultBase() {
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return "";
+    std::string dir(self, size_t(n));
+    dir.erase(dir.find_last_of('/') + 1);
+    const std::string base = dir + "../saver/GlimmerdeckScreenSaver";
+    return ::access(base.c_str(), R_OK) == 0 ? base : "";
 }
 
 std::string BaseName(const std::string& p) {
@@ -49,6 +118,7 @@ size_t TextIndex(const std::string& s) {
 
 int Build(int argc, char** argv) {
     PlayerFile pf;
+    pf.Settings = NewShowSettings();
     std::string out, base;
     bool musicNameSet = false;
     std::string musicPath;
@@ -85,9 +155,17 @@ int Build(int argc, char** argv) {
                 const Bytes b = ReadFileBytes(v);
                 pf.Settings.Texts[idx].assign(b.begin(), b.end());
             }
+        } else if (!a.empty() && a[0] != '-') {
+            Photo p;
+            p.Name = BaseName(a);
+            if (const auto dot = p.Name.rfind('.'); dot != std::string::npos && dot > 0)
+                p.Name.erase(dot);
+            p.Image = ReadFileBytes(a);
+            pf.Photos.push_back(std::move(p));
         } else Usage("unknown option " + a);
     }
-    if (out.empty() || base.empty()) Usage("build needs -o and --base");
+    if (base.empty()) base = DefaultBase();
+    if (out.empty() || base.empty()) Usage("build needs -o, and --base where no player is built beside gdpack");
     pf.Base = ReadFileBytes(base);
     if (!musicPath.empty()) {
         pf.Music = ReadFileBytes(musicPath);
@@ -126,6 +204,10 @@ int List(const std::string& path) {
 int main(int argc, char** argv) {
     if (argc < 2) Usage("");
     const std::string cmd = argv[1];
+    if (cmd == "--help" || cmd == "-h" || cmd == "help") {
+        std::cout << kUsage << kHelp;
+        return 0;
+    }
     try {
         if (cmd == "build") return Build(argc, argv);
         if (cmd == "list" && argc == 3) return List(argv[2]);

@@ -2,7 +2,13 @@
 // the INI-style wrapper, and writers in two processes at once.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
+#include <functional>
+#include <future>
+#include <memory>
+#include <thread>
 
 #include "Registry.h"
 #include "config_home.h"
@@ -179,16 +185,94 @@ TEST_F(RegistryTest, WritersInTwoProcessesLoseNothing) {
     EXPECT_EQ(keys.Count(), 1);
 }
 
-TEST_F(RegistryTest, UnreadableStoreLinesAreIgnored) {
-    ASSERT_TRUE(ForceDirectories(TRegistry::StoreDirectory()));
-    std::string file = TRegistry::StoreDirectory() + "/HKEY_CURRENT_USER";
-    ASSERT_TRUE(UpdateFileAtomically(file, [](std::string& c) {
-        c = "GlimmerdeckRegistry 1\n[Software\\X]\nS\tgood\tyes\ngarbage line\nI\tnum\tnot-a-number\nB\tbin\tzz\n[";
-        return true;
-    }));
-    TRegistry r;
-    ASSERT_TRUE(r.OpenKey("software\\x", false));
-    EXPECT_EQ(r.ReadString("good"), "yes");
-    EXPECT_EQ(r.ReadInteger("num"), 0);
-    EXPECT_EQ(r.GetDataSize("bin"), 0);
+// Hand-edited, damaged or foreign stores: nothing blocks, what can be read is read, what
+// cannot is kept through a rewrite, and a store that is no regular file is neither read nor
+// written over.
+TEST_F(RegistryTest, StoresEditedByHandOrReplacedNeverBlockNorLoseAReadableValue) {
+    std::string file;
+    const std::string garbage = std::string("\x7F" "ELF\x01\x00\xFF junk", 12);
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+        const char* good;          // "good" in Software\X, or null when nothing is readable
+        std::vector<std::string> kept;   // lines that must survive a rewrite
+        const char* message;       // on stderr, or null
+        bool writable;
+    };
+    auto text = [&](std::string t) {
+        return [&, t] { ASSERT_TRUE(UpdateFileAtomically(file, [&](std::string& c) { c = t; return true; })); };
+    };
+    const std::vector<Case> cases = {
+        {"CRLF line ends", text("GlimmerdeckRegistry 1\r\n[Software\\X]\r\nS\tgood\tyes\r\n"), "yes", {}, nullptr,
+         true},
+        {"lines that are no values",
+         text("GlimmerdeckRegistry 1\n[Software\\X]\nS\tgood\tyes\ngarbage line\nI\tnum\tnot-a-number\n"
+              "B\tbin\tzz\n; a comment\n["),
+         "yes", {"garbage line", "I\tnum\tnot-a-number", "B\tbin\tzz", "; a comment", "["},
+         "line(s) are no settings", true},
+        {"binary garbage", text(garbage + "\n[Software\\X]\nS\tgood\tstill\n"), "still", {garbage}, "no settings", true},
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }, nullptr, {}, "not a regular file", false},
+        {"a directory", [&] { ASSERT_TRUE(ForceDirectories(file)); }, nullptr, {}, "not a regular file", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A folder of its own: each message comes once per store file and process.
+        ::setenv("XDG_CONFIG_HOME", (dir + "/" + c.name).c_str(), 1);
+        file = TRegistry::StoreDirectory() + "/HKEY_CURRENT_USER";
+        ASSERT_TRUE(ForceDirectories(TRegistry::StoreDirectory()));
+        c.make();
+        std::string err, content;
+        std::string good = "-", other = "-";
+        bool wrote = false;
+        // On a thread with a deadline, so a store that blocks fails the test instead of
+        // hanging it.
+        auto done = std::make_shared<std::promise<void>>();
+        std::future<void> finished = done->get_future();
+        std::thread([&, done] {
+            testing::internal::CaptureStderr();
+            TRegIniFile ini("Software");
+            good = ini.ReadString("X", "good", "-");
+            try {
+                TRegistry r;
+                wrote = r.OpenKey("Software\\X", true);
+                if (wrote) r.WriteString("other", "new");
+            } catch (const ERegistryException&) {
+                wrote = false;
+            }
+            other = ini.ReadString("X", "other", "-");
+            err = testing::internal::GetCapturedStderr();
+            done->set_value();
+        }).detach();
+        ASSERT_EQ(finished.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "blocked";
+        EXPECT_EQ(good, c.good ? c.good : "-");
+        EXPECT_EQ(wrote, c.writable);
+        EXPECT_EQ(other, c.writable ? "new" : "-");
+        if (c.message) EXPECT_NE(err.find(c.message), std::string::npos) << err;
+        else EXPECT_EQ(err, "");
+        struct stat st {};
+        ASSERT_EQ(::lstat(file.c_str(), &st), 0);
+        EXPECT_EQ(S_ISREG(st.st_mode), c.writable) << "a store that is no file stays as it was";
+        if (!c.writable) continue;
+        ASSERT_TRUE(LoadFileToString(file, content));
+        for (const auto& l : c.kept) EXPECT_NE(content.find(l + "\n"), std::string::npos) << l;
+        // The rewrite reads back as it was, kept lines and all.
+        TRegistry again;
+        ASSERT_TRUE(again.OpenKeyReadOnly("Software\\X"));
+        EXPECT_EQ(again.ReadString("good"), c.good);
+        EXPECT_FALSE(again.ValueExists("num"));
+    }
+}
+
+// The parsed store is kept between reads of one start; a change on disk, from this process or
+// another, is still seen at the next read.
+TEST_F(RegistryTest, ReadsSeeEveryWrite) {
+    TRegIniFile ini("Software\\Vantorel");
+    ini.WriteString("Show", "Duration", "5");
+    EXPECT_EQ(ini.ReadInteger("Show", "Duration", 0), 5);
+    ASSERT_TRUE(InProcesses({[] { TRegIniFile("Software\\Vantorel").WriteString("Show", "Duration", "7"); }}));
+    EXPECT_EQ(ini.ReadInteger("Show", "Duration", 0), 7);
+    ini.WriteString("Show", "Duration", "8");
+    EXPECT_EQ(ini.ReadInteger("Show", "Duration", 0), 8);
+    ini.DeleteKey("Show", "Duration");
+    EXPECT_EQ(ini.ReadInteger("Show", "Duration", 0), 0);
 }

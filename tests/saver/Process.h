@@ -58,6 +58,8 @@ public:
                 const int fd = ::open(stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
                 ::dup2(fd, 2);
             }
+            // Signals the test sends must not stay ignored because the runner ignores them.
+            for (int sig : {SIGHUP, SIGINT, SIGTERM}) ::signal(sig, SIG_DFL);
             ::execve(exe.c_str(), argv.data(), envp.data());
             ::_exit(127);
         }

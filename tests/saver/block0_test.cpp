@@ -66,8 +66,8 @@ std::vector<Field> AllFields() {
         Bool("Random", 0x02, &P::Random),
         Bool("AutoFit", 0xFF, &P::AutoFit),
         Bool("Showname", 0x80, &P::Showname),
-        Int("NamePosition", 4, &P::NamePosition),
-        Bool("Loop", 1, &P::Loop),
+        Int("NamePosition", 2, &P::NamePosition),
+        Bool("Loop", 0, &P::Loop),
         Str("NameFont", "Times New Roman", "Times New Roman", &P::NameFont),
         Int("NameSize", 14, &P::NameSize),
         Bool("NameShowBackground", 0x10, &P::NameShowBackground),
@@ -123,9 +123,10 @@ TEST(Block0, MinimalRecordIs161BytesAndFalseBoolsStayFalse) {
     EXPECT_EQ(t[25], "");
 }
 
-// A record cut anywhere keeps exactly the fields that end before the cut; the rest keep
-// their zero start values. This is how a shorter record of an older writer reads.
-TEST(Block0, CutAnywhereKeepsTheFieldsReadSoFar) {
+// A record cut anywhere keeps exactly the fields that end before the cut; the settings after
+// it take a new player's values (zeros would stall the show on its first photo), the texts
+// stay empty. This is how a shorter record of an older writer reads.
+TEST(Block0, CutAnywhereKeepsTheFieldsReadSoFarAndDefaultsTheRest) {
     const auto fields = AllFields();
     Bytes rec;
     std::vector<size_t> ends;
@@ -133,7 +134,7 @@ TEST(Block0, CutAnywhereKeepsTheFieldsReadSoFar) {
         rec.insert(rec.end(), f.bytes.begin(), f.bytes.end());
         ends.push_back(rec.size());
     }
-    const TPlayerSettings zero;
+    const TPlayerSettings fresh = NewPlayerSettings();
     const TPayloadTexts zeroTexts;
     for (size_t cut = 0; cut <= rec.size(); ++cut) {
         TPlayerSettings p;
@@ -142,10 +143,21 @@ TEST(Block0, CutAnywhereKeepsTheFieldsReadSoFar) {
         EXPECT_EQ(complete, cut == rec.size()) << "cut " << cut;
         for (size_t i = 0; i < fields.size(); ++i) {
             if (!fields[i].get) continue;
-            const std::string want = ends[i] <= cut ? fields[i].want : fields[i].get(zero, zeroTexts);
+            const std::string want = ends[i] <= cut ? fields[i].want : fields[i].get(fresh, zeroTexts);
             ASSERT_EQ(fields[i].get(p, t), want) << fields[i].name << " at cut " << cut;
         }
     }
+}
+
+// The packer's starting values and a new player's are one set: a show packed with nothing
+// set and a record cut short behave alike.
+TEST(Block0, PackerDefaultsAreANewPlayersSettings) {
+    TPlayerSettings p;
+    TPayloadTexts t;
+    ASSERT_TRUE(Parse(gdpack::EncodeBlock0(gdpack::NewShowSettings()), p, t));
+    EXPECT_EQ(p, NewPlayerSettings());
+    EXPECT_EQ(t[1], "OK");
+    EXPECT_EQ(t[19], "None\r\nCrossfade\r\nFade\r\nPaint\r\nMove\r\nBoxes\r\nZoom in\r\nZoom out");
 }
 
 TEST(Block0, HostileStringLengthsStopTheParse) {
@@ -170,8 +182,8 @@ TEST(Block0, HostileStringLengthsStopTheParse) {
         EXPECT_EQ(p.PhotoCount, 3);
         EXPECT_EQ(p.Duration, 9);
         EXPECT_TRUE(p.Loop);
-        EXPECT_EQ(p.NameFont, "");
-        EXPECT_EQ(p.NameSize, 0) << "nothing after the bad string is read";
+        EXPECT_EQ(p.NameFont, NewPlayerSettings().NameFont);
+        EXPECT_EQ(p.NameSize, NewPlayerSettings().NameSize) << "nothing after the bad string is read";
     }
 }
 
@@ -227,12 +239,13 @@ TEST_F(LoadFromOwnFile, ShortBlock0AndHostileCount) {
     PlayerBuilder pb;
     pb.Base(Bytes(20, 1)).Photo("one", "", Bytes(4, 1)).PhotoCount(-3).TruncateBlock0(20);
     pb.Block0().Duration = 6;   // ends at byte 20: kept
-    pb.Block0().Effect = 2;     // cut off
+    pb.Block0().Effect = 2;     // cut off: a new player's crossfade
     SetOwnDataFileName(pb.Write(dir.File("Old.scr")));
     LoadPayloadSettings();
     EXPECT_EQ(PlayerSettings.PhotoCount, 0);
     EXPECT_EQ(PlayerSettings.Duration, 6);
-    EXPECT_EQ(PlayerSettings.Effect, 0);
+    EXPECT_EQ(PlayerSettings.Effect, NewPlayerSettings().Effect);
+    EXPECT_EQ(PlayerSettings.EffectDuration, NewPlayerSettings().EffectDuration);
 }
 
 TEST_F(LoadFromOwnFile, WithoutBlock0NothingChanges) {

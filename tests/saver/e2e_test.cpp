@@ -15,6 +15,7 @@ struct ModeCase {
     int signal;          // 0: the run ends by itself
     int exitCode;
     const char* stderrHas;
+    bool shutdown = true;   // false: ends before the application exists, nothing to clean up
 };
 
 }  // namespace
@@ -44,6 +45,15 @@ TEST_F(SaverRun, EachModeStartsAndEnds) {
          {{"XSCREENSAVER_WINDOW", "0x10"}}, {"mode 1"}, {"\nwindow "}, 0, 1, "X11"},
         {"-window-id maps to the preview", "Alps.scr", {"-window-id", "0x10"}, {}, {"mode 1"},
          {"\nwindow "}, 0, 1, "X11"},
+        {"no display at all: a message and exit 1, no abort", "Alps.exe", {"x"},
+         {{"QT_QPA_PLATFORM", ""}}, {"no display"}, {"mode ", "\nwindow "}, 0, 1,
+         "Alps.exe: no display (DISPLAY is not set)", false},
+        {"a display that cannot be opened", "Alps.scr", {}, {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ":97"}},
+         {"no display"}, {"mode ", "\nwindow "}, 0, 1, "cannot open the display \":97\"", false},
+        {"-root without a window and without X11: the full-screen saver", "Alps.scr", {"-root"}, {},
+         {"mode 3", "window show saver"}, {}, SIGTERM, 0, ""},
+        {"SIGHUP ends like SIGTERM", "Alps.exe", {"x"}, {}, {"signal SIGHUP", "halt 0"}, {}, SIGHUP, 0,
+         ""},
     };
     BuildPlayer("Alps.exe");
     BuildPlayer("Alps.scr");
@@ -63,7 +73,9 @@ TEST_F(SaverRun, EachModeStartsAndEnds) {
         const std::string text = ReadText(log);
         for (const auto& l : c.logHas) EXPECT_TRUE(Contains(text, l)) << l << " in\n" << text;
         for (const auto& l : c.logLacks) EXPECT_FALSE(Contains(text, l)) << l << " in\n" << text;
-        EXPECT_TRUE(Contains(text, "shutdown")) << "every end runs the shutdown\n" << text;
+        if (c.shutdown) {
+            EXPECT_TRUE(Contains(text, "shutdown")) << "every end runs the shutdown\n" << text;
+        }
         if (c.signal) {
             EXPECT_TRUE(Contains(text, "signal ")) << text;
         }
@@ -145,6 +157,8 @@ TEST_F(SaverRun, SecondInstanceExitsAtOnceWithoutAWindow) {
         ChildProcess second(dir.File(file), args, Env(log), log + ".err");
         EXPECT_EQ(second.Wait(), 0) << file;
         EXPECT_TRUE(Contains(ReadText(log), "already running")) << ReadText(log);
+        EXPECT_TRUE(Contains(ReadText(log + ".err"), "Glimmerdeck is already running"))
+            << "the user is told why nothing appears";
         EXPECT_FALSE(Contains(ReadText(log), "\nwindow ")) << ReadText(log);
         EXPECT_FALSE(Contains(ReadText(log), "mode")) << "ends before block 0 is read";
     }
@@ -187,7 +201,7 @@ TEST_F(SaverRun, GdpackBuildOptionsReachBlock0) {
                    {}, dir.File("b.err"));
     ASSERT_EQ(p.Wait(), 0) << ReadText(dir.File("b.err"));
 
-    gdpack::Block0 want;
+    gdpack::Block0 want = gdpack::NewShowSettings();
     want.PhotoCount = 1;
     want.Background = 0x00FF8000;
     want.Duration = -1;
@@ -213,4 +227,18 @@ TEST_F(SaverRun, GdpackBuildOptionsReachBlock0) {
         ChildProcess q(GD_GDPACK_EXE, args, {}, dir.File("bad.err"));
         EXPECT_EQ(q.Wait(), 2) << bad[0] << " " << bad[1];
     }
+}
+
+TEST_F(SaverRun, GdpackHelpListsEveryField) {
+    ChildProcess p(GD_GDPACK_EXE, {"--help"}, {}, dir.File("help.err"), true);
+    std::string help;
+    for (int i = 0; i < 200; ++i) help += p.ReadLine() + "\n";
+    EXPECT_EQ(p.Wait(), 0);
+    for (const char* field : {"Duration", "Effect", "EffectDuration", "Background", "AutoFit", "Random",
+                              "Loop", "Showname", "NamePosition", "NameFont", "NameSize", "NameColor",
+                              "NameShowBackground", "NameBackground", "MusicName", "AboutText",
+                              "PhotoCount"})
+        EXPECT_TRUE(Contains(help, std::string("\n  ") + field + " ")) << field;
+    for (const char* unit : {"seconds", "points", "0x00BBGGRR", "TColor", ".exe", ".scr", "--text"})
+        EXPECT_TRUE(Contains(help, unit)) << unit;
 }

@@ -4,31 +4,16 @@
 # where PulseAudio is not installed.
 set -euo pipefail
 player=$1 gdpack=$2 photo=$3
-command -v pulseaudio >/dev/null && command -v pactl >/dev/null || exit 77
-
 work=$(mktemp -d)
 pid=""
 cleanup() {
   [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-  pulseaudio --kill 2>/dev/null || true
+  stop_private_pulse
   rm -rf "$work"
 }
 trap cleanup EXIT
-export HOME=$work XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/config TMPDIR=$work/tmp
-mkdir -p -m 700 "$XDG_RUNTIME_DIR" && mkdir -p "$TMPDIR"
-pulseaudio -n --daemonize=yes --exit-idle-time=-1 --log-target=stderr \
-  -L "module-native-protocol-unix" -L "module-null-sink sink_name=null" \
-  -L "module-always-sink" 2>"$work/pulse.log" || { cat "$work/pulse.log"; exit 1; }
-for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-pactl set-default-sink null
+. "$(dirname "$0")/music_env.sh"
 
-python3 - "$work/tune.wav" <<'PY'
-import math, struct, sys, wave
-with wave.open(sys.argv[1], "wb") as w:
-    w.setnchannels(1); w.setsampwidth(2); w.setframerate(22050)
-    w.writeframes(b"".join(struct.pack("<h", int(8000 * math.sin(i * 2 * math.pi * 440 / 22050)))
-                           for i in range(22050 * 4)))
-PY
 "$gdpack" build -o "$work/Music Show.exe" --base "$player" --music "$work/tune.wav" \
   --set Duration=3 --set Loop=1 --photo one "" "$photo" --photo two "" "$photo" >/dev/null
 

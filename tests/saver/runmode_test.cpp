@@ -56,13 +56,15 @@ TEST(DaemonArguments, MapOntoThePreviewSwitch) {
         V args;
         const char* env;
         V want;
+        uintptr_t root = 0x2b5;   // the X root window; 0 where there is none
     };
     const std::vector<Case> cases = {
         {"xscreensaver --root, hex id", {"--root"}, "0x1a00007", {"/P", "27262983"}},
         {"-root, decimal id", {"-root"}, "41943047", {"/P", "41943047"}},
         {"-root, upper-case hex", {"-root"}, "0X10", {"/P", "16"}},
-        {"--root without the variable", {"--root"}, nullptr, {"--root"}},
-        {"--root with an empty variable", {"--root"}, "", {"--root"}},
+        {"--root without the variable: the root window", {"--root"}, nullptr, {"/P", "693"}},
+        {"-root with an empty variable: the root window", {"-root"}, "", {"/P", "693"}},
+        {"-root without X11: the full-screen saver", {"-root"}, nullptr, {"/S"}, 0},
         {"-window-id N", {"-window-id", "0x400001"}, nullptr, {"/P", "4194305"}},
         {"--window-id N", {"--window-id", "77"}, "0x5", {"/P", "77"}},
         {"-window-id without N", {"-window-id"}, nullptr, {"-window-id"}},
@@ -73,7 +75,7 @@ TEST(DaemonArguments, MapOntoThePreviewSwitch) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(MapDaemonArguments(c.args, c.env), c.want);
+        EXPECT_EQ(MapDaemonArguments(c.args, c.env, c.root), c.want);
     }
 }
 

@@ -1,5 +1,6 @@
 // The show under a real X server (run through xvfb-run): screenshots while a slideshow runs
 // show each photo in turn, and in Saver mode a mouse move beyond the threshold ends the run.
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
@@ -178,4 +179,55 @@ TEST_F(X11Show, SlideshowKeysStepAndEscapeEnds) {
     ASSERT_TRUE(code.has_value()) << "slideshow did not end\n" << ReadText(log);
     EXPECT_EQ(*code, 0) << ReadText(log + ".err");
     EXPECT_TRUE(Contains(ReadText(log), "escape")) << ReadText(log);
+}
+
+// "-root" without XSCREENSAVER_WINDOW, as X screen-saver daemons also start their programs:
+// the show covers the whole root window, and ends on the daemon's SIGTERM.
+TEST_F(X11Show, RootWithoutTheDaemonsWindowDrawsFullScreenOnTheRoot) {
+    const std::string exe = Pack("Colours.scr", 30);
+    const std::string log = dir.File("log");
+    ChildProcess p(exe, {"-root"}, XEnv(log), log + ".err");
+    ASSERT_TRUE(WaitForText(log, "show photo 4 Red", p)) << ReadText(log) << ReadText(log + ".err");
+    const std::string text = ReadText(log);
+    EXPECT_TRUE(Contains(text, "mode 1")) << text;
+    EXPECT_TRUE(Contains(text, "window preview 1024x768 in ")) << text;
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_EQ(PixelAt(512, 384), "255,0,0");
+    EXPECT_EQ(PixelAt(400, 300), "255,0,0");
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(), 0) << ReadText(log + ".err");
+}
+
+// gdpack given nothing but photos (and no --base: the player built beside it) makes a show
+// that works: each photo fitted to the screen, then the next one.
+TEST_F(X11Show, GdpackWithOnlyPhotosMakesAWorkingShow) {
+    ChildProcess pack(GD_GDPACK_EXE, {"build", "-o", dir.File("Plain.exe"), dir.File("red.bmp"),
+                                      dir.File("green.bmp")},
+                      {}, dir.File("gdpack.err"));
+    ASSERT_EQ(pack.Wait(), 0) << ReadText(dir.File("gdpack.err"));
+    const std::string log = dir.File("log");
+    ChildProcess p(dir.File("Plain.exe"), {"x"}, XEnv(log), log + ".err");
+    const std::pair<const char*, const char*> steps[] = {
+        {"show photo 3 red", "255,0,0"}, {"show photo 2 green", "0,255,0"}};
+    size_t seen = 0;
+    for (const auto& [line, colour] : steps) {
+        SCOPED_TRACE(line);
+        for (int i = 0; i < 300; ++i) {
+            const std::string text = ReadText(log);
+            const size_t at = text.find(line, seen);
+            if (at != std::string::npos) {
+                seen = at + 1;
+                break;
+            }
+            ASSERT_TRUE(p.Running()) << text << ReadText(log + ".err");
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        // After the 2 s crossfade: the 400 x 300 photo fitted to 1024 x 768 fills the middle.
+        std::this_thread::sleep_for(std::chrono::milliseconds(2600));
+        EXPECT_EQ(PixelAt(512, 384), colour);
+        EXPECT_EQ(PixelAt(520, 60), colour) << "fitted, so it reaches far from the centre";
+    }
+    EXPECT_TRUE(Contains(ReadText(log), "settings Duration 5 Effect 1 Random 0")) << ReadText(log);
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(), 0) << ReadText(log + ".err");
 }
