@@ -34,12 +34,6 @@ TRunMode ChooseRunMode(const std::string& ProgramPath, const std::string& FirstA
 std::vector<std::string> MapDaemonArguments(const std::vector<std::string>& Args,
                                             const char* XScreenSaverWindow);
 
-// Program arguments: ParamStr(0) is the program's own path, 1.. the command line; an index
-// past the end gives "".
-void SetProgramArguments(const std::string& OwnPath, const std::vector<std::string>& Args);
-std::string ParamStr(int Index);
-int ParamCount();
-
 // ---- Settings ----
 
 constexpr int kPayloadTextCount = 26;
