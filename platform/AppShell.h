@@ -79,6 +79,8 @@ public:
 
     // Set while the program runs as a preview inside a foreign window: no message boxes.
     bool Embedded = false;
+    // Whether controls show their hints (a splitter switches them off while dragging).
+    bool ShowHint = true;
 
 private:
     void OnSignal();
