@@ -967,6 +967,8 @@ TWinControl::TWinControl(TComponent* AOwner) : TControl(AOwner), impl_(std::make
 }
 
 TWinControl::~TWinControl() {
+    // Watchers of the window see the control going while its windows go.
+    SetComponentState(csDestroying);
     impl_->dead = true;
     // Children keep their own windows; they are freed by their owners.
     for (TControl* c : controls_) {

@@ -157,7 +157,9 @@ std::string QtNameFilters(const std::string& Filter) {
         std::string p;
         auto flush = [&] {
             const std::string t = Trim(p);
-            if (!t.empty()) patterns += (patterns.empty() ? "" : " ") + CaseInsensitivePattern(t);
+            if (t.empty()) return;
+            if (!patterns.empty()) patterns += ' ';
+            patterns += CaseInsensitivePattern(t);
             p.clear();
         };
         for (char c : parts[i + 1]) {
@@ -171,7 +173,10 @@ std::string QtNameFilters(const std::string& Filter) {
         for (char& c : name)
             if (c == '(' || c == ')') c = c == '(' ? '[' : ']';
         if (!out.empty()) out += ";;";
-        out += name + " (" + patterns + ")";
+        out += name;
+        out += " (";
+        out += patterns;
+        out += ')';
     }
     return out;
 }
