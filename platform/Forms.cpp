@@ -432,6 +432,8 @@ void TForm::SetVisible(bool v) {
     if (v) {
         // OnShow first, as the class library does it: the window appears as it leaves it.
         if (!was) {
+            // Texts set since the controls were placed, and the font the window gets now.
+            FitControls(Widget());
             PlaceForShow();
             if (OnShow) OnShow(this);
         }

@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QPixmap>
 #include <QPushButton>
+#include <QRect>
 #include <QRadioButton>
 #include <QWidget>
 
@@ -26,6 +27,7 @@
 namespace {
 
 constexpr const char* kCaptionMark = "gdCaption";
+constexpr const char* kDesignMark = "gdDesignBounds";
 constexpr const char* kModalMark = "gdModalResult";
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -75,11 +77,33 @@ private:
 }  // namespace
 
 void PlaceControl(QWidget* W, int Left, int Top, int Width, int Height) {
-    const QSize hint = W->sizeHint().expandedTo(W->minimumSizeHint());
-    // A fixed stored size stays a minimum: a wider font makes the control wider, not cut.
-    const int w = Width > 0 ? std::max(Width, hint.width()) : hint.width();
-    const int h = Height > 0 ? std::max(Height, hint.height()) : hint.height();
-    W->setGeometry(Left, Top, std::max(w, 0), std::max(h, 0));
+    W->setProperty(kDesignMark, QRect(Left, Top, Width, Height));
+    FitControl(W);
+}
+
+void FitControl(QWidget* W) {
+    const QVariant v = W ? W->property(kDesignMark) : QVariant();
+    if (!v.isValid()) return;
+    const QRect d = v.toRect();
+    // Buttons, labels and combo boxes size to their texts; for the others (lists, edits,
+    // spin edits, group boxes, bars) the preferred size is generic and only the minimum
+    // counts.
+    const bool text = qobject_cast<QAbstractButton*>(W) || qobject_cast<QLabel*>(W) ||
+                      qobject_cast<QComboBox*>(W);
+    if (auto* box = qobject_cast<QComboBox*>(W)) box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    const QSize hint = text ? W->sizeHint().expandedTo(W->minimumSizeHint()) : W->minimumSizeHint();
+    // A fixed stored size stays a minimum: a wider font or a longer text makes the control
+    // wider, not cut.
+    const int w = d.width() > 0 ? std::max(d.width(), hint.width()) : hint.width();
+    const int h = d.height() > 0 ? std::max(d.height(), hint.height()) : hint.height();
+    const QRect r(d.left(), d.top(), std::max(w, 0), std::max(h, 0));
+    if (W->geometry() != r) W->setGeometry(r);
+}
+
+void FitControls(QWidget* Top) {
+    if (!Top) return;
+    for (QWidget* w : Top->findChildren<QWidget*>())
+        if (w->property(kDesignMark).isValid()) FitControl(w);
 }
 
 void SetUpControl(QWidget* W, const std::string& Name, int Left, int Top, int Width, int Height) {
@@ -134,7 +158,9 @@ void SetCaption(QObject* Target, const std::string& Caption) {
                 return;
             }
         w->setWindowTitle(Q(Caption));
+        return;
     }
+    if (auto* w = qobject_cast<QWidget*>(Target)) FitControl(w);
 }
 
 std::string Caption(const QObject* Target) {
@@ -177,6 +203,7 @@ void SetItemsText(QComboBox* Box, const std::string& Text) {
     Box->clear();
     for (const std::string& l : SplitLines(Text)) Box->addItem(Q(l));
     Box->setCurrentIndex(-1);
+    FitControl(Box);
 }
 
 void SetItemsText(QListWidget* List, const std::string& Text) {

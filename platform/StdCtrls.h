@@ -26,8 +26,14 @@ inline constexpr const char* kDefaultMark = "gdDefault";
 inline constexpr const char* kCancelMark = "gdCancel";
 
 // Places a widget at its stored bounds, widened (never narrowed) to what its text needs at
-// the desktop font; a width or height of 0 takes the size hint.
+// the desktop font; a width or height of 0 takes the size hint. The stored bounds are kept:
+// a later caption or item list (SetCaption, SetItemsText) and showing the form fit the
+// control again, so a translated or longer text is never cut.
 void PlaceControl(QWidget* W, int Left, int Top, int Width = 0, int Height = 0);
+// Fits a placed control to its stored bounds and its current text (nothing for others).
+void FitControl(QWidget* W);
+// Fits every placed control inside Top.
+void FitControls(QWidget* Top);
 
 // Names, places and shows a new widget.
 void SetUpControl(QWidget* W, const std::string& Name, int Left, int Top, int Width, int Height);
