@@ -83,6 +83,13 @@ void TComponent::DestroyComponents() {
     }
 }
 
+TComponent* TComponent::FindComponent(const std::string& AName) const {
+    if (AName.empty()) return nullptr;
+    for (TComponent* c : components_)
+        if (SameText(c->Name(), AName)) return c;
+    return nullptr;
+}
+
 void TComponent::FreeNotification(TComponent* c) {
     if (!c || c == this) return;
     // Components of one owner hear of each other through the owner already.

@@ -108,7 +108,10 @@ public:
     void DestroyComponents();
 
     const std::string& Name() const { return name_; }
-    void SetName(const std::string& n) { name_ = n; }
+    // Windowed controls also give the name to their widgets, so lookups by name find them.
+    virtual void SetName(const std::string& n) { name_ = n; }
+    // The owned component of that name (case-insensitive), null when none.
+    TComponent* FindComponent(const std::string& AName) const;
     unsigned ComponentState() const { return state_; }
     bool Destroying() const { return (state_ & csDestroying) != 0; }
 

@@ -3,6 +3,7 @@
 // Qt events of those widgets.
 #include "Controls.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
 #include <QEvent>
@@ -27,6 +28,7 @@
 #include <exception>
 #include <functional>
 
+#include "AppShell.h"
 #include "Forms.h"
 
 namespace {
@@ -39,7 +41,7 @@ void Guarded(F&& f) {
     try {
         f();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", e.what());
+        ReportException(e);
     } catch (...) {
         std::fprintf(stderr, "unknown exception in an event handler\n");
     }
@@ -141,6 +143,14 @@ struct TWinControlImpl {
     bool IsTop() const { return topFlags.toInt() != 0; }
     Qt::WindowFlags DetachedFlags() const { return IsTop() ? topFlags : Qt::WindowFlags(Qt::Widget); }
 
+    int MenuHeight() const {
+        QWidget* m = ctl->MenuWidget();
+        return m && !m->isHidden() ? m->sizeHint().height() : 0;
+    }
+    // The capture ends without a release: the control is told, as Win32's WM_CAPTURECHANGED.
+    void LoseCapture();
+    static bool HandleDialogKey(TWinControl* c, uint16_t vk);
+    static bool ForeignKey(TWinControl* holder, QWidget* w, QKeyEvent* e);
     static void CallEnter(TWinControl* c) { c->MouseEnter(); }
     static void CallLeave(TWinControl* c) { c->MouseLeave(); }
     static void CallFocusIn(TWinControl* c) { c->DoEnter(); }
@@ -195,7 +205,9 @@ protected:
     void resizeEvent(QResizeEvent* e) override { d_->OuterResized(e->size().width(), e->size().height()); }
     void moveEvent(QMoveEvent*) override {
         // Only a top-level window is moved by someone else (the window system).
-        if (isWindow()) d_->Moved(x(), y());
+        // Left and Top of a window are those of its client area (geometry), the same as
+        // SetBounds sets them; x() and y() would include the window frame.
+        if (isWindow()) d_->Moved(geometry().x(), geometry().y());
     }
     void closeEvent(QCloseEvent* e) override {
         if (d_->closeRequest && !d_->dead) {
@@ -231,7 +243,19 @@ protected:
     void enterEvent(QEnterEvent*) override { d_->Notify(&TWinControlImpl::CallEnter); }
     void leaveEvent(QEvent*) override { d_->Notify(&TWinControlImpl::CallLeave); }
     void focusInEvent(QFocusEvent*) override { d_->Notify(&TWinControlImpl::CallFocusIn); }
-    void focusOutEvent(QFocusEvent*) override { d_->Notify(&TWinControlImpl::CallFocusOut); }
+    void focusOutEvent(QFocusEvent* e) override {
+        if (e->reason() == Qt::ActiveWindowFocusReason || e->reason() == Qt::PopupFocusReason) d_->LoseCapture();
+        d_->Notify(&TWinControlImpl::CallFocusOut);
+    }
+    bool event(QEvent* e) override {
+        switch (e->type()) {
+        case QEvent::UngrabMouse:
+        case QEvent::WindowDeactivate:
+        case QEvent::Hide: d_->LoseCapture(); break;
+        default: break;
+        }
+        return QWidget::event(e);
+    }
 };
 
 namespace {
@@ -380,9 +404,11 @@ void TWinControlImpl::SyncBar(int bar) {
 void TWinControlImpl::Layout() {
     const int b = ctl->BorderWidth();
     const int cw = ctl->ClientWidth(), ch = ctl->ClientHeight();
-    client->setGeometry(b, b, cw, ch);
-    bars[SB_VERT]->setGeometry(b + cw, b, kScrollBar, ch);
-    bars[SB_HORZ]->setGeometry(b, b + ch, cw, kScrollBar);
+    const int top = b + MenuHeight();
+    if (QWidget* m = ctl->MenuWidget()) m->setGeometry(0, 0, ctl->Width(), top - b);
+    client->setGeometry(b, top, cw, ch);
+    bars[SB_VERT]->setGeometry(b + cw, top, kScrollBar, ch);
+    bars[SB_HORZ]->setGeometry(b, top + ch, cw, kScrollBar);
     for (int bar = 0; bar < 2; ++bar) bars[bar]->setVisible(state[bar].visible);
     if (ctl->HasCanvas()) {
         auto* cc = static_cast<TCustomControl*>(ctl);
@@ -471,7 +497,13 @@ void TWinControlImpl::Wheel(QWheelEvent* e) {
 
 void TWinControlImpl::Key(QKeyEvent* e, bool down) {
     TWinControl* c = Alive();
-    if (!c) return;
+    // A key that a Qt widget on this control left alone travels on (the foreign-key filter
+    // has shown it to the form already).
+    QWidget* focus = QApplication::focusWidget();
+    if (!c || (focus && focus != client && frame->isAncestorOf(focus))) {
+        e->ignore();
+        return;
+    }
     e->accept();
     // A held key repeats its key-down only, as Win32 sends it (X11 adds a release to each).
     if (!down && e->isAutoRepeat()) return;
@@ -490,6 +522,7 @@ void TWinControlImpl::Key(QKeyEvent* e, bool down) {
                 else
                     p->KeyUp(vk, shift);
             }
+            if (down && shift == 0 && !dead && HandleDialogKey(c, vk)) return;
             if (vk != 0 && !dead) {
                 if (down)
                     c->KeyDown(vk, shift);
@@ -512,6 +545,15 @@ void TWinControlImpl::Key(QKeyEvent* e, bool down) {
 }
 
 void ClientWidget::paintEvent(QPaintEvent* e) { d_->Paint(this, e); }
+
+void TWinControlImpl::LoseCapture() {
+    TWinControl* c = Alive();
+    if (!c || !c->capture_) return;
+    c->capture_ = false;
+    clicked = false;
+    if (QWidget::mouseGrabber() == client) client->releaseMouse();
+    Guarded([&] { c->CaptureLost(); });
+}
 
 void TWinControlImpl::Paint(QWidget* w, QPaintEvent* e) {
     TWinControl* c = Alive();
@@ -553,6 +595,107 @@ void TWinControlImpl::Paint(QWidget* w, QPaintEvent* e) {
 }
 
 // ---- Free functions ----
+
+bool TWinControlImpl::HandleDialogKey(TWinControl* c, uint16_t vk) {
+    if (vk != VK_RETURN && vk != VK_ESCAPE) return false;
+    TForm* f = GetParentForm(c);
+    return f && static_cast<TWinControl*>(f)->DialogKey(vk);
+}
+
+TWinControl* ControlOfWidget(const QWidget* W) {
+    for (const QWidget* w = W; w; w = w->parentWidget()) {
+        if (auto* f = dynamic_cast<const FrameWidget*>(w)) return f->d_->Alive();
+        if (auto* c = dynamic_cast<const ClientWidget*>(w)) return c->d_->Alive();
+    }
+    return nullptr;
+}
+
+TForm* GetParentForm(const TControl* C) {
+    const TControl* top = C;
+    while (top && top->Parent()) top = top->Parent();
+    return dynamic_cast<TForm*>(const_cast<TControl*>(top));
+}
+
+namespace {
+
+// Keys of the Qt widgets that sit on the layer's forms: a form with KeyPreview sees them
+// first, and Enter and Escape that the widget leaves alone go to the form's default and
+// cancel buttons, as the class library's dialog keys do.
+class ForeignKeyFilter : public QObject {
+public:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() != QEvent::KeyPress && e->type() != QEvent::KeyRelease) return false;
+        auto* w = qobject_cast<QWidget*>(o);
+        // Only the first delivery: an ignored key travels on to the parents.
+        if (!w || w != QApplication::focusWidget()) return false;
+        if (dynamic_cast<FrameWidget*>(w) || dynamic_cast<ClientWidget*>(w)) return false;
+        TWinControl* holder = ControlOfWidget(w);
+        if (!holder) return false;
+        return TWinControlImpl::ForeignKey(holder, w, static_cast<QKeyEvent*>(e));
+    }
+};
+
+}  // namespace
+
+bool TWinControlImpl::ForeignKey(TWinControl* holder, QWidget* w, QKeyEvent* e) {
+    const bool down = e->type() == QEvent::KeyPress;
+    if (!down && e->isAutoRepeat()) return false;
+    const TShiftState shift = ShiftOf(e->modifiers());
+    uint16_t vk = VirtualKeyFromQt(e->key(), (e->modifiers() & Qt::KeypadModifier) != 0);
+    const bool known = vk != 0;
+    bool eaten = false;
+    Guarded([&] {
+        std::vector<TWinControl*> preview;
+        for (TWinControl* p = holder; p; p = p->Parent())
+            if (p->WantsKeyPreview()) preview.push_back(p);
+        for (TWinControl* p : preview) {
+            if (vk == 0) break;
+            if (down)
+                p->KeyDown(vk, shift);
+            else
+                p->KeyUp(vk, shift);
+        }
+        if (known && vk == 0) {
+            eaten = true;
+            return;
+        }
+        if (down) {
+            const QString t = e->text();
+            if (!preview.empty() && t.size() == 1 && t[0].unicode() < 0x80 && t[0].unicode() > 0) {
+                char ch = char(t[0].unicode());
+                for (TWinControl* p : preview) {
+                    if (ch == 0) break;
+                    p->KeyPress(ch);
+                }
+                if (ch == 0) {
+                    eaten = true;
+                    return;
+                }
+            }
+        }
+        if (!down || shift != 0) return;
+        if (vk == VK_RETURN) {
+            // A text box of several lines keeps Enter; a focused button is pressed by it.
+            if (w->inherits("QTextEdit") || w->inherits("QPlainTextEdit")) return;
+            if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+                b->click();
+                eaten = true;
+                return;
+            }
+        }
+        eaten = HandleDialogKey(holder, vk);
+    });
+    return eaten;
+}
+
+void InstallForeignKeyFilter() {
+    static ForeignKeyFilter* filter = nullptr;
+    if (filter || !qobject_cast<QApplication*>(QCoreApplication::instance())) return;
+    filter = new ForeignKeyFilter;
+    filter->setParent(QCoreApplication::instance());
+    QObject::connect(QCoreApplication::instance(), &QObject::destroyed, [] { filter = nullptr; });
+    QCoreApplication::instance()->installEventFilter(filter);
+}
 
 uint16_t VirtualKeyFromQt(int k, bool keypad) {
     if (keypad) {
@@ -753,9 +896,16 @@ void TControl::StoreBounds(int ALeft, int ATop, int AWidth, int AHeight) {
     height_ = std::max(AHeight, 0);
 }
 
-void TControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) { StoreBounds(ALeft, ATop, AWidth, AHeight); }
+void TControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
+    StoreBounds(ALeft, ATop, AWidth, AHeight);
+    if (parent_ && align_ != alNone) parent_->RequestAlign();
+}
 void TControl::SetParent(TWinControl* AParent) { parent_ = AParent; }
-void TControl::SetVisible(bool v) { visible_ = v; }
+void TControl::SetVisible(bool v) {
+    if (v == visible_) return;
+    visible_ = v;
+    if (parent_ && align_ != alNone) parent_->RequestAlign();
+}
 void TControl::SetEnabled(bool v) { enabled_ = v; }
 void TControl::SetColor(TColor c) { color_ = c; }
 void TControl::SetCursor(TCursor c) { cursor_ = c; }
@@ -764,7 +914,7 @@ void TControl::SetMouseCapture(bool v) { capture_ = v; }
 void TControl::SetAlign(TAlign a) {
     if (align_ == a) return;
     align_ = a;
-    if (parent_) parent_->AlignControls();
+    if (parent_) parent_->RequestAlign();
     if (auto* w = dynamic_cast<TWinControl*>(this); w && a == alClient && !parent_ && w->ParentWindow())
         SetBounds(0, 0, w->ParentWindow()->width(), w->ParentWindow()->height());
 }
@@ -817,6 +967,8 @@ TWinControl::TWinControl(TComponent* AOwner) : TControl(AOwner), impl_(std::make
 }
 
 TWinControl::~TWinControl() {
+    // Watchers of the window see the control going while its windows go.
+    SetComponentState(csDestroying);
     impl_->dead = true;
     // Children keep their own windows; they are freed by their owners.
     for (TControl* c : controls_) {
@@ -838,11 +990,80 @@ void TWinControl::AddControl(TControl* c) {
 
 void TWinControl::RemoveControl(TControl* c) {
     controls_.erase(std::remove(controls_.begin(), controls_.end(), c), controls_.end());
+    if (c->Align() != alNone) RequestAlign();
+}
+
+TControl* TWinControl::ControlAtPos(TPoint P) const {
+    for (TControl* c : controls_) {
+        const TRect b = c->BoundsRect();
+        if (P.X >= b.Left && P.X < b.Right && P.Y >= b.Top && P.Y < b.Bottom) return c;
+    }
+    return nullptr;
+}
+
+void TWinControl::RequestAlign() {
+    if (!impl_ || impl_->dead) return;
+    AlignControls();
+}
+
+void TWinControl::DisableAlign() { ++alignLock_; }
+
+void TWinControl::EnableAlign() {
+    if (alignLock_ > 0 && --alignLock_ == 0 && alignPending_) AlignControls();
 }
 
 void TWinControl::AlignControls() {
-    for (TControl* c : std::vector<TControl*>(controls_))
-        if (c->Align() == alClient) c->SetBounds(0, 0, ClientWidth(), ClientHeight());
+    if (alignLock_ > 0) {
+        alignPending_ = true;
+        return;
+    }
+    if (aligning_) return;
+    alignPending_ = false;
+    aligning_ = true;
+    struct Reset {
+        bool& b;
+        ~Reset() { b = false; }
+    } reset{aligning_};
+    TRect r = ClientRect();
+    AdjustClientRect(r);
+    for (TAlign a : {alTop, alBottom, alLeft, alRight, alClient}) {
+        std::vector<TControl*> list;
+        for (TControl* c : controls_)
+            if (c->Align() == a && c->Visible()) list.push_back(c);
+        // Stacked in the order of their positions; the sort is stable, so ties keep the
+        // order in which the controls were added.
+        std::stable_sort(list.begin(), list.end(), [a](TControl* x, TControl* y) {
+            switch (a) {
+            case alTop: return x->Top() < y->Top();
+            case alBottom: return x->Top() + x->Height() > y->Top() + y->Height();
+            case alLeft: return x->Left() < y->Left();
+            case alRight: return x->Left() + x->Width() > y->Left() + y->Width();
+            default: return false;
+            }
+        });
+        for (TControl* c : list) {
+            const int w = c->Width(), h = c->Height();
+            switch (a) {
+            case alTop:
+                c->SetBounds(r.Left, r.Top, r.Width(), h);
+                r.Top += h;
+                break;
+            case alBottom:
+                c->SetBounds(r.Left, r.Bottom - h, r.Width(), h);
+                r.Bottom -= h;
+                break;
+            case alLeft:
+                c->SetBounds(r.Left, r.Top, w, r.Height());
+                r.Left += w;
+                break;
+            case alRight:
+                c->SetBounds(r.Right - w, r.Top, w, r.Height());
+                r.Right -= w;
+                break;
+            default: c->SetBounds(r.Left, r.Top, r.Width(), r.Height()); break;
+            }
+        }
+    }
 }
 
 void TWinControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
@@ -854,6 +1075,7 @@ void TWinControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
         AlignControls();
         WMSize();
     }
+    if (Parent() && Align() != alNone) Parent()->RequestAlign();
 }
 
 int TWinControl::ClientWidth() const {
@@ -862,11 +1084,11 @@ int TWinControl::ClientWidth() const {
 }
 
 int TWinControl::ClientHeight() const {
-    int h = Height() - 2 * BorderWidth() - (impl_->state[SB_HORZ].visible ? kScrollBar : 0);
+    int h = Height() - 2 * BorderWidth() - impl_->MenuHeight() - (impl_->state[SB_HORZ].visible ? kScrollBar : 0);
     return std::max(h, 0);
 }
 
-TPoint TWinControl::ClientOrigin() const { return {BorderWidth(), BorderWidth()}; }
+TPoint TWinControl::ClientOrigin() const { return {BorderWidth(), BorderWidth() + impl_->MenuHeight()}; }
 
 void TWinControl::SetParent(TWinControl* AParent) {
     if (AParent == Parent() || AParent == this) return;
@@ -877,7 +1099,7 @@ void TWinControl::SetParent(TWinControl* AParent) {
         AParent->AddControl(this);
         impl_->frame->setParent(AParent->impl_->client);
         impl_->frame->setGeometry(Left(), Top(), Width(), Height());
-        if (Align() == alClient) AParent->AlignControls();
+        if (Align() != alNone) AParent->RequestAlign();
     } else {
         impl_->frame->hide();
         impl_->frame->setParent(nullptr, impl_->DetachedFlags());
@@ -918,6 +1140,11 @@ bool TWinControl::HasParentWindow() const { return Parent() != nullptr || impl_-
 void TWinControl::SetVisible(bool v) {
     TControl::SetVisible(v);
     impl_->ApplyVisible();
+}
+
+void TWinControl::SetName(const std::string& n) {
+    TControl::SetName(n);
+    impl_->frame->setObjectName(QString::fromStdString(n));
 }
 
 void TWinControl::SetEnabled(bool v) {
@@ -1010,7 +1237,10 @@ void TWinControl::Repaint() {
     TWinControl::Update();
 }
 
+void InstallForeignKeyFilter();
+
 void TWinControl::MakeTopLevel(TBorderStyle Frame, std::function<void()> CloseRequest) {
+    InstallForeignKeyFilter();
     TWinControlImpl* d = impl_.get();
     Qt::WindowFlags f = Qt::Window;
     switch (Frame) {

@@ -109,7 +109,10 @@ int GetSystemMetrics(int Index);
 enum TBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
 using TFormBorderStyle = TBorderStyle;
 
-enum TAlign { alNone, alClient };
+// The class library's Align: a parent lays its aligned children out along its client area's
+// edges, alTop and alBottom first, then alLeft and alRight in what is left, then alClient in
+// the rest (see TWinControl::AlignControls).
+enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
 
 class TWinControl;
 
@@ -154,7 +157,7 @@ public:
     virtual void SetCursor(TCursor c);
 
     TAlign Align() const { return align_; }
-    void SetAlign(TAlign a);
+    virtual void SetAlign(TAlign a);
 
     // Mouse capture: set by a left-button press and cleared by its release; the right and
     // middle buttons capture only when asked. While captured, moves outside are reported.
@@ -233,12 +236,28 @@ public:
     bool HasParentWindow() const;
     int ControlCount() const { return int(controls_.size()); }
     TControl* Controls(int i) const { return controls_.at(size_t(i)); }
+    // The child control whose bounds hold the point (client coordinates), null when none.
+    TControl* ControlAtPos(TPoint P) const;
+
+    // The Align layout of the children. Each edge alignment takes its children in the order
+    // of their position (alTop by Top, alBottom by bottom edge from the bottom up, alLeft by
+    // Left, alRight by right edge from the right), ties in the order they were added; a child
+    // keeps its own height (alTop, alBottom) or width (alLeft, alRight) and takes the rest of
+    // the space across. Hidden children take no space. A change of a child's bounds,
+    // visibility or alignment, and a change of this control's size, lay the children out
+    // again, unless alignment is disabled: then the layout waits for the last EnableAlign.
+    void AlignControls();
+    void DisableAlign();
+    void EnableAlign();
+    bool AlignDisabled() const { return alignLock_ > 0; }
 
     void SetVisible(bool v) override;
     void SetEnabled(bool v) override;
     void SetColor(TColor c) override;
     void SetCursor(TCursor c) override;
     void SetMouseCapture(bool v) override;
+    // The window widget takes the name as its object name.
+    void SetName(const std::string& n) override;
 
     // Border: bsSingle draws a sunken 2-pixel edge with Ctl3D, else a flat 1-pixel line.
     TBorderStyle BorderStyle() const { return borderStyle_; }
@@ -297,6 +316,16 @@ protected:
     void MakeTopLevel(TBorderStyle Frame, std::function<void()> CloseRequest);
     // Forms answer KeyPreview: keys reach them before the focused control.
     virtual bool WantsKeyPreview() const { return false; }
+    // Enter and Escape that the focused control leaves to its form (default and cancel
+    // buttons); true when handled. Called on the form.
+    virtual bool DialogKey(uint16_t Key) { (void)Key; return false; }
+    // The part of the client area that aligned children share (a panel leaves its bevels).
+    virtual void AdjustClientRect(TRect& Rect) const { (void)Rect; }
+    // A strip above the client area (a form's menu bar), or null.
+    virtual QWidget* MenuWidget() const { return nullptr; }
+    // Mouse capture ended without a button release (another window took it, the window lost
+    // the focus, or it was hidden); the default does nothing.
+    virtual void CaptureLost() {}
     // TCustomControl paints its client area; other controls show their Color.
     virtual bool HasCanvas() const { return false; }
 
@@ -314,13 +343,23 @@ private:
     friend bool EnableScrollBar(TWinControl*, int, unsigned);
     void AddControl(TControl* c);
     void RemoveControl(TControl* c);
-    void AlignControls();
+    // A child changed in a way that moves the layout.
+    void RequestAlign();
 
     std::unique_ptr<TWinControlImpl> impl_;
     std::vector<TControl*> controls_;
     TBorderStyle borderStyle_ = bsNone;
     bool ctl3D_ = true;
+    int alignLock_ = 0;
+    bool alignPending_ = false, aligning_ = false;
 };
+
+// The layer control whose window or client area this widget is, or that holds it (a Qt
+// widget placed on a form or panel); null when none.
+TWinControl* ControlOfWidget(const QWidget* W);
+// The form a control sits on (the control itself when it is a form), null when none.
+class TForm;
+TForm* GetParentForm(const TControl* C);
 
 // Win32 window scroll bars of a control. Position limits follow Win32's page rule: the
 // largest position is nMax - max(nPage, 1) + 1; the page is clamped to the range's size.

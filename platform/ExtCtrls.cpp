@@ -1,6 +1,8 @@
 // The timer over a QTimer.
 #include "ExtCtrls.h"
 
+#include "AppShell.h"
+
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -52,7 +54,7 @@ void TTimer::Tick() {
     try {
         Timer();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", e.what());
+        ReportException(e);
     } catch (...) {
         std::fprintf(stderr, "unknown exception in a timer handler\n");
     }
@@ -61,4 +63,90 @@ void TTimer::Tick() {
 
 void TTimer::Timer() {
     if (OnTimer) OnTimer(this);
+}
+
+// ---- Panels ----
+
+void Frame3D(TCanvas* Canvas, TRect& Rect, TColor TopColor, TColor BottomColor, int Width) {
+    for (int i = 0; i < Width && !Rect.IsEmpty(); ++i) {
+        TBrush* b = Canvas->Brush();
+        b->SetStyle(bsSolid);
+        b->SetColor(TopColor);
+        Canvas->FillRect({Rect.Left, Rect.Top, Rect.Right, Rect.Top + 1});
+        Canvas->FillRect({Rect.Left, Rect.Top, Rect.Left + 1, Rect.Bottom});
+        b->SetColor(BottomColor);
+        Canvas->FillRect({Rect.Left, Rect.Bottom - 1, Rect.Right, Rect.Bottom});
+        Canvas->FillRect({Rect.Right - 1, Rect.Top, Rect.Right, Rect.Bottom});
+        Rect = {Rect.Left + 1, Rect.Top + 1, Rect.Right - 1, Rect.Bottom - 1};
+    }
+}
+
+TCustomPanel::TCustomPanel(TComponent* AOwner) : TCustomControl(AOwner) {
+    SetBounds(0, 0, 185, 41);
+}
+
+void TCustomPanel::SetBevelInner(TBevelCut v) {
+    if (v == bevelInner_) return;
+    bevelInner_ = v;
+    AlignControls();
+    Invalidate();
+}
+
+void TCustomPanel::SetBevelOuter(TBevelCut v) {
+    if (v == bevelOuter_) return;
+    bevelOuter_ = v;
+    AlignControls();
+    Invalidate();
+}
+
+void TCustomPanel::SetBevelWidth(int v) {
+    v = std::max(v, 1);
+    if (v == bevelWidth_) return;
+    bevelWidth_ = v;
+    AlignControls();
+    Invalidate();
+}
+
+void TCustomPanel::SetCaption(const std::string& s) {
+    caption_ = s;
+    Invalidate();
+}
+
+void TCustomPanel::SetAlignment(TAlignment a) {
+    alignment_ = a;
+    Invalidate();
+}
+
+void TCustomPanel::SetColor(TColor c) {
+    TCustomControl::SetColor(c);
+    Invalidate();
+}
+
+void TCustomPanel::AdjustClientRect(TRect& Rect) const {
+    const int inset = (bevelOuter_ != bvNone ? bevelWidth_ : 0) + (bevelInner_ != bvNone ? bevelWidth_ : 0);
+    Rect = {Rect.Left + inset, Rect.Top + inset, Rect.Right - inset, Rect.Bottom - inset};
+}
+
+void TCustomPanel::Paint() {
+    TCanvas* c = Canvas();
+    TRect r = ClientRect();
+    auto bevel = [&](TBevelCut cut) {
+        if (cut == bvNone) return;
+        const TColor top = cut == bvLowered ? clBtnShadow : clBtnHighlight;
+        const TColor bottom = cut == bvLowered ? clBtnHighlight : clBtnShadow;
+        if (cut == bvSpace) Frame3D(c, r, Color(), Color(), bevelWidth_);
+        else Frame3D(c, r, top, bottom, bevelWidth_);
+    };
+    bevel(bevelOuter_);
+    bevel(bevelInner_);
+    c->Brush()->SetStyle(bsSolid);
+    c->Brush()->SetColor(Color());
+    c->FillRect(r);
+    if (caption_.empty()) return;
+    c->Brush()->SetStyle(bsClear);
+    const TSize t = c->TextExtent(caption_);
+    int x = r.Left + (r.Width() - t.cx) / 2;
+    if (alignment_ == taLeftJustify) x = r.Left;
+    else if (alignment_ == taRightJustify) x = r.Right - t.cx;
+    c->TextOut(x, r.Top + (r.Height() - t.cy) / 2, caption_);
 }

@@ -1,9 +1,11 @@
-// The class library's timer over a Qt timer.
+// The class library's timer over a Qt timer, and its panel.
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "Classes.h"
+#include "Controls.h"
 
 struct TTimerImpl;
 
@@ -42,4 +44,48 @@ private:
     bool enabled_ = true;
     unsigned interval_ = 1000;
     bool inTick_ = false;
+};
+
+// ---- Panels ----
+
+enum TBevelCut { bvNone, bvLowered, bvRaised, bvSpace };
+enum TAlignment { taLeftJustify, taRightJustify, taCenter };
+
+// Draws a 3-D frame of Width pixels inside Rect (top and left in TopColor, bottom and right
+// in BottomColor) and shrinks Rect by it.
+void Frame3D(TCanvas* Canvas, TRect& Rect, TColor TopColor, TColor BottomColor, int Width);
+
+// The class library's panel: a control that holds others, drawn with an outer and an inner
+// bevel (lowered or raised, BevelWidth pixels each) around its colour and centred caption.
+// Aligned children stay inside the bevels. Default size 185 x 41, outer bevel raised.
+class TCustomPanel : public TCustomControl {
+public:
+    explicit TCustomPanel(TComponent* AOwner);
+
+    TBevelCut BevelInner() const { return bevelInner_; }
+    void SetBevelInner(TBevelCut v);
+    TBevelCut BevelOuter() const { return bevelOuter_; }
+    void SetBevelOuter(TBevelCut v);
+    int BevelWidth() const { return bevelWidth_; }
+    void SetBevelWidth(int v);
+    const std::string& Caption() const { return caption_; }
+    void SetCaption(const std::string& s);
+    TAlignment Alignment() const { return alignment_; }
+    void SetAlignment(TAlignment a);
+    void SetColor(TColor c) override;
+
+protected:
+    void Paint() override;
+    void AdjustClientRect(TRect& Rect) const override;
+
+private:
+    TBevelCut bevelInner_ = bvNone, bevelOuter_ = bvRaised;
+    int bevelWidth_ = 1;
+    std::string caption_;
+    TAlignment alignment_ = taCenter;
+};
+
+class TPanel : public TCustomPanel {
+public:
+    using TCustomPanel::TCustomPanel;
 };

@@ -10,6 +10,9 @@
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
+#include <QAbstractButton>
+#include <QEventLoop>
+#include <QMenuBar>
 #include <QWidget>
 
 #include <cmath>
@@ -17,6 +20,9 @@
 #include <functional>
 #include <vector>
 
+#include "AppShell.h"
+#include "Dialogs.h"
+#include "StdCtrls.h"
 #include "Win32.h"
 
 // ---- Cursor pictures ----
@@ -259,10 +265,23 @@ TForm::TForm(TComponent* AOwner) : TWinControl(AOwner) {
 
 void TForm::SetTopLevel() {
     MakeTopLevel(BorderStyle(), [this] { Close(); });
+    ApplyWindowFlags();
+    ApplySizeRules();
     if (Visible()) ApplyWindowState();
 }
 
-TForm::~TForm() = default;
+TForm::~TForm() {
+    DoDestroy();
+    if (modalLoop_) modalLoop_->quit();
+    delete menu_;
+    menu_ = nullptr;
+}
+
+void TForm::DoDestroy() {
+    if (destroyed_) return;
+    destroyed_ = true;
+    if (OnDestroy) OnDestroy(this);
+}
 
 void TForm::SetCaption(const std::string& s) {
     caption_ = s;
@@ -277,6 +296,118 @@ void TForm::SetWindowState(TWindowState s) {
 void TForm::SetBorderStyle(TBorderStyle Value) {
     TWinControl::SetBorderStyle(Value);
     SetTopLevel();
+}
+
+void TForm::SetBorderIcons(TBorderIcons Icons) {
+    borderIcons_ = Icons;
+    ApplyWindowFlags();
+}
+
+void TForm::ApplyWindowFlags() {
+    if (Parent() || ParentWindow()) return;
+    QWidget* w = Widget();
+    const bool wasVisible = w->isVisible();
+    Qt::WindowFlags f = w->windowFlags() & Qt::WindowType_Mask;
+    if (BorderStyle() == bsNone) f |= Qt::FramelessWindowHint;
+    else {
+        f |= Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+        const bool sizeable = BorderStyle() == bsSizeable || BorderStyle() == bsSizeToolWin;
+        const bool dialog = BorderStyle() == bsDialog || BorderStyle() == bsToolWindow || BorderStyle() == bsSizeToolWin;
+        if (borderIcons_ & biSystemMenu) {
+            f |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+            if (!dialog && (borderIcons_ & biMinimize)) f |= Qt::WindowMinimizeButtonHint;
+            if (!dialog && sizeable && !fixedSize_ && (borderIcons_ & biMaximize)) f |= Qt::WindowMaximizeButtonHint;
+            if (borderIcons_ & biHelp) f |= Qt::WindowContextHelpButtonHint;
+        }
+    }
+    if (f == w->windowFlags()) return;
+    w->setWindowFlags(f);
+    if (wasVisible) w->show();
+}
+
+void TForm::SetSizeLimits(int MinWidth, int MinHeight, int MaxWidth, int MaxHeight) {
+    minW_ = std::max(MinWidth, 0);
+    minH_ = std::max(MinHeight, 0);
+    maxW_ = std::max(MaxWidth, 0);
+    maxH_ = std::max(MaxHeight, 0);
+    ApplySizeRules();
+}
+
+void TForm::SetFixedSize(bool Fixed) {
+    fixedSize_ = Fixed;
+    ApplySizeRules();
+    ApplyWindowFlags();
+}
+
+void TForm::ApplySizeRules() {
+    QWidget* w = Widget();
+    if (Parent() || ParentWindow()) {
+        w->setMinimumSize(0, 0);
+        w->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        return;
+    }
+    const bool sizeable = (BorderStyle() == bsSizeable || BorderStyle() == bsSizeToolWin) && !fixedSize_;
+    if (!sizeable && BorderStyle() != bsNone) {
+        w->setFixedSize(Width(), Height());
+        return;
+    }
+    w->setMinimumSize(minW_, minH_);
+    w->setMaximumSize(maxW_ > 0 ? maxW_ : QWIDGETSIZE_MAX, maxH_ > 0 ? maxH_ : QWIDGETSIZE_MAX);
+}
+
+void TForm::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
+    QWidget* w = Widget();
+    // The program may always size the window; the rules come back afterwards.
+    w->setMinimumSize(0, 0);
+    w->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    TWinControl::SetBounds(ALeft, ATop, AWidth, AHeight);
+    ApplySizeRules();
+}
+
+void TForm::SetClientSize(int W, int H) {
+    SetBounds(Left(), Top(), Width() - ClientWidth() + std::max(W, 0), Height() - ClientHeight() + std::max(H, 0));
+}
+
+void TForm::SetMenu(QMenuBar* Menu) {
+    if (Menu == menu_) return;
+    const int cw = ClientWidth(), ch = ClientHeight();
+    delete menu_;
+    menu_ = Menu;
+    if (menu_) {
+        menu_->setParent(Widget());
+        menu_->show();
+    }
+    // The client area keeps its size; the window grows by the menu.
+    SetClientSize(cw, ch);
+}
+
+QWidget* TForm::MenuWidget() const { return menu_; }
+
+bool TForm::Showing() const { return Widget()->isVisible(); }
+
+void TForm::PlaceForShow() {
+    if (Parent() || ParentWindow()) return;
+    QRect area;
+    QWidget* around = nullptr;
+    if (position_ == poMainFormCenter || position_ == poOwnerFormCenter) {
+        if (position_ == poOwnerFormCenter) {
+            if (auto* f = dynamic_cast<TForm*>(Owner()); f && f != this && f->Widget()->isVisible()) around = f->Widget();
+        } else if (Application && Application->MainForm() && Application->MainForm() != Widget() &&
+                   Application->MainForm()->isVisible()) {
+            around = Application->MainForm();
+        }
+    }
+    if (around) {
+        area = around->geometry();
+    } else if (position_ == poScreenCenter || position_ == poDesktopCenter || position_ == poMainFormCenter ||
+               position_ == poOwnerFormCenter) {
+        QScreen* sc = QGuiApplication::primaryScreen();
+        if (!sc) return;
+        area = sc->availableGeometry();
+    } else {
+        return;
+    }
+    SetBounds(area.x() + (area.width() - Width()) / 2, area.y() + (area.height() - Height()) / 2, Width(), Height());
 }
 
 void TForm::ApplyWindowState() {
@@ -299,11 +430,18 @@ void TForm::SetVisible(bool v) {
     const bool was = Visible();
     TControl::SetVisible(v);
     if (v) {
-        ApplyWindowState();
-        if (!was && OnShow) OnShow(this);
+        // OnShow first, as the class library does it: the window appears as it leaves it.
+        if (!was) {
+            // Texts set since the controls were placed, and the font the window gets now.
+            FitControls(Widget());
+            PlaceForShow();
+            if (OnShow) OnShow(this);
+        }
+        if (Visible()) ApplyWindowState();
     } else {
         Widget()->hide();
         if (was && OnHide) OnHide(this);
+        if (modalLoop_) modalLoop_->quit();
     }
 }
 
@@ -313,14 +451,71 @@ void TForm::DoClose(TCloseAction& Action) {
     if (OnClose) OnClose(this, Action);
 }
 
+bool TForm::CloseQuery() {
+    bool can = true;
+    if (OnCloseQuery) OnCloseQuery(this, can);
+    return can;
+}
+
+void TForm::SetModalResult(TModalResult r) {
+    modalResult_ = r;
+    if (r != mrNone && modalLoop_) modalLoop_->quit();
+}
+
+int TForm::ShowModal() {
+    if (Visible() || modalLoop_) throw EInvalidOperation("Cannot make a visible window modal");
+    QEventLoop loop;
+    modalLoop_ = &loop;
+    modalResult_ = mrNone;
+    QPointer<QWidget> window = Widget();
+    window->setWindowModality(Qt::ApplicationModal);
+    struct Leave {
+        TForm* f;
+        QPointer<QWidget> w;
+        ~Leave() {
+            if (!w) return;
+            f->modalLoop_ = nullptr;
+            w->setWindowModality(Qt::NonModal);
+        }
+    } leave{this, window};
+    Show();
+    NotifyModalForm(this);
+    for (;;) {
+        if (modalResult_ == mrNone && Visible() && !(Application && Application->Terminated())) loop.exec();
+        if (!window) return mrCancel;   // freed by a handler
+        if (Application && Application->Terminated()) modalResult_ = mrCancel;
+        if (modalResult_ == mrNone) {
+            if (Visible()) continue;
+            modalResult_ = mrCancel;   // hidden by someone
+        }
+        TCloseAction action = caHide;
+        if (!CloseQuery()) action = caNone;
+        else DoClose(action);
+        if (action == caNone && Visible() && !(Application && Application->Terminated())) {
+            modalResult_ = mrNone;
+            continue;
+        }
+        break;
+    }
+    const TModalResult r = modalResult_;
+    Hide();
+    return r;
+}
+
 void TForm::Close() {
     if (closing_) return;
+    if (modalLoop_) {
+        // A modal form ends its loop as Cancel; the loop asks OnCloseQuery and OnClose.
+        SetModalResult(mrCancel);
+        return;
+    }
     closing_ = true;
-    TCloseAction action = caHide;
     struct Reset {
         bool& b;
         ~Reset() { b = false; }
     } reset{closing_};
+    if (!CloseQuery()) return;
+    TCloseAction action = caHide;
     DoClose(action);
     switch (action) {
     case caNone: break;
@@ -335,4 +530,65 @@ void TForm::Close() {
         break;
     }
     }
+}
+
+namespace {
+
+QAbstractButton* MarkedButton(QWidget* root, const char* mark) {
+    for (QAbstractButton* b : root->findChildren<QAbstractButton*>())
+        if (b->property(mark).toBool() && b->isVisible() && b->isEnabled()) return b;
+    return nullptr;
+}
+
+}  // namespace
+
+bool TForm::DialogKey(uint16_t Key) {
+    QAbstractButton* b = MarkedButton(Widget(), Key == VK_RETURN ? kDefaultMark : kCancelMark);
+    if (!b) return false;
+    b->click();
+    return true;
+}
+
+std::string TForm::ActiveControlName() const {
+    for (QWidget* w = Widget()->focusWidget(); w && w != Widget(); w = w->parentWidget()) {
+        if (TWinControl* c = ControlOfWidget(w); c && (c->Widget() == w || c->ClientWidget() == w)) return c->Name();
+        // Inner parts of a Qt widget (the edit of a spin box) carry Qt's own names.
+        if (!w->objectName().isEmpty() && !w->objectName().startsWith(QLatin1String("qt_")))
+            return w->objectName().toStdString();
+    }
+    return "";
+}
+
+bool TForm::FocusControl(const std::string& Name) {
+    if (Name.empty()) return false;
+    if (TControl* c = FindControl(this, Name)) {
+        auto* w = dynamic_cast<TWinControl*>(c);
+        if (!w || !w->CanFocus()) return false;
+        w->SetFocus();
+        return true;
+    }
+    QWidget* w = qobject_cast<QWidget*>(FindChildObject(this, Name));
+    if (!w || !w->isEnabled() || w->focusPolicy() == Qt::NoFocus) return false;
+    w->setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
+TControl* FindControl(TWinControl* Root, const std::string& Name) {
+    if (!Root || Name.empty()) return nullptr;
+    for (int i = 0; i < Root->ControlCount(); ++i) {
+        TControl* c = Root->Controls(i);
+        if (SameText(c->Name(), Name)) return c;
+        if (auto* w = dynamic_cast<TWinControl*>(c))
+            if (TControl* found = FindControl(w, Name)) return found;
+    }
+    return nullptr;
+}
+
+QObject* FindChildObject(TWinControl* Root, const std::string& Name) {
+    if (!Root || Name.empty()) return nullptr;
+    const QString n = QString::fromStdString(Name);
+    QList<QObject*> all = Root->Widget()->findChildren<QObject*>();
+    for (QObject* o : all)
+        if (o->objectName().compare(n, Qt::CaseInsensitive) == 0) return o;
+    return nullptr;
 }

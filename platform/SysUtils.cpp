@@ -219,3 +219,26 @@ bool UpdateFileAtomically(const std::string& FileName, const std::function<bool(
     }
     return false;
 }
+
+namespace {
+
+std::vector<std::string>& ProgramArgs() {
+    static std::vector<std::string> args{""};
+    return args;
+}
+
+}  // namespace
+
+void SetProgramArguments(const std::string& OwnPath, const std::vector<std::string>& Args) {
+    auto& a = ProgramArgs();
+    a.clear();
+    a.push_back(OwnPath);
+    a.insert(a.end(), Args.begin(), Args.end());
+}
+
+std::string ParamStr(int Index) {
+    const auto& a = ProgramArgs();
+    return Index >= 0 && size_t(Index) < a.size() ? a[size_t(Index)] : std::string();
+}
+
+int ParamCount() { return int(ProgramArgs().size()) - 1; }

@@ -55,6 +55,12 @@ bool DirectoryExists(const std::string& name);
 bool DeleteFile(const std::string& name);
 std::string GetTempDir();                           // with the trailing '/'
 
+// Program arguments: ParamStr(0) is the program's own path, 1.. the command line; an index
+// past the end gives "". The program entry sets them once.
+void SetProgramArguments(const std::string& OwnPath, const std::vector<std::string>& Args);
+std::string ParamStr(int Index);
+int ParamCount();
+
 // Creates the directory and any missing parents; true when it exists afterwards.
 bool ForceDirectories(const std::string& Dir);
 // The whole file as bytes; false when it cannot be read.

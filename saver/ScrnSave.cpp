@@ -52,11 +52,6 @@ std::string WindowIdAsDecimal(const std::string& s) {
     return std::to_string(v);
 }
 
-std::vector<std::string>& ProgramArgs() {
-    static std::vector<std::string> args{""};
-    return args;
-}
-
 }  // namespace
 
 std::vector<std::string> MapDaemonArguments(const std::vector<std::string>& Args,
@@ -71,20 +66,6 @@ std::vector<std::string> MapDaemonArguments(const std::vector<std::string>& Args
         return {"/P", WindowIdAsDecimal(Args[1])};
     return Args;
 }
-
-void SetProgramArguments(const std::string& OwnPath, const std::vector<std::string>& Args) {
-    auto& a = ProgramArgs();
-    a.clear();
-    a.push_back(OwnPath);
-    a.insert(a.end(), Args.begin(), Args.end());
-}
-
-std::string ParamStr(int Index) {
-    const auto& a = ProgramArgs();
-    return Index >= 0 && size_t(Index) < a.size() ? a[size_t(Index)] : std::string();
-}
-
-int ParamCount() { return int(ProgramArgs().size()) - 1; }
 
 // ---- Block 0 ----
 

@@ -37,12 +37,6 @@ std::vector<std::string> MapDaemonArguments(const std::vector<std::string>& Args
                                             const char* XScreenSaverWindow,
                                             uintptr_t RootWindow = 0);
 
-// Program arguments: ParamStr(0) is the program's own path, 1.. the command line; an index
-// past the end gives "".
-void SetProgramArguments(const std::string& OwnPath, const std::vector<std::string>& Args);
-std::string ParamStr(int Index);
-int ParamCount();
-
 // ---- Settings ----
 
 constexpr int kPayloadTextCount = 26;

@@ -15,51 +15,11 @@
 #include <gtest/gtest.h>
 
 #include "LuxView.h"
+#include "screen_shot.h"
 
-namespace {
-
-struct Shot {
-    int w = 0, h = 0;
-    std::vector<uint8_t> rgb;
-    bool ok() const { return w > 0 && h > 0 && rgb.size() >= size_t(w) * h * 3; }
-    // R, G, B at (x, y) as a class-library colour.
-    TColor At(int x, int y) const {
-        const uint8_t* p = rgb.data() + 3 * (size_t(y) * w + x);
-        return RGBColor(p[0], p[1], p[2]);
-    }
-};
-
-Shot Screenshot(const std::string& path) {
-    Shot s;
-    const std::string cmd = "import -window root -depth 8 ppm:" + path + " 2>/dev/null";
-    if (std::system(cmd.c_str()) != 0) return s;
-    std::ifstream f(path, std::ios::binary);
-    const std::string d((std::istreambuf_iterator<char>(f)), {});
-    if (d.rfind("P6", 0) != 0) return s;
-    size_t pos = 2;
-    auto next = [&] {
-        while (pos < d.size() && std::isspace(uint8_t(d[pos]))) ++pos;
-        size_t end = pos;
-        while (end < d.size() && std::isdigit(uint8_t(d[end]))) ++end;
-        const int v = std::stoi(d.substr(pos, end - pos));
-        pos = end;
-        return v;
-    };
-    s.w = next();
-    s.h = next();
-    next();   // maximum value
-    ++pos;    // the single white space before the samples
-    s.rgb.assign(d.begin() + long(pos), d.end());
-    return s;
-}
-
-void Pump(int ms) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-}
+using screen_test::Pump;
+using screen_test::Screenshot;
+using screen_test::Shot;
 
 TEST(LuxViewScreen, WindowShowsTheCentredPicture) {
     int argc = 1;
@@ -119,5 +79,3 @@ TEST(LuxViewScreen, WindowShowsTheCentredPicture) {
     EXPECT_EQ(zat(59, 60), clBlue);
     EXPECT_EQ(zat(260, 179), clBlue);
 }
-
-}  // namespace

@@ -9,6 +9,7 @@
 #include <QEvent>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QWidget>
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "Dialogs.h"
+#include "Forms.h"
 #include "SysUtils.h"
 
 TApplication* Application = nullptr;
@@ -34,14 +37,17 @@ void SignalHandler(int sig) {
 
 // Exceptions that escape an event handler reach the default error report and the loop goes
 // on, as the class library's message loop does.
-class TSaverQApplication : public QApplication {
+class TLayerQApplication : public QApplication {
 public:
     using QApplication::QApplication;
     bool notify(QObject* receiver, QEvent* event) override {
         try {
             return QApplication::notify(receiver, event);
         } catch (const std::exception& e) {
-            if (Application) Application->HandleException(e);
+            ReportException(e);
+            return false;
+        } catch (...) {
+            ReportException(Exception("Unknown error"));
             return false;
         }
     }
@@ -59,12 +65,6 @@ public:
         return false;
     }
 };
-
-bool RealDisplay() {
-    if (!qApp) return false;
-    const QString p = QGuiApplication::platformName();
-    return p != "offscreen" && p != "minimal";
-}
 
 int gCursorCount = 0;
 
@@ -123,7 +123,7 @@ TApplication::~TApplication() {
 void TApplication::Initialize(int& argc, char** argv) {
     gProgramName = argc > 0 && argv[0] ? ExtractFileName(argv[0]) : "GlimmerdeckScreenSaver";
     gPreviousHandler = qInstallMessageHandler(StartupMessageHandler);
-    app_ = std::make_unique<TSaverQApplication>(argc, argv);
+    app_ = std::make_unique<TLayerQApplication>(argc, argv);
     qInstallMessageHandler(gPreviousHandler);
     for (const auto& [type, msg] : gHeldMessages) {
         if (gPreviousHandler) gPreviousHandler(type, QMessageLogContext(), msg);
@@ -164,12 +164,52 @@ void TApplication::OnSignal() {
 }
 
 void TApplication::SetTitle(const std::string& Title) {
+    title_ = Title;
     if (app_) app_->setApplicationDisplayName(QString::fromStdString(Title));
 }
 
 void TApplication::SetMainForm(QWidget* Form) {
     mainForm_ = Form;
+    mainTForm_ = nullptr;
     if (Form) Form->installEventFilter(new TMainFormWatch(Form));
+}
+
+void TApplication::SetMainForm(TForm* Form) {
+    SetMainForm(Form ? Form->Widget() : nullptr);
+    mainTForm_ = Form;
+}
+
+void TApplication::SetOnIdle(TIdleEvent Handler) {
+    onIdle_ = Handler;
+    ArmIdle();
+}
+
+void TApplication::ArmIdle() {
+    if (!onIdle_ || !QCoreApplication::instance()) return;
+    if (!idleTimer_) {
+        // A zero timer runs when the queue has nothing else to deliver.
+        idleTimer_ = new QTimer(QCoreApplication::instance());
+        idleTimer_->setSingleShot(true);
+        idleTimer_->setInterval(0);
+        QObject::connect(idleTimer_, &QTimer::timeout, [this] { RunIdle(); });
+        QObject::connect(QCoreApplication::instance(), &QObject::destroyed, [this] { idleTimer_ = nullptr; });
+    }
+    idleTimer_->start();
+}
+
+void TApplication::RunIdle() {
+    if (!onIdle_ || terminated_) return;
+    bool done = true;
+    try {
+        onIdle_(this, done);
+    } catch (const std::exception& e) {
+        ReportException(e);
+    }
+    if (!done) ArmIdle();
+}
+
+int TApplication::MessageBox(const std::string& Text, const std::string& Caption, unsigned Flags) {
+    return ::MessageBox(Text, Caption, Flags);
 }
 
 void TApplication::Run() {
@@ -227,11 +267,21 @@ void TApplication::ShowError(const std::string& Message) {
     std::fprintf(stderr, "%s\n", Message.c_str());
     std::fflush(stderr);
     TestLog("error " + Message);
-    if (!Embedded && RealDisplay() && QApplication::instance()) {
+    if (!Embedded && (DialogResponder() || RealDisplay())) {
         while (CursorShowCount() < 0) ShowCursor(true);
-        QMessageBox::critical(nullptr, QGuiApplication::applicationDisplayName(),
-                              QString::fromStdString(Message));
+        ::MessageBox(Message, title_, MB_OK | MB_ICONERROR);
     }
+}
+
+void ReportException(const std::exception& E) {
+    try {
+        if (Application) {
+            Application->HandleException(E);
+            return;
+        }
+    } catch (...) {
+    }
+    std::fprintf(stderr, "%s\n", E.what());
 }
 
 int ShowCursor(bool Show) {

@@ -1,5 +1,6 @@
-// The player's application object over Qt: initialisation, the message loop, the ways the
-// program ends, the default error report and the show-cursor count.
+// The application object of the class library over Qt: initialisation, the title, the main
+// form, the message loop with its idle handler, the ways the program ends, the default error
+// report and the show-cursor count. One per program (the player's and the viewer's).
 //
 // Every end of the program runs one orderly shutdown: the shutdown handlers (the show's
 // clean-up: music stopped, temporary files deleted), then the registered temporary files are
@@ -13,16 +14,25 @@
 // SIGXFSZ is ignored, so a file-size limit fails a write instead of killing the program.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "Classes.h"
+
 class QApplication;
 class QSocketNotifier;
+class QTimer;
 class QWidget;
+class TForm;
 
-class TApplication {
+// OnIdle: called when the message queue has run empty; Done = false asks to be called again
+// at once (while nothing else waits), true waits for the next empty queue.
+using TIdleEvent = TMethod<void(TObject* Sender, bool& Done)>;
+
+class TApplication : public TObject {
 public:
     TApplication();
     ~TApplication();
@@ -33,10 +43,21 @@ public:
     // Without a display it prints why and ends the program with exit code 1.
     void Initialize(int& argc, char** argv);
     void SetTitle(const std::string& Title);
+    const std::string& Title() const { return title_; }
 
     // The main window: when it is hidden for good the program terminates.
     void SetMainForm(QWidget* Form);
+    void SetMainForm(TForm* Form);
     QWidget* MainForm() const { return mainForm_; }
+    // The main form when it is a layer form (null for a plain widget or none).
+    TForm* MainTForm() const { return mainTForm_; }
+
+    // The idle handler; assigning it (again) arms it for the next empty queue.
+    void SetOnIdle(TIdleEvent Handler);
+    const TIdleEvent& OnIdle() const { return onIdle_; }
+
+    // The application's message box (Dialogs.h MessageBox): IDOK ... IDNO.
+    int MessageBox(const std::string& Text, const std::string& Caption, unsigned Flags);
 
     // Runs the message loop until Terminate; returns at once when there is no main window or
     // the program is already terminating.
@@ -53,20 +74,29 @@ public:
     void RegisterTempFile(const std::string& FileName);
     void ForgetTempFile(const std::string& FileName);
 
-    // The default error report: the text on stderr and, when a real display is there and the
-    // program does not run inside another window, in a message box.
+    // The default error report: the text on stderr and, when a real display is there (or a
+    // dialog responder answers) and the program does not run inside another window, in an
+    // error message box under the title.
     void HandleException(const std::exception& E);
     void ShowError(const std::string& Message);
 
     // Set while the program runs as a preview inside a foreign window: no message boxes.
     bool Embedded = false;
+    // Whether controls show their hints (a splitter switches them off while dragging).
+    bool ShowHint = true;
 
 private:
     void OnSignal();
+    void ArmIdle();
+    void RunIdle();
 
     std::unique_ptr<QApplication> app_;
     std::unique_ptr<QSocketNotifier> signalNotifier_;
+    QTimer* idleTimer_ = nullptr;
+    TIdleEvent onIdle_;
+    std::string title_;
     QWidget* mainForm_ = nullptr;
+    TForm* mainTForm_ = nullptr;
     std::vector<std::function<void()>> shutdownHandlers_;
     std::vector<std::string> tempFiles_;
     bool terminated_ = false;
@@ -75,6 +105,10 @@ private:
 
 // The one application object, created by the program entry.
 extern TApplication* Application;
+
+// An error that reached an event handler's edge: the application's report, or stderr when
+// there is no application object. Never raises.
+void ReportException(const std::exception& E);
 
 // The system's show-cursor count: the cursor is hidden while the count is below 0. Returns the
 // new count.

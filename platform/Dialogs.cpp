@@ -1,0 +1,242 @@
+// Message boxes and common dialogs over Qt's, with the test seam.
+#include "Dialogs.h"
+
+#include <QApplication>
+#include <QColor>
+#include <QColorDialog>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <cstdio>
+
+#include "AppShell.h"
+#include "Forms.h"
+
+namespace {
+
+TDialogResponder* g_responder = nullptr;
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+QWidget* ActiveOwner() {
+    if (QWidget* w = QApplication::activeWindow()) return w;
+    return Application ? Application->MainForm() : nullptr;
+}
+
+struct BoxButton {
+    QMessageBox::StandardButton button;
+    int id;
+};
+
+std::vector<BoxButton> ButtonsOf(unsigned Flags) {
+    switch (Flags & MB_TYPEMASK) {
+    case MB_OKCANCEL: return {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
+    case MB_ABORTRETRYIGNORE:
+        return {{QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
+    case MB_YESNOCANCEL: return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
+    case MB_YESNO: return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
+    case MB_RETRYCANCEL: return {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}};
+    default: return {{QMessageBox::Ok, IDOK}};
+    }
+}
+
+}  // namespace
+
+bool RealDisplay() {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return false;
+    const QString p = QGuiApplication::platformName();
+    return p != "offscreen" && p != "minimal";
+}
+
+void SetDialogResponder(TDialogResponder* Responder) { g_responder = Responder; }
+TDialogResponder* DialogResponder() { return g_responder; }
+
+void NotifyModalForm(TForm* Form) {
+    if (g_responder && Form) g_responder->ModalForm(*Form);
+}
+
+int DefaultAnswer(unsigned Flags) {
+    const auto buttons = ButtonsOf(Flags);
+    const size_t i = (Flags & MB_DEFMASK) >> 8;
+    return buttons[i < buttons.size() ? i : 0].id;
+}
+
+int MessageBox(const std::string& Text, const std::string& Caption, unsigned Flags) {
+    if (g_responder) return g_responder->MessageBox(Text, Caption, Flags);
+    if (!RealDisplay()) {
+        std::fprintf(stderr, "%s: %s\n", Caption.c_str(), Text.c_str());
+        return DefaultAnswer(Flags);
+    }
+    QMessageBox box(ActiveOwner());
+    box.setWindowTitle(Q(Caption));
+    box.setText(Q(Text));
+    switch (Flags & MB_ICONMASK) {
+    case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
+    case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
+    case MB_ICONWARNING: box.setIcon(QMessageBox::Warning); break;
+    case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
+    default: break;
+    }
+    const auto buttons = ButtonsOf(Flags);
+    std::vector<std::pair<QAbstractButton*, int>> ids;
+    for (const BoxButton& b : buttons) ids.emplace_back(box.addButton(b.button), b.id);
+    const size_t def = (Flags & MB_DEFMASK) >> 8;
+    box.setDefaultButton(static_cast<QPushButton*>(ids[def < ids.size() ? def : 0].first));
+    // The close box and Escape: Cancel where there is one, else the only button.
+    for (const auto& [button, id] : ids)
+        if (id == IDCANCEL) box.setEscapeButton(button);
+    if (ids.size() == 1) box.setEscapeButton(ids[0].first);
+    box.exec();
+    for (const auto& [button, id] : ids)
+        if (box.clickedButton() == button) return id;
+    return IDCANCEL;
+}
+
+unsigned MessageDlgFlags(TMsgDlgType Type, TMsgDlgButtons Buttons) {
+    auto has = [&](TMsgDlgBtn b) { return (Buttons & (1u << b)) != 0; };
+    unsigned f = MB_OK;
+    if (has(mbYes) && has(mbNo)) f = has(mbCancel) ? MB_YESNOCANCEL : MB_YESNO;
+    else if (has(mbAbort) && has(mbRetry) && has(mbIgnore)) f = MB_ABORTRETRYIGNORE;
+    else if (has(mbRetry) && has(mbCancel)) f = MB_RETRYCANCEL;
+    else if (has(mbOK) && has(mbCancel)) f = MB_OKCANCEL;
+    switch (Type) {
+    case mtWarning: f |= MB_ICONWARNING; break;
+    case mtError: f |= MB_ICONERROR; break;
+    case mtInformation: f |= MB_ICONINFORMATION; break;
+    case mtConfirmation: f |= MB_ICONQUESTION; break;
+    default: break;
+    }
+    return f;
+}
+
+int MessageDlg(const std::string& Msg, TMsgDlgType Type, TMsgDlgButtons Buttons, int) {
+    static const char* const kCaptions[] = {"Warning", "Error", "Information", "Confirmation"};
+    const std::string caption = Type <= mtConfirmation ? kCaptions[Type] : (Application ? Application->Title() : "");
+    // Answers and modal results share their numbers (IDOK = mrOk ... IDNO = mrNo).
+    return MessageBox(Msg, caption, MessageDlgFlags(Type, Buttons));
+}
+
+void ShowMessage(const std::string& Msg) { MessageBox(Msg, Application ? Application->Title() : "", MB_OK); }
+
+// ---- Open-file dialog ----
+
+std::string CaseInsensitivePattern(const std::string& Pattern) {
+    std::string out;
+    for (char c : Pattern) {
+        const bool lower = c >= 'a' && c <= 'z', upper = c >= 'A' && c <= 'Z';
+        if (!lower && !upper) {
+            out += c;
+            continue;
+        }
+        const char l = lower ? c : char(c - 'A' + 'a');
+        out += '[';
+        out += l;
+        out += char(l - 'a' + 'A');
+        out += ']';
+    }
+    return out;
+}
+
+std::string QtNameFilters(const std::string& Filter) {
+    std::vector<std::string> parts;
+    std::string cur;
+    for (char c : Filter) {
+        if (c == '|') {
+            parts.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    parts.push_back(cur);
+    std::string out;
+    for (size_t i = 0; i + 1 < parts.size(); i += 2) {
+        std::string patterns;
+        std::string p;
+        auto flush = [&] {
+            const std::string t = Trim(p);
+            if (t.empty()) return;
+            if (!patterns.empty()) patterns += ' ';
+            patterns += CaseInsensitivePattern(t);
+            p.clear();
+        };
+        for (char c : parts[i + 1]) {
+            if (c == ';') flush();
+            else p += c;
+        }
+        flush();
+        if (patterns.empty()) continue;
+        // Qt reads the patterns from the last parentheses, so the description keeps its own.
+        std::string name = parts[i];
+        for (char& c : name)
+            if (c == '(' || c == ')') c = c == '(' ? '[' : ']';
+        if (!out.empty()) out += ";;";
+        out += name;
+        out += " (";
+        out += patterns;
+        out += ')';
+    }
+    return out;
+}
+
+bool TOpenDialog::Execute() {
+    if (g_responder) return g_responder->OpenFile(*this);
+    if (!RealDisplay()) return false;
+    QFileDialog dlg(ActiveOwner(), Q(Title), Q(InitialDir));
+    dlg.setAcceptMode(QFileDialog::AcceptOpen);
+    dlg.setFileMode((Options & ofFileMustExist) ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    const QStringList filters = Q(QtNameFilters(Filter)).split(QStringLiteral(";;"), Qt::SkipEmptyParts);
+    dlg.setNameFilters(filters);
+    if (FilterIndex >= 1 && FilterIndex <= filters.size()) dlg.selectNameFilter(filters[FilterIndex - 1]);
+    if (!FileName.empty()) dlg.selectFile(Q(FileName));
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return false;
+    FileName = dlg.selectedFiles().first().toStdString();
+    const int fi = int(filters.indexOf(dlg.selectedNameFilter()));
+    if (fi >= 0) FilterIndex = fi + 1;
+    return true;
+}
+
+// ---- Colour dialog ----
+
+TColorDialog::TColorDialog(TComponent* AOwner) : TComponent(AOwner) {}
+TColorDialog::~TColorDialog() = default;
+
+TColor TColorDialog::CustomColor(int Index) const {
+    if (Index < 0 || Index > 15) return clWhite;
+    const std::string v = custom_.Values(std::string("Color") + char('A' + Index));
+    if (v.empty() || v.size() > 8) return clWhite;
+    char* end = nullptr;
+    const unsigned long c = std::strtoul(v.c_str(), &end, 16);
+    if (!end || *end) return clWhite;
+    return TColor(c & 0xFFFFFF);
+}
+
+void TColorDialog::SetCustomColor(int Index, TColor Value) {
+    if (Index < 0 || Index > 15) return;
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%06X", unsigned(ColorToRGB(Value)) & 0xFFFFFF);
+    custom_.SetValues(std::string("Color") + char('A' + Index), buf);
+}
+
+bool TColorDialog::Execute() {
+    if (g_responder) return g_responder->PickColor(*this);
+    if (!RealDisplay()) return false;
+    auto toQ = [](TColor c) {
+        c = ColorToRGB(c);
+        return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
+    };
+    for (int i = 0; i < 16; ++i) QColorDialog::setCustomColor(i, toQ(CustomColor(i)));
+    QColorDialog dlg(toQ(Color), ActiveOwner());
+    dlg.setOption(QColorDialog::DontUseNativeDialog, false);
+    const bool ok = dlg.exec() == QDialog::Accepted;
+    for (int i = 0; i < 16; ++i) {
+        const QColor c = QColorDialog::customColor(i);
+        SetCustomColor(i, RGBColor(c.red(), c.green(), c.blue()));
+    }
+    if (!ok) return false;
+    const QColor c = dlg.selectedColor();
+    Color = RGBColor(c.red(), c.green(), c.blue());
+    return true;
+}

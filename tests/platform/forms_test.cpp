@@ -1,0 +1,539 @@
+// Forms and their standard controls: the Align layout, modal forms with default and cancel
+// buttons, the class-library rules for Qt's widgets, name lookup, the status bar, panels,
+// the dialogs seam and the application object's idle handler and error report.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AppShell.h"
+#include "ComCtrls.h"
+#include "Dialogs.h"
+#include "ExtCtrls.h"
+#include "Forms.h"
+#include "StdCtrls.h"
+
+namespace {
+
+// A bare windowed control for layouts.
+class Box : public TWinControl {
+public:
+    Box(TWinControl* parent, TAlign a, int w, int h, const char* name = "") : TWinControl(nullptr) {
+        SetBounds(0, 0, w, h);
+        SetName(name);
+        SetParent(parent);
+        SetAlign(a);
+    }
+};
+
+// Answers every dialog as the test says and records what was asked.
+struct Responder : TDialogResponder {
+    std::vector<std::string> boxes;
+    int answer = IDOK;
+    std::function<void(TForm&)> onModal;
+    std::function<bool(TOpenDialog&)> onOpen;
+    int MessageBox(const std::string& Text, const std::string& Caption, unsigned Flags) override {
+        boxes.push_back(Caption + "|" + Text + "|" + std::to_string(Flags));
+        return answer;
+    }
+    bool OpenFile(TOpenDialog& d) override { return onOpen ? onOpen(d) : false; }
+    void ModalForm(TForm& f) override {
+        if (onModal) onModal(f);
+    }
+};
+
+class WithResponder : public ::testing::Test {
+protected:
+    void SetUp() override { SetDialogResponder(&r); }
+    void TearDown() override { SetDialogResponder(nullptr); }
+    Responder r;
+};
+
+void SendKey(QWidget* w, int key) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(w, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+    QApplication::sendEvent(w, &release);
+}
+
+// Shows the form and gives the widget the keyboard focus, as a user's click would.
+void Focus(TForm& f, QWidget* w) {
+    f.Show();
+    f.Widget()->activateWindow();
+    QApplication::setActiveWindow(f.Widget());
+    w->setFocus(Qt::OtherFocusReason);
+    QApplication::processEvents();
+}
+
+}  // namespace
+
+// ---- Align ----
+
+TEST(AlignLayout, EdgesThenClientAtSeveralSizes) {
+    TForm form(nullptr);
+    form.SetClientSize(300, 200);
+    Box top(&form, alTop, 10, 30), bottom(&form, alBottom, 10, 20), left(&form, alLeft, 40, 10),
+        right(&form, alRight, 50, 10), client(&form, alClient, 1, 1);
+    struct Case {
+        int w, h;
+    };
+    for (Case c : {Case{300, 200}, Case{500, 120}, Case{60, 40}}) {
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
+        form.SetClientSize(c.w, c.h);
+        EXPECT_EQ(top.BoundsRect(), Rect(0, 0, c.w, 30));
+        EXPECT_EQ(bottom.BoundsRect(), Rect(0, c.h - 20, c.w, c.h));
+        const int middle = std::max(c.h - 50, 0);   // too low for both: the edges overlap
+        EXPECT_EQ(left.BoundsRect(), Rect(0, 30, 40, 30 + middle));
+        EXPECT_EQ(right.BoundsRect(), Rect(c.w - 50, 30, c.w, 30 + middle));
+        // What is left; a negative extent becomes 0.
+        EXPECT_EQ(client.Left(), 40);
+        EXPECT_EQ(client.Top(), 30);
+        EXPECT_EQ(client.Width(), std::max(c.w - 90, 0));
+        EXPECT_EQ(client.Height(), std::max(c.h - 50, 0));
+    }
+}
+
+TEST(AlignLayout, OrderHiddenChildrenAndDeferredLayout) {
+    TForm form(nullptr);
+    form.SetClientSize(200, 200);
+    Box a(&form, alTop, 10, 30, "a");
+    Box b(&form, alTop, 10, 10, "b");
+    Box client(&form, alClient, 1, 1);
+    EXPECT_EQ(a.Top(), 0);
+    EXPECT_EQ(b.Top(), 30);
+    // Moved above a, b is stacked first (order by position, as the class library sorts).
+    b.SetTop(-1);
+    EXPECT_EQ(b.Top(), 0);
+    EXPECT_EQ(a.Top(), 10);
+    // A hidden child takes no space.
+    b.SetVisible(false);
+    EXPECT_EQ(a.Top(), 0);
+    EXPECT_EQ(client.Top(), 30);
+    // With alignment disabled a size change waits for the last EnableAlign.
+    form.DisableAlign();
+    form.DisableAlign();
+    a.SetHeight(50);
+    EXPECT_EQ(client.Top(), 30);
+    form.EnableAlign();
+    EXPECT_EQ(client.Top(), 30);
+    form.EnableAlign();
+    EXPECT_EQ(client.Top(), 50);
+    EXPECT_EQ(a.Height(), 50);
+    EXPECT_EQ(form.ControlAtPos({5, 60}), &client);
+    EXPECT_EQ(form.ControlAtPos({5, 10}), &a);
+}
+
+TEST(AlignLayout, PanelKeepsChildrenInsideItsBevels) {
+    TForm form(nullptr);
+    TPanel panel(nullptr);
+    panel.SetParent(&form);
+    panel.SetBounds(0, 0, 100, 60);
+    panel.SetBevelInner(bvLowered);
+    panel.SetBevelWidth(2);   // outer raised + inner lowered, 2 each
+    Box inner(&panel, alClient, 1, 1);
+    EXPECT_EQ(inner.BoundsRect(), Rect(4, 4, 96, 56));
+    panel.SetBevelOuter(bvNone);
+    EXPECT_EQ(inner.BoundsRect(), Rect(2, 2, 98, 58));
+    // The panel paints its bevels: top-left shadow of the lowered inner bevel.
+    panel.Repaint();
+    EXPECT_EQ(panel.Canvas()->Pixel(0, 0), ColorToRGB(clBtnShadow));
+    EXPECT_EQ(panel.Canvas()->Pixel(99, 59), ColorToRGB(clBtnHighlight));
+    EXPECT_EQ(panel.Canvas()->Pixel(50, 30), ColorToRGB(clBtnFace));
+}
+
+// ---- Forms ----
+
+TEST(Forms, DialogBorderIsFixedAndScreenCentrePlacesTheWindow) {
+    TForm form(nullptr);
+    form.SetBorderStyle(bsDialog);
+    form.SetPosition(poScreenCenter);
+    form.SetClientSize(200, 100);
+    EXPECT_EQ(form.Widget()->minimumSize(), QSize(200, 100));
+    EXPECT_EQ(form.Widget()->maximumSize(), QSize(200, 100));
+    form.SetClientSize(220, 110);   // the program may still size it
+    EXPECT_EQ(form.Widget()->maximumSize(), QSize(220, 110));
+    form.Show();
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(form.Left(), area.x() + (area.width() - 220) / 2);
+    EXPECT_EQ(form.Top(), area.y() + (area.height() - 110) / 2);
+    form.SetBorderStyle(bsSizeable);
+    EXPECT_EQ(form.Widget()->maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+}
+
+TEST(Forms, MenuSitsAboveTheClientArea) {
+    TForm form(nullptr);
+    form.SetClientSize(300, 200);
+    auto* bar = new QMenuBar;
+    QMenu* file = NewMenu(bar, "File1", "&File");
+    QAction* open = NewAction(file, "Open1", "Open photo...", "F3");
+    NewSeparator(file, "N1");
+    QAction* fit = NewAction(file, "Zoomtofit", "Zoom to fit", "F9");
+    fit->setCheckable(true);
+    fit->setChecked(true);
+    form.SetMenu(bar);
+    EXPECT_EQ(form.ClientWidth(), 300);
+    EXPECT_EQ(form.ClientHeight(), 200);
+    EXPECT_GT(form.Height(), 200);
+    EXPECT_EQ(form.ClientWidget()->y(), form.Height() - 200);
+    Box client(&form, alClient, 1, 1);
+    EXPECT_EQ(client.BoundsRect(), Rect(0, 0, 300, 200));
+    EXPECT_EQ(open->shortcut(), QKeySequence(Qt::Key_F3));
+    EXPECT_EQ(FindChildObject(&form, "open1"), open);
+    EXPECT_EQ(FindChildObject(&form, "Zoomtofit"), fit);
+}
+
+TEST_F(WithResponder, ShowModalEndsWithTheButtonsResult) {
+    TForm form(nullptr);
+    auto* ok = NewControl<QPushButton>(&form, "Button1", 10, 10, 75, 25);
+    SetCaption(ok, "OK");
+    SetModalResult(ok, mrOk);
+    std::vector<std::string> order;
+    OnClick(ok, [&] { order.push_back("click " + std::to_string(form.ModalResult())); });
+    r.onModal = [&](TForm& f) {
+        EXPECT_TRUE(f.Modal());
+        EXPECT_TRUE(f.Widget()->isVisible());
+        ok->click();
+    };
+    EXPECT_EQ(form.ShowModal(), mrOk);
+    // The result is set before the click handler runs, as the class library does it.
+    EXPECT_EQ(order, std::vector<std::string>{"click 1"});
+    EXPECT_FALSE(form.Visible());
+    EXPECT_FALSE(form.Modal());
+    // The window's close box is Cancel; a refused close query keeps the form up.
+    int queries = 0;
+    struct Handlers {
+        int* queries;
+        void Query(TObject*, bool& can) { can = ++*queries > 1; }
+    } h{&queries};
+    form.OnCloseQuery = MakeMethod(&h, &Handlers::Query);
+    r.onModal = [&](TForm& f) {
+        f.Widget()->close();
+        QTimer::singleShot(0, [&] { f.Widget()->close(); });
+    };
+    EXPECT_EQ(form.ShowModal(), mrCancel);
+    EXPECT_EQ(queries, 2);
+    form.Show();
+    EXPECT_THROW(form.ShowModal(), EInvalidOperation);
+}
+
+TEST_F(WithResponder, EnterPressesTheDefaultAndEscapeTheCancelButton) {
+    TForm form(nullptr);
+    auto* edit = NewControl<QLineEdit>(&form, "Edit1", 10, 10, 100, 0);
+    auto* ok = NewControl<QPushButton>(&form, "btnOk", 10, 40, 75, 25);
+    auto* cancel = NewControl<QPushButton>(&form, "btnCancel", 90, 40, 75, 25);
+    auto* other = NewControl<QPushButton>(&form, "btnOther", 170, 40, 75, 25);
+    SetDefault(ok, true);
+    SetCancel(cancel, true);
+    SetModalResult(ok, mrOk);
+    SetModalResult(cancel, mrCancel);
+    int otherClicks = 0;
+    OnClick(other, [&] { ++otherClicks; });
+    struct Case {
+        QWidget* focus;
+        int key;
+        TModalResult expect;
+        int otherClicks;
+    };
+    for (Case c : {Case{edit, Qt::Key_Return, mrOk, 0}, Case{edit, Qt::Key_Escape, mrCancel, 0},
+                   Case{other, Qt::Key_Escape, mrCancel, 0}, Case{other, Qt::Key_Return, mrNone, 1}}) {
+        SCOPED_TRACE(c.key);
+        otherClicks = 0;
+        form.SetModalResult(mrNone);
+        Focus(form, c.focus);
+        ASSERT_EQ(QApplication::focusWidget(), c.focus);
+        SendKey(c.focus, c.key);
+        EXPECT_EQ(form.ModalResult(), c.expect);
+        EXPECT_EQ(otherClicks, c.otherClicks);
+    }
+    // Without a cancel button Escape does nothing.
+    SetCancel(cancel, false);
+    form.SetModalResult(mrNone);
+    Focus(form, edit);
+    SendKey(edit, Qt::Key_Escape);
+    EXPECT_EQ(form.ModalResult(), mrNone);
+}
+
+TEST(Forms, KeyPreviewSeesKeysOfQtWidgetsFirst) {
+    struct Preview : TForm {
+        using TForm::TForm;
+        std::vector<uint16_t> keys;
+        void KeyDown(uint16_t& Key, TShiftState) override {
+            keys.push_back(Key);
+            if (Key == 'X') Key = 0;   // swallowed
+        }
+    } form(nullptr);
+    form.KeyPreview = true;
+    auto* edit = NewControl<QLineEdit>(&form, "Edit1", 10, 10, 100, 0);
+    Focus(form, edit);
+    SendKey(edit, Qt::Key_A);
+    QKeyEvent x(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x");
+    QApplication::sendEvent(edit, &x);
+    QKeyEvent a(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
+    QApplication::sendEvent(edit, &a);
+    EXPECT_EQ(form.keys, (std::vector<uint16_t>{'A', 'X', 'A'}));
+    EXPECT_EQ(edit->text(), "a");
+    // Without KeyPreview the form hears nothing of its widgets' keys.
+    form.KeyPreview = false;
+    SendKey(edit, Qt::Key_B);
+    EXPECT_EQ(form.keys.size(), 3u);
+}
+
+TEST(Forms, NamesFindControlsAndTheActiveControl) {
+    TForm form(nullptr);
+    TPanel panel(&form);
+    panel.SetName("Panel2");
+    panel.SetParent(&form);
+    auto* check = NewControl<QCheckBox>(&panel, "CheckBox1", 4, 4);
+    auto* edit = NewControl<QLineEdit>(&form, "Edit1", 10, 60, 100, 0);
+    EXPECT_EQ(form.FindComponent("panel2"), &panel);
+    EXPECT_EQ(FindControl(&form, "PANEL2"), &panel);
+    EXPECT_EQ(FindChildObject(&form, "checkbox1"), check);
+    EXPECT_EQ(FindChildObject(&form, "nothing"), nullptr);
+    Focus(form, edit);
+    EXPECT_EQ(form.ActiveControlName(), "Edit1");
+    EXPECT_TRUE(form.FocusControl("CheckBox1"));
+    EXPECT_EQ(form.ActiveControlName(), "CheckBox1");
+    check->setEnabled(false);
+    EXPECT_FALSE(form.FocusControl("CheckBox1"));
+    EXPECT_FALSE(form.FocusControl("Missing"));
+}
+
+// ---- Standard-control rules ----
+
+TEST(StdCtrls, AcceleratorRule) {
+    struct Case {
+        const char* caption;
+        const char* stripped;
+        char accel;
+    };
+    for (Case c : {Case{"&Other", "Other", 'O'}, Case{"Save && E&xit", "Save & Exit", 'X'}, Case{"a&&b", "a&b", 0},
+                   Case{"plain", "plain", 0}, Case{"end&", "end", 0}}) {
+        SCOPED_TRACE(c.caption);
+        EXPECT_EQ(StripAccelChars(c.caption), c.stripped);
+        EXPECT_EQ(AccelChar(c.caption), c.accel);
+    }
+    QWidget parent;
+    QLabel label(&parent);
+    QPushButton button(&parent);
+    SetCaption(&label, "&Font:");
+    SetCaption(&button, "&Other");
+    EXPECT_EQ(label.text(), "Font:");        // labels show the text without marks
+    EXPECT_EQ(button.text(), "&Other");      // Qt underlines the accelerator itself
+    EXPECT_EQ(Caption(&label), "&Font:");
+    TForm form(nullptr);
+    SetCaption(form.Widget(), "Tom & Jerry");
+    EXPECT_EQ(form.Caption(), "Tom & Jerry");   // window titles as they are
+}
+
+TEST(StdCtrls, ItemsFromTextsSplitAtLineBreaks) {
+    struct Case {
+        const char* text;
+        std::vector<std::string> lines;
+    };
+    for (const Case& c : {Case{"None\r\nFade\r\nMove", {"None", "Fade", "Move"}}, Case{"a\nb\n", {"a", "b"}},
+                          Case{"a\r\rb", {"a", "", "b"}}, Case{"", {}}, Case{"single", {"single"}}}) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(SplitLines(c.text), c.lines);
+    }
+    QComboBox box;
+    box.addItem("old");
+    box.setCurrentIndex(0);
+    SetItemsText(&box, "Top Left\r\nTop Center");
+    EXPECT_EQ(box.count(), 2);
+    EXPECT_EQ(box.currentIndex(), -1);
+    EXPECT_EQ(ItemsText(&box), "Top Left\nTop Center\n");
+    QListWidget list;
+    SetItemsText(&list, "<internal>\nde\nen");
+    EXPECT_EQ(list.count(), 3);
+    EXPECT_EQ(ItemsText(&list), "<internal>\nde\nen\n");
+}
+
+TEST(StdCtrls, ClickEventsFireAsTheClassLibraryFiresThem) {
+    QWidget parent;
+    auto* check = new QCheckBox(&parent);
+    auto* radio1 = new QRadioButton(&parent);
+    auto* radio2 = new QRadioButton(&parent);
+    auto* button = new QPushButton(&parent);
+    QAction action(&parent);
+    action.setCheckable(true);
+    std::vector<std::string> log;
+    OnClick(check, [&] { log.push_back("check " + std::to_string(check->isChecked())); });
+    OnClick(radio1, [&] { log.push_back("radio1"); });
+    OnClick(radio2, [&] { log.push_back("radio2"); });
+    OnClick(button, [&] { log.push_back("button"); });
+    OnClick(&action, [&] { log.push_back("action"); });
+    check->setChecked(true);    // by the program: fires
+    check->setChecked(true);    // no change: no event
+    check->click();             // by the user
+    radio1->setChecked(true);
+    radio2->setChecked(true);   // radio1 goes off silently
+    button->click();
+    action.setChecked(true);    // a menu check mark set by the program: no click
+    action.trigger();
+    OnClick(button, [&] { log.push_back("replaced"); });
+    button->click();
+    EXPECT_EQ(log, (std::vector<std::string>{"check 1", "check 0", "radio1", "radio2", "button", "action",
+                                              "replaced"}));
+}
+
+TEST(StdCtrls, PlacedControlsAreNeverNarrowerThanTheirText) {
+    QWidget parent;
+    auto* b = NewControl<QPushButton>(&parent, "SpeedButton2", 104, 2, 10, 5);
+    SetCaption(b, "Add to Album");
+    PlaceControl(b, 104, 2, 10, 5);
+    EXPECT_EQ(b->objectName(), "SpeedButton2");
+    EXPECT_EQ(b->pos(), QPoint(104, 2));
+    EXPECT_GE(b->width(), b->sizeHint().width());
+    EXPECT_GE(b->height(), b->sizeHint().height());
+    PlaceControl(b, 0, 0, 400, 60);   // wider than the text: kept
+    EXPECT_EQ(b->size(), QSize(400, 60));
+}
+
+TEST(StdCtrls, GlyphsTakeTheBottomLeftColourAsTransparent) {
+    TBitmap glyph;
+    glyph.SetPixelFormat(pf24bit);
+    glyph.SetSize(8, 4);   // two 4 x 4 images: magenta background, one red pixel each
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 8; ++x) glyph.Canvas()->SetPixel(x, y, clFuchsia);
+    glyph.Canvas()->SetPixel(1, 1, clRed);
+    glyph.Canvas()->SetPixel(5, 2, clBlue);
+    const QIcon icon = GlyphIcon(&glyph, 2);
+    const QImage normal = icon.pixmap(QSize(4, 4), QIcon::Normal).toImage();
+    const QImage disabled = icon.pixmap(QSize(4, 4), QIcon::Disabled).toImage();
+    EXPECT_EQ(qAlpha(normal.pixel(0, 0)), 0);
+    EXPECT_EQ(normal.pixel(1, 1), qRgb(255, 0, 0));
+    EXPECT_EQ(disabled.pixel(1, 2), qRgb(0, 0, 255));
+}
+
+// ---- Status bar ----
+
+TEST(StatusBar, PanelsByWidthTheLastTakesTheRest) {
+    TForm form(nullptr);
+    form.SetClientSize(400, 300);
+    TStatusBar bar(&form);
+    bar.SetParent(&form);
+    bar.SetPanelCount(2);
+    bar.SetPanelWidth(0, 50);
+    bar.SetPanelWidth(1, 150);
+    EXPECT_EQ(bar.Align(), alBottom);
+    EXPECT_EQ(bar.Top() + bar.Height(), 300);
+    EXPECT_EQ(bar.Width(), 400);
+    EXPECT_EQ(bar.PanelRect(0).Left, 0);
+    EXPECT_EQ(bar.PanelRect(0).Right, 50);
+    EXPECT_EQ(bar.PanelRect(1).Left, 52);
+    EXPECT_EQ(bar.PanelRect(1).Right, 400);
+    bar.SetPanelText(0, "/photos/a.jpg");
+    EXPECT_EQ(bar.PanelText(0), "/photos/a.jpg");
+    form.SetClientSize(300, 300);
+    EXPECT_EQ(bar.PanelRect(1).Right, 300);
+}
+
+// ---- Dialogs ----
+
+TEST(Dialogs, OpenFilterConvertsToCaseInsensitiveQtFilters) {
+    const std::string viewer =
+        "Any Photo|*.jpg;*.jpeg;*.bmp;*.tif;*.tiff;*.png;*.pcx|JPEG Photo (*.jpg,*.jpeg)|*.jpg;*.jpeg|"
+        "BMP Photo (*.bmp)|*.bmp";
+    EXPECT_EQ(QtNameFilters(viewer),
+              "Any Photo (*.[jJ][pP][gG] *.[jJ][pP][eE][gG] *.[bB][mM][pP] *.[tT][iI][fF] *.[tT][iI][fF][fF] "
+              "*.[pP][nN][gG] *.[pP][cC][xX]);;JPEG Photo [*.jpg,*.jpeg] (*.[jJ][pP][gG] *.[jJ][pP][eE][gG]);;"
+              "BMP Photo [*.bmp] (*.[bB][mM][pP])");
+    EXPECT_EQ(QtNameFilters("All|*.*|Broken|"), "All (*.*)");
+    // What Qt's file dialog offers with that filter: the upper-case photo too.
+    QTemporaryDir dir;
+    for (const char* n : {"PHOTO.JPG", "b.Jpeg", "c.txt", "d.png"}) QFile(dir.filePath(n)).open(QIODevice::WriteOnly);
+    const QString any = QString::fromStdString(QtNameFilters("Any|*.jpg;*.jpeg"));
+    const QStringList patterns = any.mid(any.indexOf('(') + 1).chopped(1).split(' ');
+    EXPECT_EQ(QDir(dir.path()).entryList(patterns, QDir::Files, QDir::Name), (QStringList{"PHOTO.JPG", "b.Jpeg"}));
+}
+
+TEST_F(WithResponder, BoxesAndDialogsGoThroughTheResponder) {
+    r.answer = IDNO;
+    EXPECT_EQ(MessageDlg("Overwrite?", mtConfirmation, MsgDlgButtons({mbYes, mbNo}), 0), mrNo);
+    EXPECT_EQ(r.boxes.back(), "Confirmation|Overwrite?|" + std::to_string(MB_YESNO | MB_ICONQUESTION));
+    TOpenDialog open(nullptr);
+    open.Filter = "Any|*.jpg";
+    r.onOpen = [](TOpenDialog& d) {
+        d.FileName = "/tmp/x.jpg";
+        return true;
+    };
+    EXPECT_TRUE(open.Execute());
+    EXPECT_EQ(open.FileName, "/tmp/x.jpg");
+    TColorDialog colour(nullptr);
+    EXPECT_FALSE(colour.Execute());   // the default answer: cancelled
+}
+
+TEST(Dialogs, MessageDialogFlagsAndDefaultAnswers) {
+    struct Case {
+        TMsgDlgType type;
+        TMsgDlgButtons buttons;
+        unsigned flags;
+    };
+    for (Case c : {Case{mtWarning, MsgDlgButtons({mbOK}), MB_OK | MB_ICONWARNING},
+                   Case{mtError, mbYesNoCancel, MB_YESNOCANCEL | MB_ICONERROR},
+                   Case{mtInformation, mbOKCancel, MB_OKCANCEL | MB_ICONINFORMATION},
+                   Case{mtConfirmation, MsgDlgButtons({mbRetry, mbCancel}), MB_RETRYCANCEL | MB_ICONQUESTION},
+                   Case{mtCustom, mbAbortRetryIgnore, MB_ABORTRETRYIGNORE},
+                   Case{mtCustom, MsgDlgButtons({mbHelp}), MB_OK}}) {
+        EXPECT_EQ(MessageDlgFlags(c.type, c.buttons), c.flags);
+    }
+    EXPECT_EQ(DefaultAnswer(MB_YESNO), IDYES);
+    EXPECT_EQ(DefaultAnswer(MB_YESNO | MB_DEFBUTTON2), IDNO);
+    EXPECT_EQ(DefaultAnswer(MB_OK | MB_DEFBUTTON3), IDOK);
+    // Offscreen and nobody to answer: no window, the default answer.
+    EXPECT_EQ(MessageBox("text", "caption", MB_RETRYCANCEL | MB_DEFBUTTON2), IDCANCEL);
+}
+
+TEST(Dialogs, CustomColoursKeepTheirTextForm) {
+    TColorDialog d(nullptr);
+    d.CustomColors()->Add("ColorA=0000FF");
+    d.CustomColors()->Add("ColorC=junk");
+    EXPECT_EQ(d.CustomColor(0), clRed);
+    EXPECT_EQ(d.CustomColor(1), clWhite);   // missing
+    EXPECT_EQ(d.CustomColor(2), clWhite);   // unreadable
+    d.SetCustomColor(15, RGBColor(1, 2, 3));
+    EXPECT_EQ(d.CustomColors()->Values("ColorP"), "030201");
+    EXPECT_EQ(d.CustomColor(15), RGBColor(1, 2, 3));
+}
+
+// ---- Application ----
+
+TEST_F(WithResponder, IdleHandlerAndErrorReport) {
+    TApplication app;   // the test's QApplication serves; no Initialize
+    TApplication* old = Application;
+    Application = &app;
+    app.SetTitle("Glimmerdeck Viewer");
+    int calls = 0;
+    struct Idle {
+        int* calls;
+        void Run(TObject*, bool& done) { done = ++*calls >= 3; }
+    } idle{&calls};
+    app.SetOnIdle(MakeMethod(&idle, &Idle::Run));
+    for (int i = 0; i < 10; ++i) QApplication::processEvents();
+    EXPECT_EQ(calls, 3);   // called again while it says it is not done, then waits
+    app.SetOnIdle(TIdleEvent());
+    // An error at a handler's edge: a message box under the title (here: the responder).
+    ReportException(Exception("Not a Glimmerdeck language file!"));
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0], "Glimmerdeck Viewer|Not a Glimmerdeck language file!|" +
+                              std::to_string(MB_OK | MB_ICONERROR));
+    Application = old;
+}
