@@ -115,6 +115,7 @@ void ShutdownAtExit() {
 TApplication::TApplication() = default;
 
 TApplication::~TApplication() {
+    delete idleTimer_.data();
     if (Application == this) Application = nullptr;
     signalNotifier_.reset();
     app_.reset();
@@ -191,8 +192,7 @@ void TApplication::ArmIdle() {
         idleTimer_ = new QTimer(QCoreApplication::instance());
         idleTimer_->setSingleShot(true);
         idleTimer_->setInterval(0);
-        QObject::connect(idleTimer_, &QTimer::timeout, [this] { RunIdle(); });
-        QObject::connect(QCoreApplication::instance(), &QObject::destroyed, [this] { idleTimer_ = nullptr; });
+        QObject::connect(idleTimer_, &QTimer::timeout, idleTimer_, [this] { RunIdle(); });
     }
     idleTimer_->start();
 }

@@ -14,6 +14,7 @@
 // SIGXFSZ is ignored, so a file-size limit fails a write instead of killing the program.
 #pragma once
 
+#include <QPointer>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -92,7 +93,7 @@ private:
 
     std::unique_ptr<QApplication> app_;
     std::unique_ptr<QSocketNotifier> signalNotifier_;
-    QTimer* idleTimer_ = nullptr;
+    QPointer<QTimer> idleTimer_;   // owned; gone with the Qt application too
     TIdleEvent onIdle_;
     std::string title_;
     QWidget* mainForm_ = nullptr;

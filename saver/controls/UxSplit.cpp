@@ -75,14 +75,11 @@ void TUxSplitter::SetControlSecond(TControl* C) {
 void TUxSplitter::Notification(TComponent* AComponent, TOperation Operation) {
     TCustomPanel::Notification(AComponent, Operation);
     if (Operation != opRemove) return;
-    if (AComponent == first_) {
-        if (drag_) CancelDrag();
-        first_ = nullptr;
-    }
-    if (AComponent == second_) {
-        if (drag_) CancelDrag();
-        second_ = nullptr;
-    }
+    // Forget the control before cancelling a drag: the cancel looks at the controls again.
+    const bool gone = AComponent == first_ || AComponent == second_;
+    if (AComponent == first_) first_ = nullptr;
+    if (AComponent == second_) second_ = nullptr;
+    if (gone && drag_) CancelDrag();
     UpdateCursor();
 }
 

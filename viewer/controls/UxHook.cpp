@@ -51,6 +51,7 @@ public:
     QList<QPointer<QWidget>> installed;
     bool destroying = false;
     bool inOwnHandling = false;
+    int dispatching = 0;   // event filter calls under way
 };
 
 namespace {
@@ -68,8 +69,14 @@ TControlHook* Find(TWinControl* c) {
 
 bool Listed(TControlHook* h) { return std::find(HookList().begin(), HookList().end(), h) != HookList().end(); }
 
-// Frees a control hook that nobody watches any more, from the event loop.
+// Frees a control hook that nobody watches any more: at once, or from the event loop when
+// it is detached from inside its own event handling.
 void PostFree(TControlHook* h) {
+    if (h->dispatching == 0) {
+        std::erase(HookList(), h);
+        delete h;
+        return;
+    }
     QTimer::singleShot(0, QCoreApplication::instance(), [h] {
         if (!Listed(h) || !h->hooks.empty()) return;
         std::erase(HookList(), h);
@@ -123,11 +130,18 @@ bool TControlHook::Notify(TMessage& m, bool after) {
 
 bool TControlHook::eventFilter(QObject* o, QEvent* e) {
     if (inOwnHandling || destroying) return false;
+    QPointer<TControlHook> self(this);
+    ++dispatching;
+    struct Leave {
+        QPointer<TControlHook>& h;
+        ~Leave() {
+            if (h) --h->dispatching;
+        }
+    } leave{self};
     TMessage m;
     m.Msg = MessageOf(e->type());
     m.QtType = int(e->type());
     m.Event = e;
-    QPointer<TControlHook> self(this);
     if (Notify(m, false)) return true;
     if (!self) return false;
     // The control's own handling, then the after notification.
