@@ -68,13 +68,13 @@ TConfigForm::TConfigForm(TComponent* AOwner) : TForm(AOwner) {
     GroupBox1 = NewControl<QGroupBox>(this, "GroupBox1", 8, 6, 392, 116);
     ::SetCaption(GroupBox1, "Photos");
     Label1 = NewLabel(GroupBox1, "Label1", "Display Time (s):", 12, 28);
-    timecombo = NewControl<QComboBox>(GroupBox1, "timecombo", col, 24, 90);
+    timecombo = NewControl<QComboBox>(GroupBox1, "timecombo", col, 24, 80);
     timecombo->setEditable(true);
     timecombo->setInsertPolicy(QComboBox::NoInsert);
     SetItemsText(timecombo, "forever\n1\n3\n5\n10\n15\n30\n60\n120");
     timecombo->lineEdit()->installEventFilter(new KeyPressFilter(this, timecombo));
     Label2 = NewLabel(GroupBox1, "Label2", "Effect:", 12, 56);
-    ComboBox1 = NewControl<QComboBox>(GroupBox1, "ComboBox1", col, 52, 90);
+    ComboBox1 = NewControl<QComboBox>(GroupBox1, "ComboBox1", col, 52, 84);
     SetItemsText(ComboBox1, kEffects);
     Label4 = NewLabel(GroupBox1, "Label4", "Effect Duration (s):", 12, 84);
     SpinEdit2 = NewControl<QSpinBox>(GroupBox1, "SpinEdit2", col, 80, 56);

@@ -406,8 +406,12 @@ int TMainForm::ShowModalOverShow(TForm& Dialog) {
     if (grabbed) grabKeyboard();
     if (isVisible()) {
         raise();
-        activateWindow();
         setFocus(Qt::ActiveWindowFocusReason);
+        // Asked once the window manager has seen the dialog go; asked while the dialog is
+        // still mapped, the request is dropped and the focus falls back elsewhere.
+        QTimer::singleShot(0, this, [this] {
+            if (!isActiveWindow()) activateWindow();
+        });
     }
     return result;
 }
