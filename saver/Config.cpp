@@ -2,6 +2,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QInputMethodEvent>
 #include <QEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -21,21 +23,47 @@
 
 namespace {
 
-// Typed characters of the display-time box pass timecomboKeyPress first; keys that type
-// nothing (arrows, Delete, Tab, Enter) are no characters and pass as they are.
+// Typed characters of the display-time box pass timecomboKeyPress first.
 class KeyPressFilter : public QObject {
 public:
     KeyPressFilter(TConfigForm* Form, QObject* Parent) : QObject(Parent), form_(Form) {}
-    bool eventFilter(QObject*, QEvent* E) override {
-        if (E->type() != QEvent::KeyPress) return false;
-        const QString t = static_cast<QKeyEvent*>(E)->text();
-        if (t.size() != 1) return false;
-        const char16_t u = t[0].unicode();
-        if (u != 8 && (u < 0x20 || u == 0x7F)) return false;
+    bool eventFilter(QObject* Watched, QEvent* E) override {
+        if (E->type() == QEvent::KeyPress) {
+            const QString t = static_cast<QKeyEvent*>(E)->text();
+            if (t.size() != 1) return false;
+            return !Passes(t[0]);
+        }
+        // Text committed by the input method of the desktop (how typed characters arrive on
+        // an X display): the characters that pass stay.
+        if (E->type() == QEvent::InputMethod && !filtering_) {
+            auto* im = static_cast<QInputMethodEvent*>(E);
+            QString kept;
+            for (QChar c : im->commitString())
+                if (Passes(c)) kept += c;
+            if (kept == im->commitString()) return false;
+            QInputMethodEvent replaced(im->preeditString(), im->attributes());
+            replaced.setCommitString(kept, im->replacementStart(), im->replacementLength());
+            filtering_ = true;
+            QCoreApplication::sendEvent(Watched, &replaced);
+            filtering_ = false;
+            return true;
+        }
+        return false;
+    }
+
+private:
+    // Characters go through timecomboKeyPress; keys that type nothing (arrows, Delete, Tab,
+    // Enter, Ctrl combinations) are no characters and pass as they are.
+    bool Passes(QChar C) const {
+        const char16_t u = C.unicode();
+        if (u != 8 && (u < 0x20 || u == 0x7F)) return true;
         char key = u < 0x80 ? char(u) : '?';
         form_->timecomboKeyPress(key);
-        return key == 0;
+        return key != 0;
     }
+    bool filtering_ = false;
+
+public:
 
 private:
     TConfigForm* form_;
@@ -72,7 +100,8 @@ TConfigForm::TConfigForm(TComponent* AOwner) : TForm(AOwner) {
     timecombo->setEditable(true);
     timecombo->setInsertPolicy(QComboBox::NoInsert);
     SetItemsText(timecombo, "forever\n1\n3\n5\n10\n15\n30\n60\n120");
-    timecombo->lineEdit()->installEventFilter(new KeyPressFilter(this, timecombo));
+    // Keys reach the box, which hands them to its edit without further filters.
+    timecombo->installEventFilter(new KeyPressFilter(this, timecombo));
     Label2 = NewLabel(GroupBox1, "Label2", "Effect:", 12, 56);
     ComboBox1 = NewControl<QComboBox>(GroupBox1, "ComboBox1", col, 52, 84);
     SetItemsText(ComboBox1, kEffects);

@@ -85,7 +85,7 @@ protected:
     static std::string Text(const QComboBox* b) { return b->currentText().toStdString(); }
     // Types the characters into the display-time box as key presses.
     static void Type(TConfigForm& f, const std::string& Keys) {
-        QLineEdit* e = f.timecombo->lineEdit();
+        QComboBox* e = f.timecombo;   // it has the focus and hands keys to its edit
         for (char c : Keys) {
             const int key = c == '\b' ? Qt::Key_Backspace : c >= 'a' && c <= 'z' ? Qt::Key_A + (c - 'a') : int(c);
             QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(QChar(c)));
