@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStyle>
+#include <QWindow>
 
 #include "AppShell.h"
 #include "ScrnSave.h"
@@ -267,6 +268,10 @@ void TConfigForm::Button1Click() { Close(); }
 
 void TConfigForm::Button2Click() {
     Tinfoform about(this);
+    // Kept above this dialog, which may itself sit above the full-screen show.
+    about.Widget()->winId();
+    if (QWindow* own = Widget()->windowHandle(); own && about.Widget()->windowHandle())
+        about.Widget()->windowHandle()->setTransientParent(own);
     // The about text is shown as it stands, "&" included.
     about.Label2->setTextFormat(Qt::PlainText);
     about.Label2->setText(Q(PlayerSettings.AboutText));

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QWindow>
 
 #include <cstdlib>
 #include <functional>
@@ -274,6 +275,8 @@ TEST_F(ConfigDialog, ModalResultsOfTheButtonsAndTheAboutBox) {
         auto* about = dynamic_cast<Tinfoform*>(&form);
         ASSERT_NE(about, nullptr);
         EXPECT_EQ(about->Owner(), &f);
+        EXPECT_EQ(about->Widget()->windowHandle()->transientParent(), f.Widget()->windowHandle())
+            << "kept above the dialog";
         caption = about->Caption();
         text = about->Label2->text().toStdString();
         about->Button1->click();
