@@ -8,6 +8,7 @@
 #include <QCursor>
 #include <QEvent>
 #include <QMessageBox>
+#include <QPalette>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
@@ -136,6 +137,17 @@ void TApplication::Initialize(int& argc, char** argv) {
     // A file-size limit below the music's size must fail the write (the music is dropped and
     // its file removed), not kill the program with its temporary file half written.
     ::signal(SIGXFSZ, SIG_IGN);
+    // Without a desktop theme Qt's disabled text has nearly the window's own grey, so greyed
+    // captions vanish; they take the classic grey-text colour then.
+    QPalette pal = app_->palette();
+    const int window = pal.color(QPalette::Window).lightness();
+    bool changed = false;
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        if (std::abs(pal.color(QPalette::Disabled, role).lightness() - window) >= 48) continue;
+        pal.setColor(QPalette::Disabled, role, QColor(128, 128, 128));
+        changed = true;
+    }
+    if (changed) app_->setPalette(pal);
 
     if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
         signalNotifier_ = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);

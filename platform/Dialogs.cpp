@@ -227,12 +227,13 @@ bool TColorDialog::Execute() {
         c = ColorToRGB(c);
         return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
     };
-    for (int i = 0; i < 16; ++i) QColorDialog::setCustomColor(i, toQ(CustomColor(i)));
+    for (int i = 0; i < 16; ++i) QColorDialog::setCustomColor(QtCustomIndex(i), toQ(CustomColor(i)));
     QColorDialog dlg(toQ(Color), ActiveOwner());
-    dlg.setOption(QColorDialog::DontUseNativeDialog, false);
+    // A desktop's own dialog would not show the custom colours.
+    dlg.setOption(QColorDialog::DontUseNativeDialog, true);
     const bool ok = dlg.exec() == QDialog::Accepted;
     for (int i = 0; i < 16; ++i) {
-        const QColor c = QColorDialog::customColor(i);
+        const QColor c = QColorDialog::customColor(QtCustomIndex(i));
         SetCustomColor(i, RGBColor(c.red(), c.green(), c.blue()));
     }
     if (!ok) return false;

@@ -101,6 +101,10 @@ public:
     TStringList* CustomColors() { return &custom_; }
     TColor CustomColor(int Index) const;          // 0..15
     void SetCustomColor(int Index, TColor Value);
+    // The index of Qt's custom-colour well that shows custom colour Index at the same place:
+    // ColorA..ColorH are the first row, ColorI..ColorP the second, while Qt counts its two
+    // rows of wells column by column.
+    static int QtCustomIndex(int Index) { return (Index % 8) * 2 + Index / 8; }
 
 private:
     TStringList custom_;

@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
         case rmConfigure:
             configForm = std::make_unique<TConfigForm>();
             app.SetMainForm(configForm.get());
-            configForm->show();
+            configForm->Show();
             break;
         }
         app.Run();

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
@@ -15,6 +16,7 @@
 
 #include "AppShell.h"
 #include "Config.h"
+#include "Forms.h"
 #include "ExtCtrls.h"
 #include "LuxImage.h"
 #include "ShowMusic.h"
@@ -394,10 +396,32 @@ void TMainForm::GrabKeyboard(bool Grab) {
 }
 bool TMainForm::PasswordInUse() { return SaverPasswordInUse(); }
 bool TMainForm::VerifyPassword() { return VerifySaverPassword(uintptr_t(winId())); }
+int TMainForm::ShowModalOverShow(TForm& Dialog) {
+    const bool grabbed = QWidget::keyboardGrabber() == this;
+    if (grabbed) releaseKeyboard();
+    QWidget* w = Dialog.Widget();
+    w->winId();
+    if (QWindow* own = windowHandle(); own && w->windowHandle()) w->windowHandle()->setTransientParent(own);
+    const int result = Dialog.ShowModal();
+    if (grabbed) grabKeyboard();
+    if (isVisible()) {
+        raise();
+        setFocus(Qt::ActiveWindowFocusReason);
+        // Asked once the window manager has seen the dialog go; asked while the dialog is
+        // still mapped, the request is dropped and the focus falls back elsewhere.
+        QTimer::singleShot(0, this, [this] {
+            if (!isActiveWindow()) activateWindow();
+        });
+    }
+    return result;
+}
+
 void TMainForm::ShowSettingsDialog() {
-    // The settings dialog of the show comes later; its stand-in stores nothing here.
-    TConfigForm dlg(this);
-    dlg.exec();
+    TConfigForm dlg(nullptr);
+    dlg.Button3->show();
+    dlg.SetCaption(PayloadTexts[RunMode == rmSlideshow ? 22 : 23]);
+    ShowModalOverShow(dlg);
+    LoadRegistrySettings();
 }
 void TMainForm::ShowHelpDialog() {
     Thelpform help(this);

@@ -16,6 +16,7 @@
 
 class QLabel;
 class QTimer;
+class TForm;
 class TLuxImage;
 class TTimer;
 class TShowMusicPlayer;
@@ -45,6 +46,12 @@ public:
     QLabel* Label1 = nullptr;   // photo title
     QLabel* Label2 = nullptr;   // comment, never shown
     TShowController* Show() const { return controller_.get(); }
+
+    // Shows a dialog modally over the running show: transient for the show window (so a
+    // window manager keeps it above the full-screen window), painted as soon as it is up,
+    // with the saver's keyboard grab released meanwhile; afterwards the show has the focus
+    // and the keyboard again.
+    int ShowModalOverShow(TForm& Dialog);
 
 protected:
     void paintEvent(QPaintEvent* E) override;

@@ -395,10 +395,14 @@ void TShowController::ShowNow() {
 }
 
 void TShowController::OpenDialog(bool Settings) {
-    // Nothing of the show may run behind the dialog.
+    // No photo, title or pan step runs behind the dialog; the music plays on, and FormShow
+    // starts it again from its beginning.
     StopTimers();
     view_.AbortTransition();
-    FormHide();
+    if (cursorHidden_) {
+        host_.ShowCursor(true);
+        cursorHidden_ = false;
+    }
     if (Settings) host_.ShowSettingsDialog();
     else host_.ShowHelpDialog();
     FormShow(false);

@@ -514,6 +514,12 @@ TEST(Dialogs, CustomColoursKeepTheirTextForm) {
     EXPECT_EQ(d.CustomColor(15), RGBColor(1, 2, 3));
 }
 
+TEST(Dialogs, CustomColoursKeepTheirPlaceInQtsWells) {
+    // Qt's wells are two rows counted column by column: well 1 is below well 0.
+    const std::pair<int, int> cases[] = {{0, 0}, {1, 2}, {7, 14}, {8, 1}, {9, 3}, {15, 15}};
+    for (const auto& [letter, well] : cases) EXPECT_EQ(TColorDialog::QtCustomIndex(letter), well) << letter;
+}
+
 // ---- Application ----
 
 TEST_F(WithResponder, IdleHandlerAndErrorReport) {
