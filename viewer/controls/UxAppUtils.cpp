@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "IniFiles.h"
-#include "UxUtils.h"
+#include "UxViewerUtils.h"
 
 TRegPlacementIni::TRegPlacementIni(HKEY Root, const std::string& Key) : root_(Root), key_(Key) {}
 

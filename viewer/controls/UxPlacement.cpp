@@ -6,7 +6,7 @@
 #include "AppShell.h"
 #include "IniFiles.h"
 #include "UxAppUtils.h"
-#include "UxUtils.h"
+#include "UxViewerUtils.h"
 
 bool TWinMinMaxInfo::IsEmpty() const { return *this == TWinMinMaxInfo{}; }
 

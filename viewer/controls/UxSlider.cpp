@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "UxUtils.h"
+#include "UxViewerUtils.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "UxUtils.h"
+#include "UxViewerUtils.h"
 
 #include <sys/stat.h>
 

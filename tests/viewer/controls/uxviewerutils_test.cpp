@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "UxUtils.h"
+#include "UxViewerUtils.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ std::unique_ptr<TBitmap> Filled(int w, int h, TColor c, TPixelFormat pf = pf24bi
 
 }  // namespace
 
-TEST(UxUtils, NthWord) {
+TEST(UxViewerUtils, NthWord) {
     struct Case {
         const char* text;
         int n;
@@ -34,7 +34,7 @@ TEST(UxUtils, NthWord) {
     }
 }
 
-TEST(UxUtils, RectanglesKeepTheGdiMeaning) {
+TEST(UxViewerUtils, RectanglesKeepTheGdiMeaning) {
     const TRect r{10, 20, 30, 50};
     EXPECT_EQ(RectExtentX(r), 20);
     EXPECT_EQ(RectExtentY(r), 30);
@@ -50,7 +50,7 @@ TEST(UxUtils, RectanglesKeepTheGdiMeaning) {
     EXPECT_FALSE(FolderExists(""));
 }
 
-TEST(UxUtils, MaskedDrawing) {
+TEST(UxViewerUtils, MaskedDrawing) {
     // A 4 x 2 picture: magenta except (1,0) red and (2,1) blue; its bottom-left is magenta.
     auto pic = Filled(4, 2, clFuchsia);
     pic->Canvas()->SetPixel(1, 0, clRed);
