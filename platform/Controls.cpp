@@ -133,6 +133,7 @@ struct TWinControlImpl {
 
     // Client widget events.
     void Mouse(QMouseEvent* e, QEvent::Type type);
+    void CaptureLost();
     void Wheel(QWheelEvent* e);
     void Key(QKeyEvent* e, bool down);
     void Paint(QWidget* w, QPaintEvent* e);
@@ -232,6 +233,11 @@ protected:
     void leaveEvent(QEvent*) override { d_->Notify(&TWinControlImpl::CallLeave); }
     void focusInEvent(QFocusEvent*) override { d_->Notify(&TWinControlImpl::CallFocusIn); }
     void focusOutEvent(QFocusEvent*) override { d_->Notify(&TWinControlImpl::CallFocusOut); }
+    void changeEvent(QEvent* e) override {
+        if (e->type() == QEvent::ActivationChange && !isActiveWindow()) d_->CaptureLost();
+        QWidget::changeEvent(e);
+    }
+    void hideEvent(QHideEvent*) override { d_->CaptureLost(); }
 };
 
 namespace {
@@ -451,6 +457,16 @@ void TWinControlImpl::Mouse(QMouseEvent* e, QEvent::Type type) {
     });
 }
 
+void TWinControlImpl::CaptureLost() {
+    TWinControl* c = Alive();
+    if (!c || !c->MouseCapture()) return;
+    clicked = false;
+    Guarded([&] {
+        c->SetMouseCapture(false);
+        c->MouseCaptureLost();
+    });
+}
+
 void TWinControlImpl::Wheel(QWheelEvent* e) {
     TWinControl* c = Alive();
     if (!c) return;
@@ -475,8 +491,15 @@ void TWinControlImpl::Key(QKeyEvent* e, bool down) {
     e->accept();
     // A held key repeats its key-down only, as Win32 sends it (X11 adds a release to each).
     if (!down && e->isAutoRepeat()) return;
-    const TShiftState shift = ShiftOf(e->modifiers());
+    TShiftState shift = ShiftOf(e->modifiers());
     uint16_t vk = VirtualKeyFromQt(e->key(), (e->modifiers() & Qt::KeypadModifier) != 0);
+    // A modifier key's own events carry the state after it, as Win32 reports them (window
+    // systems differ in whether the event's modifiers include the key itself).
+    const TShiftState own = vk == VK_SHIFT ? TShiftState(ssShift)
+                            : vk == VK_CONTROL ? TShiftState(ssCtrl)
+                            : vk == VK_MENU    ? TShiftState(ssAlt)
+                                               : 0;
+    shift = down ? (shift | own) : (shift & ~own);
     // Forms with KeyPreview see the key first, outermost last as the class library walks up.
     std::vector<TWinControl*> preview;
     for (TWinControl* p = c->Parent(); p; p = p->Parent())

@@ -193,6 +193,9 @@ protected:
     virtual void Resize();
     // Left double click (WM_LBUTTONDBLCLK): capture, DblClick, then MouseDown with ssDouble.
     virtual void WMLButtonDblClk(TShiftState Shift, int X, int Y);
+    // The mouse capture was taken away before the button came up (WM_CAPTURECHANGED): the
+    // window was deactivated or hidden. MouseCapture is already false.
+    virtual void MouseCaptureLost() {}
 
     // Stores the bounds; the window follows in TWinControl.
     void StoreBounds(int ALeft, int ATop, int AWidth, int AHeight);
