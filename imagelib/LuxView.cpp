@@ -837,8 +837,10 @@ void TLuxView::PaintToBitmap(TBitmap* Target, uint8_t* const* RowTable, const TR
         prevRow = sy;
         prevY = y;
     }
-    DrawFilledSelection(Target->Canvas());
-    Target->FlushCanvas();
+    if (FilledSelectionShown()) {
+        DrawFilledSelection(Target->Canvas());
+        Target->FlushCanvas();
+    }
 }
 
 void TLuxView::PaintToCanvas(TCanvas* Canvas) {

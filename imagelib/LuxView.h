@@ -313,6 +313,7 @@ private:
     void DrawPolygonOutline(const TRect& Clip);
     void DrawGrips();
     void DrawRubberLine();
+    bool FilledSelectionShown() const { return (selOptions_ & SO(lxsoFilled)) && sel_.Visible; }
     void DrawFilledSelection(TCanvas* Canvas);
     void RunMagicWand(int BX, int BY, bool Add);
 

@@ -1075,6 +1075,6 @@ void TLuxView::DrawRubberLine() {
 }
 
 void TLuxView::DrawFilledSelection(TCanvas* Canvas) {
-    if (!(selOptions_ & SO(lxsoFilled)) || !sel_.Visible || !Canvas) return;
+    if (!FilledSelectionShown() || !Canvas) return;
     selMask_->Draw(Canvas, offsetX_, offsetY_, destWidth_, destHeight_, srcX_, srcY_, srcWidth_, srcHeight_);
 }
