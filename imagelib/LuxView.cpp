@@ -8,9 +8,14 @@
 
 #include "Forms.h"
 #include "LuxProc.h"
+#include "LuxViewMath.h"
 #include "lxutils.h"
 
 static_assert(std::endian::native == std::endian::little, "pixel moves assume little-endian words");
+
+using luxview::ClampInt;
+using luxview::RoundInt;
+using luxview::TruncInt;
 
 namespace {
 
@@ -20,25 +25,6 @@ constexpr int kChessSquare = 16;
 constexpr int kViewTimerInterval = 210;
 constexpr int kDelayTicks = 2;
 constexpr int kScrollUnits = 65536;
-
-// Round (ties to even) and Trunc into 32 bits, saturating instead of overflowing.
-int RoundInt(double v) {
-    if (!(v == v)) return 0;
-    v = std::nearbyint(v);
-    if (v >= double(INT_MAX)) return INT_MAX;
-    if (v <= double(INT_MIN)) return INT_MIN;
-    return int(v);
-}
-int TruncInt(double v) {
-    if (!(v == v)) return 0;
-    v = std::trunc(v);
-    if (v >= double(INT_MAX)) return INT_MAX;
-    if (v <= double(INT_MIN)) return INT_MIN;
-    return int(v);
-}
-int ClampInt(int64_t v) {
-    return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : int(v);
-}
 
 TColor Complement(TColor c) { return TColor(~uint32_t(ColorToRGB(c)) & 0xFFFFFFu); }
 
@@ -202,6 +188,10 @@ TLuxView::TLuxView(TComponent* AOwner)
     viewTimer_->OnTimer = MakeMethod(this, &TLuxView::ViewTimerTick);
     // The first selection record enables the timer at run time.
     viewTimer_->SetEnabled(true);
+    autoScrollTimer_ = std::make_unique<TTimer>(nullptr);
+    autoScrollTimer_->SetEnabled(false);
+    autoScrollTimer_->SetInterval(AutoScrollInterval);
+    autoScrollTimer_->OnTimer = MakeMethod(this, &TLuxView::AutoScrollTick);
     selMask_->AllocBits(bitmap_->Width(), bitmap_->Height(), 1);
     alphaMask_->AllocBits(bitmap_->Width(), bitmap_->Height(), 8);
     alphaMask_->Fill(255);
@@ -213,10 +203,12 @@ TLuxView::~TLuxView() {
     // From here on Update does nothing, also when the engine stops a running transition.
     SetComponentState(csDestroying);
     if (viewTimer_) viewTimer_->SetEnabled(false);
+    if (autoScrollTimer_) autoScrollTimer_->SetEnabled(false);
     engine_.reset();
     bitmap_.reset();
     backBuffer_.reset();
     viewTimer_.reset();
+    autoScrollTimer_.reset();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -253,34 +245,6 @@ void TLuxView::DoViewChange(int Change) {
 int TLuxView::DrawAreaWidth() { return HasParentWindow() ? ClientWidth() : 50; }
 int TLuxView::DrawAreaHeight() { return HasParentWindow() ? ClientHeight() : 50; }
 bool TLuxView::HasParentWindow() const { return TLXView::HasParentWindow(); }
-
-void TLuxView::ShiftDragPoints(int, int) {}
-void TLuxView::SelectionToMask() {}
-void TLuxView::SelectArea(int, int, int, int) {}
-void TLuxView::AddSelectionPoint(int, int) {}
-
-void TLuxView::SetMouseInteract(TLXMouseInteract Value) {
-    if (Value == mouseInteract_) return;
-    const TLXMouseInteract added = TLXMouseInteract(Value & ~mouseInteract_);
-    // The first newly added tool decides what may stay with it; miScrollRight always stays.
-    static const struct { TLXMouseInteractItems item; TLXMouseInteract keep; } rules[] = {
-        {miScroll, TLXMouseInteract(MI(miZoom) | MI(miScroll))},
-        {miSelect, TLXMouseInteract(MI(miZoom) | MI(miSelect))},
-        {miSelectPolygon, MI(miSelectPolygon)},
-        {miSelectCircle, TLXMouseInteract(MI(miZoom) | MI(miSelectCircle))},
-        {miSelectLasso, TLXMouseInteract(MI(miZoom) | MI(miSelectLasso))},
-        {miSelectZoom, TLXMouseInteract(MI(miZoom) | MI(miSelectZoom))},
-        {miZoom, TLXMouseInteract(0x1FF & ~(MI(miSelectPolygon) | MI(miSelectMagicWand)))},
-        {miSelectMagicWand, MI(miSelectMagicWand)},
-    };
-    TLXMouseInteract v = Value;
-    for (const auto& r : rules)
-        if (added & MI(r.item)) {
-            v = TLXMouseInteract(v & (r.keep | MI(miScrollRight)));
-            break;
-        }
-    mouseInteract_ = v;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Geometry
@@ -359,7 +323,6 @@ void TLuxView::SetViewX(int Value) {
     dirty_ = true;
     Paint();
     DoViewChange(0);
-    if (SelectionExists()) RedrawSelectionOutline();
     SetBarPosition(true);
 }
 
@@ -372,7 +335,6 @@ void TLuxView::SetViewY(int Value) {
     dirty_ = true;
     Paint();
     DoViewChange(0);
-    if (SelectionExists()) RedrawSelectionOutline();
     SetBarPosition(false);
 }
 
@@ -386,7 +348,6 @@ void TLuxView::SetViewXY(int X, int Y) {
     dirty_ = true;
     Paint();
     DoViewChange(0);
-    if (SelectionExists()) RedrawSelectionOutline();
     SetBarPosition(true);
     SetBarPosition(false);
 }
@@ -543,7 +504,18 @@ void TLuxView::ZoomAt(int X, int Y, double NewZoom) {
 }
 
 void TLuxView::ZoomSelection() {
-    // Needs a selection, which this view does not hold yet.
+    // A box touching the left or top edge (column or row 0) is zoomed to as well.
+    if (!selectionExists_ || sel_.Points.empty()) return;
+    const int left = sel_.Left, top = sel_.Top;
+    const int64_t w = int64_t(sel_.Right) - left + 1, h = int64_t(sel_.Bottom) - top + 1;
+    if (left < 0 || top < 0 || w < 2 || h < 2) return;
+    LockPaint();
+    ClearSelection();
+    SetZoom(DMin(Height() / (h / 100.0), Width() / (w / 100.0)));
+    const double f = zoom_ / 100.0;
+    SetViewXY(ClampInt(int64_t(TruncInt(left * f)) - (DrawAreaWidth() - TruncInt(w * f)) / 2),
+              ClampInt(int64_t(TruncInt(top * f)) - (DrawAreaHeight() - TruncInt(h * f)) / 2));
+    UnlockPaint();
 }
 
 void TLuxView::FillWithBackground() {
@@ -662,34 +634,6 @@ void TLuxView::WMMouseWheel(TShiftState Shift, int WheelDelta, TPoint MousePos) 
         else return;
         SetZoom(zoom_ + change);
     }
-}
-
-void TLuxView::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
-    TLXView::MouseDown(Button, Shift, X, Y);
-    const bool scrollLeft = (mouseInteract_ & MI(miScroll)) && Button == mbLeft;
-    const bool scrollRight = (mouseInteract_ & MI(miScrollRight)) && Button == mbRight;
-    if (!scrollLeft && !scrollRight) return;
-    dragging_ = true;
-    dragButton_ = Button;
-    if (scrollRight) SetMouseCapture(true);
-    downX_ = X;
-    downY_ = Y;
-    downViewX_ = viewX_;
-    downViewY_ = viewY_;
-}
-
-void TLuxView::MouseMove(TShiftState Shift, int X, int Y) {
-    TLXView::MouseMove(Shift, X, Y);
-    if (!dragging_) return;
-    SetViewXY(ClampInt(int64_t(downViewX_) + downX_ - X), ClampInt(int64_t(downViewY_) + downY_ - Y));
-}
-
-void TLuxView::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
-    TLXView::MouseUp(Button, Shift, X, Y);
-    if (!dragging_ || Button != dragButton_) return;
-    dragging_ = false;
-    if (Button == mbRight) SetMouseCapture(false);
-    SetViewXY(ClampInt(int64_t(downViewX_) + downX_ - X), ClampInt(int64_t(downViewY_) + downY_ - Y));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -893,7 +837,10 @@ void TLuxView::PaintToBitmap(TBitmap* Target, uint8_t* const* RowTable, const TR
         prevRow = sy;
         prevY = y;
     }
-    // Filled selections are drawn here once selections exist.
+    if (FilledSelectionShown()) {
+        DrawFilledSelection(Target->Canvas());
+        Target->FlushCanvas();
+    }
 }
 
 void TLuxView::PaintToCanvas(TCanvas* Canvas) {
@@ -959,6 +906,7 @@ void TLuxView::PaintToCanvas(TCanvas* Canvas) {
         } catch (...) {
         }
     }
+    DrawFilledSelection(Canvas);
 }
 
 void TLuxView::PaintBackBuffer(const TRect& ClipRect) {
@@ -984,7 +932,12 @@ void TLuxView::PaintBackBuffer(const TRect& ClipRect) {
     if (!HasParentWindow()) return;
     // The unstretched DrawDib copy of the clip rectangle, straight into the control's surface.
     const int w = std::min(ClipRect.Width(), aw), hh = std::min(ClipRect.Height(), ah);
-    if (w > 0 && hh > 0) Blit24To32(backBuffer_.get(), Surface(), Bounds(ClipRect.Left, ClipRect.Top, w, hh));
+    if (w <= 0 || hh <= 0) return;
+    Blit24To32(backBuffer_.get(), Surface(), Bounds(ClipRect.Left, ClipRect.Top, w, hh));
+    // The selection's outline, grips and rubber line go over the copied picture.
+    TRect shown;
+    if (IntersectRect(shown, Bounds(ClipRect.Left, ClipRect.Top, w, hh), Rect(0, 0, aw, ah)))
+        PaintSelectionOverlay(shown);
 }
 
 void TLuxView::Paint() {
@@ -1014,7 +967,7 @@ void TLuxView::ViewTimerTick(TObject*) {
         if (filterDelay_ == 0) Update();
     }
     if (changeCountdown_ > 0) --changeCountdown_;
-    // The selection outline animates here once selections exist.
+    if (HasParentWindow()) DrawSelectionOutline(true);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -654,11 +654,6 @@ void TLXMask::DrawOutline(TCanvas* Canvas, int XOffset, int YOffset, TColor Colo
     // defined for extreme zooms.
     const int64_t sx = std::max<int64_t>(int64_t(std::nearbyint(double(WSrc) / OutW * 16384.0)), 1);
     const int64_t sy = std::max<int64_t>(int64_t(std::nearbyint(double(HSrc) / OutH * 16384.0)), 1);
-    auto maskAt = [&](int64_t c, int64_t r) {
-        const int64_t x = XSrc + ((sx * c) >> 14), y = YSrc + ((sy * r) >> 14);
-        if (x < 0 || y < 0 || x >= Width || y >= Height) return false;
-        return GetPixel(int(x), int(y)) != 0;
-    };
 
     // Scale only the rows and columns that can show the box.
     const int64_t r0 = std::max<int64_t>(RoundDiv(__int128(int64_t(Y1) - YSrc) * OutH, HSrc), 0);
@@ -667,9 +662,31 @@ void TLXMask::DrawOutline(TCanvas* Canvas, int XOffset, int YOffset, TColor Colo
     const int64_t c0 = std::max<int64_t>(RoundDiv(__int128(int64_t(X1) - XSrc) * OutW, WSrc), 0);
     const int64_t c1 =
         std::min<int64_t>(RoundDiv(__int128(int64_t(X2) - XSrc + 1) * OutW, WSrc), OutW - 1);
-    for (int64_t r = r0; r <= r1; r++)
-        for (int64_t c = c0; c <= c1; c++)
-            if (maskAt(c, r)) SetBit(OutlineRows[r], int(c), true);
+    // Row by row through row pointers: the view redraws this on every tick of its timer.
+    // Unscaled rows are bit runs; scaled ones look up each column's source once.
+    const bool unscaled = sx == 16384;
+    const int64_t cFrom = unscaled ? std::max<int64_t>(c0, -int64_t(XSrc)) : c0;
+    const int64_t cTo = unscaled ? std::min<int64_t>(c1, int64_t(Width) - 1 - XSrc) : c1;
+    std::vector<int64_t> cols;
+    if (!unscaled && c1 >= c0) {
+        cols.resize(size_t(c1 - c0 + 1));
+        for (int64_t c = c0; c <= c1; c++) cols[size_t(c - c0)] = XSrc + ((sx * c) >> 14);
+    }
+    for (int64_t r = r0; r <= r1; r++) {
+        const int64_t y = YSrc + ((sy * r) >> 14);
+        if (y < 0 || y >= Height) continue;
+        const uint8_t* src = ScanLine(int(y));
+        uint8_t* dst = OutlineRows[r];
+        if (unscaled) {
+            if (cTo >= cFrom) CopyBitRun(dst, src, int(cFrom), int(cFrom + XSrc), int(cTo - cFrom + 1));
+            continue;
+        }
+        for (int64_t c = c0; c <= c1; c++) {
+            const int64_t x = cols[size_t(c - c0)];
+            if (x >= 0 && x < Width && (src[x >> 3] & (0x80 >> (x & 7))))
+                dst[c >> 3] |= uint8_t(0x80 >> (c & 7));
+        }
+    }
 
     const int64_t rs = std::max<int64_t>((int64_t(Y1) - YSrc) * 16384 / sy, 0);
     const int64_t re = std::min<int64_t>(((int64_t(Y2) - YSrc) * 16384 + 16384) / sy + 1, OutH - 1);
@@ -680,10 +697,26 @@ void TLXMask::DrawOutline(TCanvas* Canvas, int XOffset, int YOffset, TColor Colo
     Canvas->Pen()->SetStyle(psSolid);
     Canvas->Pen()->SetMode(pmCopy);
     const TColor rgb1 = ColorToRGB(Color1), rgb2 = ColorToRGB(Color2);
-    auto isSet = [&](int64_t c, int64_t r) { return GetBit(OutlineRows[r], int(c)) != 0; };
+    auto bit = [](const uint8_t* row, int64_t c) { return (row[c >> 3] & (0x80 >> (c & 7))) != 0; };
     for (int64_t r = rs; r <= re; r++) {
+        const uint8_t* up = OutlineRows[std::max<int64_t>(r - 1, 0)];
+        const uint8_t* cur = OutlineRows[r];
+        const uint8_t* down = OutlineRows[std::min<int64_t>(r + 1, OutH - 1)];
         for (int64_t c = cs; c <= ce; c++) {
-            if (!isSet(c, r)) continue;
+            const uint8_t here = cur[c >> 3];
+            // Whole bytes that cannot hold a border pixel: empty ones, and inside a full byte
+            // with full bytes above and below, its pixels 1..6 (their neighbours all lie in
+            // those three bytes). Rows 0 and re and columns 0 and ce follow their own rules.
+            if ((c & 7) == 0 && here == 0 && c + 7 <= ce) {
+                c += 7;
+                continue;
+            }
+            if ((c & 7) == 1 && here == 0xFF && c + 6 < ce && r != 0 && r != re &&
+                up[c >> 3] == 0xFF && down[c >> 3] == 0xFF) {
+                c += 5;
+                continue;
+            }
+            if (!bit(cur, c)) continue;
             bool border;
             if (c == 0) {
                 border = X1 >= XSrc;   // the box begins inside the view
@@ -695,13 +728,9 @@ void TLXMask::DrawOutline(TCanvas* Canvas, int XOffset, int YOffset, TColor Colo
                 border = YSrc + ((sy * r) >> 14) >= Y2;
             } else {
                 border = false;
-                const int64_t ra = std::max<int64_t>(r - 1, 0), rb = std::min<int64_t>(r + 1, OutH - 1);
-                for (int64_t rr = ra; rr <= rb && !border; rr++)
+                for (const uint8_t* row : {up, cur, down})
                     for (int64_t cc = c - 1; cc <= c + 1; cc++)
-                        if (!isSet(cc, rr)) {
-                            border = true;
-                            break;
-                        }
+                        if (!bit(row, cc)) border = true;
             }
             if (!border) continue;
             const int64_t px = int64_t(XOffset) + c, py = int64_t(YOffset) + r;

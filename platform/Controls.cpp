@@ -507,8 +507,15 @@ void TWinControlImpl::Key(QKeyEvent* e, bool down) {
     e->accept();
     // A held key repeats its key-down only, as Win32 sends it (X11 adds a release to each).
     if (!down && e->isAutoRepeat()) return;
-    const TShiftState shift = ShiftOf(e->modifiers());
+    TShiftState shift = ShiftOf(e->modifiers());
     uint16_t vk = VirtualKeyFromQt(e->key(), (e->modifiers() & Qt::KeypadModifier) != 0);
+    // A modifier key's own events carry the state after it, as Win32 reports them (window
+    // systems differ in whether the event's modifiers include the key itself).
+    const TShiftState own = vk == VK_SHIFT ? TShiftState(ssShift)
+                            : vk == VK_CONTROL ? TShiftState(ssCtrl)
+                            : vk == VK_MENU    ? TShiftState(ssAlt)
+                                               : 0;
+    shift = down ? (shift | own) : (shift & ~own);
     // Forms with KeyPreview see the key first, outermost last as the class library walks up.
     std::vector<TWinControl*> preview;
     for (TWinControl* p = c->Parent(); p; p = p->Parent())

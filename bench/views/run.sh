@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the view benchmarks (Release) and runs the transition benchmark: one frame of each
 # of the 30 effects at 1920 x 1080, the quarter turn of a 24-megapixel picture, and ffmpeg's
-# xfade on the same two pictures for the transitions it shares (Debian package ffmpeg).
+# xfade on the same two pictures for the transitions it shares (Debian package ffmpeg); then
+# the view's repaint and its selection drawing beside QPainter.
 #   bench/views/run.sh [build-dir]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -18,3 +19,6 @@ QT_QPA_PLATFORM=offscreen "${pin[@]}" "$build/bench/views/transitions_bench" "$d
 # The image view's full repaint at 1920 x 1080 beside QPainter::drawImage.
 cmake --build "$build" --target views_bench
 QT_QPA_PLATFORM=offscreen "${pin[@]}" "$build/bench/views/views_bench"
+# The selection's outline while dragging and animating, beside QPainter's dashed pen.
+cmake --build "$build" --target selection_bench
+QT_QPA_PLATFORM=offscreen "${pin[@]}" "$build/bench/views/selection_bench"

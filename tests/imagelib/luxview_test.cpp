@@ -858,7 +858,7 @@ TEST_F(LuxViewTest, DefaultsAndDrawAreaWithoutParent) {
     EXPECT_DOUBLE_EQ(v.Zoom(), 100);
     EXPECT_EQ(v.ScrollBars(), ssNone);
     EXPECT_EQ(v.BackgroundStyle(), lxbsSolid);
-    EXPECT_EQ(v.SelectionOptions, SO(lxsoAnimated) | SO(lxsoSizeable) | SO(lxsoMoveable));
+    EXPECT_EQ(v.SelectionOptions(), SO(lxsoAnimated) | SO(lxsoSizeable) | SO(lxsoMoveable));
     EXPECT_EQ(v.TransitionDuration(), 1000);
     EXPECT_EQ(v.ViewTimer()->Interval(), 210u);
     EXPECT_FALSE(v.HasParentWindow());

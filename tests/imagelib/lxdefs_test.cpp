@@ -1151,6 +1151,9 @@ TEST(LxMask, DrawOutlineDrawsOnlyTheBorderInStripes) {
         {"1:1", 10, 10, 2, 2, 5, 5, 0, 0, 10, 10, 10, 10, Ring(2, 2, 5, 5)},
         {"2:1", 10, 10, 2, 2, 5, 5, 0, 0, 10, 10, 20, 20, Ring(4, 4, 11, 11)},
         {"1:2", 10, 10, 2, 2, 5, 5, 0, 0, 10, 10, 5, 5, Ring(1, 1, 2, 2)},
+        // Wide enough for whole bytes of inside pixels.
+        {"wide 1:1", 40, 30, 3, 2, 33, 20, 0, 0, 40, 30, 40, 30, Ring(3, 2, 33, 20)},
+        {"wide 2:1", 40, 30, 3, 2, 33, 20, 0, 0, 40, 30, 80, 60, Ring(6, 4, 67, 41)},
         // The view starts inside the selection: its left and top edges are not outlined.
         {"view inside the box", 10, 10, 0, 0, 5, 5, 2, 2, 6, 6, 6, 6,
          {{3, 1}, {3, 2}, {1, 3}, {2, 3}, {3, 3}}},

@@ -74,6 +74,7 @@ protected:
         mouse.push_back("up " + std::to_string(int(B)) + " " + std::to_string(X) + "," + std::to_string(Y));
     }
     void DblClick() override { mouse.push_back("dblclick"); }
+    void CaptureLost() override { mouse.push_back("capture lost"); }
     void MouseEnter() override { mouse.push_back("enter"); }
     void MouseLeave() override { mouse.push_back("leave"); }
     void DoEnter() override { mouse.push_back("focus in"); }
@@ -532,6 +533,52 @@ TEST_F(Fixture, KeysReachTheControlAfterAPreviewingForm) {
     press(Qt::Key_Escape, Qt::NoModifier);
     const std::vector<std::string> want = {"control 37", "form 40 ctrl", "control 40", "form 27"};
     EXPECT_EQ(sink.log, want);
+}
+
+TEST_F(Fixture, ModifierKeysReportTheStateAfterThem) {
+    struct Sink {
+        std::vector<std::string> log;
+        void Down(TObject*, uint16_t& k, TShiftState s) { Add("down", k, s); }
+        void Up(TObject*, uint16_t& k, TShiftState s) { Add("up", k, s); }
+        void Add(const char* what, uint16_t k, TShiftState s) {
+            log.push_back(std::string(what) + " " + std::to_string(k) + " " + std::to_string(s));
+        }
+    } sink;
+    probe->OnKeyDown = MakeMethod(&sink, &Sink::Down);
+    probe->OnKeyUp = MakeMethod(&sink, &Sink::Up);
+    // Window systems differ in whether a modifier's own event includes it; Win32 reports the
+    // state after the key, both ways.
+    const struct {
+        int key;
+        bool down;
+        Qt::KeyboardModifiers mods;
+    } events[] = {
+        {Qt::Key_Shift, true, Qt::NoModifier},      {Qt::Key_Shift, true, Qt::ShiftModifier},
+        {Qt::Key_Control, true, Qt::ShiftModifier}, {Qt::Key_Control, false, Qt::ShiftModifier | Qt::ControlModifier},
+        {Qt::Key_Alt, true, Qt::NoModifier},        {Qt::Key_Shift, false, Qt::ShiftModifier | Qt::AltModifier},
+    };
+    for (const auto& e : events) {
+        QKeyEvent k(e.down ? QEvent::KeyPress : QEvent::KeyRelease, e.key, e.mods);
+        QApplication::sendEvent(probe->ClientWidget(), &k);
+    }
+    const std::vector<std::string> want = {"down 16 1", "down 16 1", "down 17 5", "up 17 1", "down 18 2", "up 16 2"};
+    EXPECT_EQ(sink.log, want);
+}
+
+TEST_F(Fixture, HidingTheWindowTakesTheCaptureAway) {
+    QWidget* c = probe->ClientWidget();
+    SendMouse(c, QEvent::MouseButtonPress, Qt::LeftButton, {5, 6}, Qt::LeftButton);
+    ASSERT_TRUE(probe->MouseCapture());
+    form->Hide();
+    EXPECT_FALSE(probe->MouseCapture());
+    // The release that follows is no click.
+    SendMouse(c, QEvent::MouseButtonRelease, Qt::LeftButton, {5, 6}, Qt::NoButton);
+    const std::vector<std::string> want = {"down 0 5,6", "capture lost", "up 0 5,6"};
+    EXPECT_EQ(probe->mouse, want);
+    // Without a capture nothing is lost.
+    form->Show();
+    form->Hide();
+    EXPECT_EQ(probe->mouse.size(), want.size());
 }
 
 // ---- The retained surface ----
