@@ -158,18 +158,25 @@ bool TLXVirtualDIBList::AllocImage(TImage* Image, int Width, int Bits, int Heigh
         fromFreeBlock = true;
         freeBlocks_.erase(fit);
     } else {
+        const uint64_t oldStep = growStep_, oldLast = lastBlockSize_;
+        auto undo = [&] {
+            growStep_ = oldStep;   // a failed add leaves the growth rules as they were
+            lastBlockSize_ = oldLast;
+        };
         if (growStep_ < mappedSize) growStep_ = lastBlockSize_ + mappedSize;
         lastBlockSize_ = mappedSize;
-        if (nextOffset_ > std::numeric_limits<uint64_t>::max() - mappedSize) return false;
+        if (nextOffset_ > std::numeric_limits<uint64_t>::max() - mappedSize) {
+            undo();
+            return false;
+        }
         const uint64_t newEnd = nextOffset_ + mappedSize;
         if (newEnd > fileSize_) {
             const uint64_t oldSize = fileSize_;
-            if (fileSize_ > std::numeric_limits<uint64_t>::max() - growStep_) return false;
-            fileSize_ += growStep_;
-            if (!ResizeFile()) {
+            if (fileSize_ > std::numeric_limits<uint64_t>::max() - growStep_ || !(fileSize_ += growStep_, ResizeFile())) {
                 // Back to the size that is really there.
                 fileSize_ = oldSize;
                 if (fd_ >= 0) (void)::ftruncate(fd_, off_t(fileSize_));
+                undo();
                 return false;
             }
         }
