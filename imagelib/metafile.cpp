@@ -1,11 +1,22 @@
 #include "metafile.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <functional>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 extern "C" {
 #include <cairo.h>
@@ -160,8 +171,40 @@ bool MetafileTargetSize(int64_t OwnWidth, int64_t OwnHeight, int W, int H, int& 
 
 namespace {
 
+void PutLE32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+// libwmf sizes its buffers by the header's counts: they are set here from the records
+// themselves, and a file whose records do not lie within it is refused. Returns the
+// length of the data that libwmf gets, 0 to refuse.
+size_t SanitizeWmf(std::vector<uint8_t>& d) {
+    constexpr size_t base = 22;   // after the placeable header
+    const size_t n = d.size();
+    if (n < base + 18 || GetLE16(d.data() + base + 2) != 9) return 0;
+    size_t pos = base + 18;
+    uint32_t maxWords = 3;
+    for (int records = 0;; ++records) {
+        if (pos + 6 > n || records > MaxScannedRecords) return 0;
+        const uint32_t words = GetLE32(d.data() + pos);
+        const uint16_t func = GetLE16(d.data() + pos + 4);
+        if (words < 3 || words > (n - pos) / 2) return 0;
+        maxWords = std::max(maxWords, words);
+        pos += size_t(words) * 2;
+        if (func == 0) break;   // the end record
+    }
+    PutLE32(d.data() + base + 6, uint32_t((pos - base) / 2));
+    PutLE32(d.data() + base + 12, maxWords);
+    return pos;
+}
+
 // The converters' SVG for the page, or empty.
-std::string WmfToSvg(const uint8_t* Data, size_t Size, const TLXMetafileHeader& Header, int PageW, int PageH) {
+std::string WmfToSvg(const uint8_t* Source, size_t SourceSize, const TLXMetafileHeader& Header, int PageW,
+                     int PageH) {
+    std::vector<uint8_t> copy(Source, Source + SourceSize);
+    const size_t Size = SanitizeWmf(copy);
+    if (Size == 0) return {};
+    uint8_t* Data = copy.data();
     wmfAPI* api = nullptr;
     wmfAPI_Options opt{};
     opt.function = wmf_svg_function;
@@ -171,7 +214,7 @@ std::string WmfToSvg(const uint8_t* Data, size_t Size, const TLXMetafileHeader& 
         return {};
     }
     std::string svg;
-    if (wmf_mem_open(api, const_cast<unsigned char*>(Data), long(Size)) == wmf_E_None) {
+    if (wmf_mem_open(api, Data, long(Size)) == wmf_E_None) {
         wmfD_Rect scanned;
         if (wmf_scan(api, 0, &scanned) == wmf_E_None) {
             wmf_svg_t* dev = WMF_SVG_GetData(api);
@@ -215,6 +258,101 @@ std::string EmfToSvg(const uint8_t* Data, size_t Size) {
     return svg;
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool Sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool Sanitized = true;
+#else
+constexpr bool Sanitized = false;
+#endif
+#else
+constexpr bool Sanitized = false;
+#endif
+
+constexpr size_t MaxSvgSize = size_t(64) << 20;
+constexpr int ConvertSeconds = 10;
+
+// The converters trust the counts and offsets in the records they read, so they run in a
+// child process of their own: whatever a hostile file makes them do (a crash, a read past a
+// record, an endless loop, a huge allocation) ends that child, and the file counts as one
+// that no renderer reads. The SVG comes back through a pipe.
+std::string Isolated(const std::function<std::string()>& Convert) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return {};
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return {};
+    }
+    if (pid == 0) {
+        ::close(fds[0]);
+        const int devnull = ::open("/dev/null", O_WRONLY);
+        if (devnull >= 0) ::dup2(devnull, 2);
+        rlimit cpu{ConvertSeconds, ConvertSeconds};
+        ::setrlimit(RLIMIT_CPU, &cpu);
+        if (!Sanitized) {   // the sanitizers' shadow memory does not fit an address-space limit
+            rlimit as{rlim_t(2) << 30, rlim_t(2) << 30};
+            ::setrlimit(RLIMIT_AS, &as);
+        }
+        std::string svg;
+        try {
+            svg = Convert();
+        } catch (...) {
+            ::_exit(1);
+        }
+        if (svg.empty() || svg.size() > MaxSvgSize) ::_exit(1);
+        size_t done = 0;
+        while (done < svg.size()) {
+            const ssize_t w = ::write(fds[1], svg.data() + done, svg.size() - done);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) ::_exit(1);
+            done += size_t(w);
+        }
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string out;
+    bool failed = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(ConvertSeconds + 2);
+    char buf[65536];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) {
+            failed = true;
+            break;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        const int r = ::poll(&p, 1, int(left));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) {
+            failed = true;
+            break;
+        }
+        const ssize_t n = ::read(fds[0], buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            failed = true;
+            break;
+        }
+        if (n == 0) break;
+        out.append(buf, size_t(n));
+        if (out.size() > MaxSvgSize) {
+            failed = true;
+            break;
+        }
+    }
+    ::close(fds[0]);
+    if (failed) ::kill(pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (failed || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
+    return out;
+}
+
 }  // namespace
 
 bool RenderMetafile(const uint8_t* Data, size_t Size, const TLXMetafileHeader& Header,
@@ -225,8 +363,10 @@ bool RenderMetafile(const uint8_t* Data, size_t Size, const TLXMetafileHeader& H
     const double pw = Header.PageRight - Header.PageLeft, ph = Header.PageBottom - Header.PageTop;
     if (!std::isfinite(pw) || !std::isfinite(ph) || pw == 0 || ph == 0) return false;
     std::string svg;
-    if (Header.Kind == TLXMetafileKind::Wmf) svg = WmfToSvg(Data, Size, Header, PageWidth, PageHeight);
-    else if (Header.Kind == TLXMetafileKind::Emf) svg = EmfToSvg(Data, Size);
+    if (Header.Kind == TLXMetafileKind::Wmf)
+        svg = Isolated([&] { return WmfToSvg(Data, Size, Header, PageWidth, PageHeight); });
+    else if (Header.Kind == TLXMetafileKind::Emf)
+        svg = Isolated([&] { return EmfToSvg(Data, Size); });
     if (svg.empty()) return false;
 
     GError* error = nullptr;
