@@ -613,7 +613,10 @@ void TLuxMView::SetEntryBitmap(int Index, TBitmap* Bitmap) {
     const bool isSelected = Index == selected_;
     // The selected bitmap is the store's copy of the old picture: let go of it before the
     // picture goes, so that no attached component keeps a freed bitmap.
-    if (isSelected) ReleaseSelected();
+    if (isSelected) {
+        if (e->Image && selectedBitmap_) store_->ReleaseImage(e->Image, false);   // replaced anyway
+        selectedBitmap_ = nullptr;
+    }
     if (e->Image) {
         store_->DeleteImage(e->Image);
         e->Image = nullptr;

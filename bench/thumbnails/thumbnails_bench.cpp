@@ -30,7 +30,7 @@ void MakePhoto(TBitmap& b, int seed) {
     b.SetPixelFormat(pf24bit);
     b.SetSize(w, h);
     std::mt19937 rng{unsigned(seed)};
-    std::uniform_int_distribution<int> grain(-3, 3);
+    std::uniform_int_distribution<int> grain(-12, 12);
     const double fx = 0.002 + seed * 0.0003, fy = 0.003 + seed * 0.0002;
     for (int y = 0; y < h; ++y) {
         uint8_t* row = b.ScanLine(y);
@@ -54,7 +54,7 @@ int Make(const fs::path& dir, int count, int distinct) {
         MakePhoto(b, i);
         TLuxIO io(nullptr);
         io.SetAttachedBitmap(&b);
-        io.Params()->JpegQuality = 85;
+        io.Params()->JpegQuality = 92;
         char name[32];
         std::snprintf(name, sizeof name, "photo%04d.jpg", i);
         io.SaveToFile((dir / name).string());
