@@ -81,6 +81,8 @@ public:
     void UnlockPaintNoUpdate() override;
     void Update() override;
     int PaintLockCount() const { return lockCount_; }
+    // A thumbnail view takes nothing over from another object.
+    void Assign(TPersistent*) override {}
 
     // ---- Own virtual operations ----
     virtual void SetScrollBars(TScrollStyle Value);
