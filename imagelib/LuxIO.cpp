@@ -20,8 +20,11 @@
 #include "Win32.h"
 #include "jpegfilt.h"
 #include "lxutils.h"
+#include "LuxMView.h"
 #include "lxtgafil.h"
+#include "lxtwain.h"
 #include "lxview.h"
+#include "metafile.h"
 #include "pngfilt.h"
 #include "pngfiltw.h"
 
@@ -31,25 +34,6 @@ TTiffLZWDecompressFunc DefTiffLZWDecompress = nullptr;
 TTiffLZWCompressFunc DefTiffLZWCompress = nullptr;
 
 TLXExifBlockReader ExifBlockReader = ReadExifBlock;
-
-// =============================================================================================
-// Codecs that are not part of the library yet. Each refuses with the abort flag, so a load or
-// save of these formats never reports success. The format's own codec replaces its entry.
-// =============================================================================================
-namespace {
-
-void NotAvailable(TProgressRec& Progress) {
-    if (Progress.Aborting) *Progress.Aborting = true;
-}
-
-
-// WMF / EMF: sizing and drawing at Width x Height (-1: the metafile's own size). Without a
-// renderer a background-only picture would be a blank reported as success.
-void ImportMetafileInto(TLuxIO&, const std::string&, int, int, TProgressRec& Progress) {
-    NotAvailable(Progress);
-}
-
-}  // namespace
 
 // =============================================================================================
 // TLXIOParams
@@ -695,7 +679,7 @@ TImage::~TImage() = default;
 namespace {
 
 // The thumbnail view keeps its own background: the component's colour is not passed to it.
-bool ViewTakesBackground(TLXView*) { return true; }
+bool ViewTakesBackground(TLXView* View) { return dynamic_cast<TLuxMView*>(View) == nullptr; }
 
 bool IsOutOfMemory(const std::exception& e) {
     return dynamic_cast<const std::bad_alloc*>(&e) != nullptr ||
@@ -768,7 +752,8 @@ constexpr unsigned ReadMode = fmOpenRead | fmShareDenyWrite;
 
 TLuxIO::TLuxIO(TComponent* AOwner)
     : TComponent(AOwner), params_(std::make_unique<TLXIOParams>(this)),
-      previewFont_(std::make_unique<TFont>()) {}
+      previewFont_(std::make_unique<TFont>()),
+      twainParams_(std::make_unique<TLXTWainParams>(this)) {}
 
 TLuxIO::~TLuxIO() {
     DetachView();
@@ -1448,10 +1433,31 @@ void TLuxIO::SaveToStreamPXM(TStream* Stream) {
 
 void TLuxIO::ImportMetafile(const std::string& FileName, int Width, int Height) {
     Aborting = false;
-    if (Width == 0 || Height == 0) return;
+    if (Width == 0 || Height == 0 || !bitmap_) return;
     ClearMetaLists();
+    // Metafiles are small; one beyond this is no picture this import would ever draw.
+    constexpr int64_t MaxMetafileSize = int64_t(256) << 20;
+    std::vector<uint8_t> data;
+    {
+        TFileStream fs(FileName, ReadMode);
+        const int64_t size = fs.Size();
+        if (size <= 0 || size > MaxMetafileSize) {
+            Aborting = true;
+            return;
+        }
+        data.resize(size_t(size));
+        if (fs.Read(data.data(), size) != size) {
+            Aborting = true;
+            return;
+        }
+    }
     TProgressRec prog = MakeProgress();
-    ImportMetafileInto(*this, FileName, Width, Height, prog);
+    Guarded(Aborting, [&] {
+        MetafileDecode(data.data(), data.size(), bitmap_, *params_, Width, Height, Background(), prog);
+    });
+    if (Aborting) return;   // the bitmap is as it was
+    params_->FileName = FileName;
+    AfterLoad(false, true);
 }
 
 // ---- Registry formats ----

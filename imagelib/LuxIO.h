@@ -16,6 +16,7 @@ class TLXView;
 class TLXMask;
 class TLXMarkerList;
 class TLXIPTCInfoList;
+class TLXTWainParams;
 class TForm;
 
 using TDateTime = double;   // days since 1899-12-30, time of day as the fraction
@@ -341,7 +342,9 @@ public:
     void LoadFromStreamPXM(TStream* Stream);
     void SaveToFilePXM(const std::string& FileName);
     void SaveToStreamPXM(TStream* Stream);
-    // WMF / EMF at Width x Height (-1: the metafile's own size).
+    // WMF / EMF at Width x Height (-1: from the metafile's own size, aspect kept), at most
+    // 2800 pixels on the longer side. A file that cannot be opened raises; a metafile
+    // without a size, or one that no renderer reads, sets Aborting.
     void ImportMetafile(const std::string& FileName, int Width, int Height);
 
     // File type of a file by its content; with CheckExtension the extension must agree.
@@ -369,6 +372,8 @@ public:
     void AssignParams(TObject* Source);
 
     TLXIOParams* Params() const { return params_.get(); }
+    // The scanner parameters; nothing acquires through them.
+    TLXTWainParams* TwainParams() const { return twainParams_.get(); }
     TFont* PreviewFont() const { return previewFont_.get(); }
     void SetPreviewFont(TFont* Font);
 
@@ -419,4 +424,5 @@ private:
     TColor background_ = 0;
     std::unique_ptr<TLXIOParams> params_;
     std::unique_ptr<TFont> previewFont_;
+    std::unique_ptr<TLXTWainParams> twainParams_;
 };

@@ -23,8 +23,10 @@
 #include "Win32.h"
 #include "lxdefs.h"
 #include "lxutils.h"
+#include "temp_dir.h"
 #include "test_view.h"
 
+using lxtest::TempDir;
 using lxtest::TTestView;
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
@@ -152,24 +154,6 @@ void FillPattern(TBitmap& b, int w, int h) {
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w * 3; ++x) b.ScanLine(y)[x] = uint8_t(x * 7 + y * 13);
 }
-
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/luxio_test.XXXXXX";
-        path_ = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    std::vector<std::string> Names() const {
-        std::vector<std::string> out;
-        for (auto& e : fs::directory_iterator(path_)) out.push_back(e.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-private:
-    std::string path_;
-};
 
 // Collects progress reports; optionally sets the component's abort flag on the first one.
 struct ProgressLog {
@@ -934,7 +918,7 @@ TEST_F(LuxIOTest, ExtensionDispatch) {
         {"a.JPG", false, 3}, {"a.jpe", false, 3}, {"a.jpeg", false, 3},
         {"a.win", true, 11},    // Targa by the load dispatch: JPEG bytes are no Targa header
         {"a.pix", true, 0},     // Targa by the table, but the registry entry has no reader
-        {"a.WMF", true, 0},     // a metafile needs a renderer
+        {"a.WMF", true, 0},     // JPEG bytes are no metafile
         {"a.xyz", true, 0},
         {"noext", true, 0},
     };
@@ -1021,10 +1005,13 @@ TEST_F(LuxIOTest, FormatsNotYetInTheLibraryRefuse) {
         }
         EXPECT_TRUE(Snap(bitmap) == before) << c.file;
     }
+    // A metafile load of bytes that are no metafile refuses.
+    WriteBytes(dir / "x.emf", Filler(40));
     for (int type : {9, 10}) {
         io.LoadFromFileFormat(dir / "x.emf", type);
         EXPECT_TRUE(io.Aborting);
     }
+    fs::remove(dir / "x.emf");
     // Saves: no writer yet, or none at all.
     for (const char* name : {"a.gif", "a.ico", "a.cur", "a.emf",
                              "a.wmf", "a.xyz"}) {
