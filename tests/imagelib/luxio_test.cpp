@@ -959,6 +959,37 @@ TEST_F(LuxIOTest, ExtensionDispatch) {
     }
 }
 
+// Every extension that a load, a save or the format table names, each with a file of its
+// format: what loading by name, the content check of FindFileFormat and saving by name make
+// of it. Load and Save give the file type reached (0 when the call aborts).
+TEST_F(LuxIOTest, ExtensionListsAgree) {
+    struct Case { const char* ext; const char* file; int load, find, save; };
+    const Case cases[] = {
+        {"jpg", "tiny.jpg", 3, 3, 3}, {"JPEG", "tiny.jpg", 3, 3, 3}, {"jpe", "tiny.jpg", 3, 3, 3},
+        {"png", "tiny.png", 8, 8, 8}, {"tif", "tiny_le.tif", 1, 1, 1}, {"tiff", "tiny_be.tif", 1, 1, 1},
+        {"pcx", "tiny.pcx", 4, 4, 4}, {"bmp", "tiny.bmp", 5, 5, 5}, {"dib", "tiny.bmp", 5, 5, 5},
+        {"rle", "tiny.bmp", 5, 5, 5}, {"ico", "tiny.ico", 6, 6, 0}, {"cur", "tiny.cur", 7, 7, 0},
+        {"tga", "tiny.tga", 11, 11, 11}, {"targa", "tiny.tga", 11, 11, 11},
+        {"vda", "tiny.tga", 11, 11, 11}, {"icb", "tiny.tga", 11, 11, 11},
+        {"vst", "tiny.tga", 11, 11, 11},
+        {"win", "tiny.tga", 11, 0, 11},   // the load and save lists only
+        {"pix", "tiny.tga", 0, 11, 0},    // the format table only
+        {"pxm", "tiny.pgm", 12, 12, 12}, {"ppm", "tiny_ascii.ppm", 12, 12, 12},
+        {"pgm", "tiny.pgm", 12, 12, 12}, {"pbm", "tiny.pbm", 12, 12, 12},
+    };
+    for (const Case& c : cases) {
+        const std::string name = dir / (std::string("in.") + c.ext);
+        WriteBytes(name, ReadBytes(Fixture("detect", c.file)));
+        io.LoadFromFile(name);
+        EXPECT_EQ(io.Aborting ? 0 : io.Params()->FileType, c.load) << c.ext;
+        EXPECT_EQ(io.FindFileFormat(name, true), c.find) << c.ext;
+        FillPattern(bitmap, 4, 3);
+        const std::string out = dir / (std::string("out.") + c.ext);
+        io.SaveToFile(out);
+        EXPECT_EQ(io.Aborting ? 0 : io.FindFileFormat(out, false), c.save) << c.ext;
+    }
+}
+
 TEST_F(LuxIOTest, NothingHappensWithoutANameOrATarget) {
     io.Aborting = true;
     io.LoadFromFile("");
