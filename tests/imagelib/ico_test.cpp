@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "BMPFilt.h"
+#include "BMPFiltIco.h"
 #include "LuxIO.h"
 #include "Win32.h"
 #include "lxdefs.h"
@@ -194,18 +194,30 @@ TEST(IcoRead, EntryIndexChoosesTheImage) {
     ASSERT_FALSE(d.aborted);
     EXPECT_EQ(d.bitmap.Width(), 16);
     EXPECT_EQ(d.mask.Height, 16);
-    // Out of range: nothing read, nothing changed, no abort.
-    for (int index : {2, -1, 1000}) {
-        IcoDecoded e;
-        e.bitmap.SetPixelFormat(pf24bit);
-        e.bitmap.SetSize(3, 4);
-        e.params.Width = 99;
-        e.params.IcoImageIndex = index;
-        DecodeIcon(f, e, false);
-        EXPECT_FALSE(e.aborted) << index;
-        EXPECT_EQ(e.bitmap.Width(), 3) << index;
-        EXPECT_EQ(e.params.Width, 99) << index;
-        EXPECT_EQ(e.mask.Bits, nullptr) << index;
+    // Out of range, or a file without entries: nothing read and nothing changed; a load
+    // that decodes nothing fails, a params-only read does not.
+    Bytes empty = f;
+    empty[4] = empty[5] = 0;
+    struct Case { const Bytes* file; int index; };
+    for (const Case& c : {Case{&f, 2}, Case{&f, -1}, Case{&f, 1000}, Case{&empty, 0}}) {
+        for (const bool cursor : {false, true}) {
+            for (const bool paramsOnly : {false, true}) {
+                IcoDecoded e;
+                e.bitmap.SetPixelFormat(pf24bit);
+                e.bitmap.SetSize(3, 4);
+                e.params.Width = 99;
+                (cursor ? e.params.CurImageIndex : e.params.IcoImageIndex) = c.index;
+                Bytes data = *c.file;
+                data[2] = cursor ? 2 : 1;
+                DecodeIcon(data, e, cursor, paramsOnly);
+                const std::string what = std::to_string(c.index) + (cursor ? " cursor" : " icon") +
+                                         (paramsOnly ? " params only" : "");
+                EXPECT_EQ(e.aborted, !paramsOnly) << what;
+                EXPECT_EQ(e.bitmap.Width(), 3) << what;
+                EXPECT_EQ(e.params.Width, 99) << what;
+                EXPECT_EQ(e.mask.Bits, nullptr) << what;
+            }
+        }
     }
 }
 

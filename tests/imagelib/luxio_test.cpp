@@ -19,9 +19,12 @@
 
 #include "Classes.h"
 #include "Graphics.h"
+#include "BMPFiltIco.h"
+#include "BMPFiltPnm.h"
 #include "LuxIO.h"
 #include "Win32.h"
 #include "lxdefs.h"
+#include "lxtgafil.h"
 #include "lxutils.h"
 #include "test_view.h"
 
@@ -475,7 +478,7 @@ TEST(FormatRegistry, BuiltInTable) {
         {5, "Windows Bitmap", "BMP;DIB;RLE"}, {6, "Windows Icon", "ICO"},
         {7, "Windows Cursor", "CUR"}, {8, "Portable Network Graphics", "PNG"},
         {9, "Windows Metafile", "WMF"}, {10, "Enhanced Windows Metafile", "EMF"},
-        {11, "Targa Bitmap", "TGA;TARGA;VDA;ICB;VST;PIX"},
+        {11, "Targa Bitmap", "TGA;TARGA;VDA;ICB;VST;PIX;WIN"},
         {12, "Portable Pixmap, GreyMap, BitMap", "PXM;PPM;PGM;PBM"},
     };
     ASSERT_GE(FormatRegistry().size(), 12u);
@@ -495,14 +498,15 @@ TEST(FormatRegistry, Lookups) {
     EXPECT_EQ(FindFormatByExtension("Jpe")->FileType, 3);
     EXPECT_EQ(FindFormatByExtension("tiff")->FileType, 1);
     EXPECT_EQ(FindFormatByExtension("PIX")->FileType, 11);
-    EXPECT_EQ(FindFormatByExtension("win"), nullptr);   // the load dispatch's Targa name only
+    EXPECT_EQ(FindFormatByExtension("win")->FileType, 11);
     EXPECT_EQ(FindFormatByExtension(""), nullptr);
     EXPECT_EQ(FindFormatByExtension("jp"), nullptr);
     EXPECT_EQ(FormatExtension(11, 5), "PIX");
     EXPECT_EQ(FormatExtension(11, 0), "TGA");
-    EXPECT_EQ(FormatExtensionCount(11), 6);
+    EXPECT_EQ(FormatExtension(11, 6), "WIN");
+    EXPECT_EQ(FormatExtensionCount(11), 7);
     EXPECT_EQ(FormatExtensionCount(3), 3);
-    EXPECT_EQ(FormatExtension(11, 6), "");
+    EXPECT_EQ(FormatExtension(11, 7), "");
     EXPECT_EQ(FormatExtension(11, -1), "");
     EXPECT_EQ(FormatExtension(99, 0), "");
     EXPECT_EQ(FormatExtensionCount(99), 0);
@@ -932,8 +936,8 @@ TEST_F(LuxIOTest, ExtensionDispatch) {
     struct Case { const char* name; bool aborts; int type; };
     const Case cases[] = {
         {"a.JPG", false, 3}, {"a.jpe", false, 3}, {"a.jpeg", false, 3},
-        {"a.win", true, 11},    // Targa by the load dispatch: JPEG bytes are no Targa header
-        {"a.pix", true, 0},     // Targa by the table, but the registry entry has no reader
+        {"a.win", true, 11},    // Targa by name: JPEG bytes are no Targa header
+        {"a.pix", true, 11},
         {"a.WMF", true, 0},     // a metafile needs a renderer
         {"a.xyz", true, 0},
         {"noext", true, 0},
@@ -972,8 +976,8 @@ TEST_F(LuxIOTest, ExtensionListsAgree) {
         {"tga", "tiny.tga", 11, 11, 11}, {"targa", "tiny.tga", 11, 11, 11},
         {"vda", "tiny.tga", 11, 11, 11}, {"icb", "tiny.tga", 11, 11, 11},
         {"vst", "tiny.tga", 11, 11, 11},
-        {"win", "tiny.tga", 11, 0, 11},   // the load and save lists only
-        {"pix", "tiny.tga", 0, 11, 0},    // the format table only
+        {"win", "tiny.tga", 11, 11, 11},
+        {"pix", "tiny.tga", 11, 11, 11},
         {"pxm", "tiny.pgm", 12, 12, 12}, {"ppm", "tiny_ascii.ppm", 12, 12, 12},
         {"pgm", "tiny.pgm", 12, 12, 12}, {"pbm", "tiny.pbm", 12, 12, 12},
     };

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "BMPFilt.h"
+#include "BMPFiltPnm.h"
 #include "LuxIO.h"
 #include "Win32.h"
 
@@ -156,6 +156,15 @@ std::string Shell(const std::string& cmd) {
     return out;
 }
 
+// The grey level a P5 save writes: the luminance weights 21, 71, 7 over their sum, so that
+// white stays 255.
+uint8_t Grey(int r, int g, int b) { return uint8_t((r * 21 + g * 71 + b * 7 + 49) / 99); }
+
+// Every pixel of an R, G, B row-major picture turned to its grey level.
+void ToGrey(Bytes& rgb) {
+    for (size_t i = 0; i < rgb.size(); i += 3) rgb[i] = rgb[i + 1] = rgb[i + 2] = Grey(rgb[i], rgb[i + 1], rgb[i + 2]);
+}
+
 bool HaveNetpbm() { return std::system("command -v pamfile >/dev/null && command -v ppmtoppm >/dev/null") == 0; }
 
 // ---- Outside-tool files ----
@@ -164,6 +173,7 @@ TEST_F(PnmDpi, ToolFilesDecodeLikeNetpbm) {
     struct Case { const char* file; int bits, samples; TPixelFormat format; };
     const Case cases[] = {
         {"nb_p1.pbm", 1, 1, pf1bit},          {"im_p1.pbm", 1, 1, pf1bit},
+        {"im_p1_large.pbm", 1, 1, pf1bit},
         {"nb_p4.pbm", 1, 1, pf1bit},          {"im_p4.pbm", 1, 1, pf1bit},
         {"nb_p2.pgm", 8, 1, pf24bit},         {"nb_p2_15.pgm", 8, 1, pf24bit},
         {"nb_p5.pgm", 8, 1, pf24bit},         {"im_p5.pgm", 8, 1, pf24bit},
@@ -326,7 +336,7 @@ TEST(PnmWrite, HeadersAreExact) {
     ASSERT_EQ(f.size(), h5.size() + 640 * 480);
     EXPECT_EQ(std::string(f.begin(), f.begin() + long(h5.size())), h5);
     const uint8_t* px = b.ScanLine(3) + 5 * 3;
-    EXPECT_EQ(f[h5.size() + 3 * 640 + 5], (px[2] * 21 + px[1] * 71 + px[0] * 7) / 100);
+    EXPECT_EQ(f[h5.size() + 3 * 640 + 5], Grey(px[2], px[1], px[0]));
 
     p.SamplesPerPixel = 3;
     p.PnmComments->Add("one");
@@ -372,10 +382,7 @@ TEST(PnmWrite, RoundTripsThroughOurReader) {
         ASSERT_EQ(d.params.PnmComments->Count(), 1);
         EXPECT_EQ(d.params.PnmComments->Strings(0), "kept");
         Bytes want = BitmapRGB(*c.b);
-        if (c.samples == 1)
-            for (size_t i = 0; i < want.size(); i += 3)
-                want[i] = want[i + 1] = want[i + 2] =
-                    uint8_t((want[i] * 21 + want[i + 1] * 71 + want[i + 2] * 7) / 100);
+        if (c.samples == 1) ToGrey(want);
         EXPECT_TRUE(BitmapRGB(d.bitmap) == want) << c.magic;
     }
 }
@@ -489,10 +496,7 @@ TEST(PnmWrite, NetpbmReadsWhatWeWrite) {
         ASSERT_EQ(ref.rfind("FAILED", 0), std::string::npos) << ref;
         const RefImage got = ParseRef(Bytes(ref.begin(), ref.end()));
         Bytes want = BitmapRGB(*c.b);
-        if (c.samples == 1 && c.b == &b24)
-            for (size_t i = 0; i < want.size(); i += 3)
-                want[i] = want[i + 1] = want[i + 2] =
-                    uint8_t((want[i] * 21 + want[i + 1] * 71 + want[i + 2] * 7) / 100);
+        if (c.samples == 1 && c.b == &b24) ToGrey(want);
         EXPECT_TRUE(got.rgb == want) << c.ext;
     }
 }
@@ -549,6 +553,65 @@ TEST(PnmFuzz, MutatedFixturesNeverCrash) {
             EXPECT_TRUE(d.bitmap.PixelFormat() == pf24bit || d.bitmap.PixelFormat() == pf1bit);
         }
     }
+}
+
+// Plain bitmaps ("P1" and a line break) once read as Targa headers by content detection:
+// every path that detects must find PNM, also behind other data as in a photo block.
+TEST(PnmLuxIO, PlainBitmapsAreDetectedAsPnm) {
+    for (const char* name : {"nb_p1.pbm", "im_p1.pbm", "im_p1_large.pbm"}) {
+        SCOPED_TRACE(name);
+        const Bytes file = PnmReadFile(kPnmDir + name);
+        const RefImage want = ParseRef(PnmReadFile(kPnmDir + std::string(name, std::strlen(name) - 4) + ".ref.ppm"));
+        for (const size_t prefix : {size_t(0), size_t(21)}) {
+            TMemoryStream s;
+            const Bytes lead(prefix, 'x');
+            if (prefix) s.Write(lead.data(), int64_t(prefix));
+            s.Write(file.data(), int64_t(file.size()));
+            s.SetPosition(int64_t(prefix));
+            EXPECT_EQ(DetectStreamFormat(&s), lxftPXM);
+            TBitmap bitmap;
+            TLuxIO io(nullptr);
+            io.SetAttachedBitmap(&bitmap);
+            io.ParamsFromStream(&s);
+            EXPECT_EQ(io.Params()->FileType, lxftPXM);
+            EXPECT_EQ(io.Params()->Width, want.w);
+            s.SetPosition(int64_t(prefix));
+            io.LoadFromStream(&s);
+            ASSERT_FALSE(io.Aborting);
+            EXPECT_EQ(io.Params()->FileType, lxftPXM);
+            ASSERT_EQ(bitmap.Width(), want.w);
+            ASSERT_EQ(bitmap.Height(), want.h);
+            EXPECT_TRUE(BitmapRGB(bitmap) == want.rgb);
+        }
+        PnmTempFile tmp(".dat");
+        tmp.Write(file);
+        TLuxIO io(nullptr);
+        EXPECT_EQ(io.FindFileFormat(tmp.path, false), lxftPXM);
+    }
+}
+
+// A grey save keeps white white and black black: what netpbm reads from our P5 of a picture
+// that ImageMagick made.
+TEST(PnmWrite, GreySaveKeepsWhiteWhite) {
+    if (!HaveNetpbm() || std::system("command -v /usr/bin/convert >/dev/null") != 0)
+        GTEST_SKIP() << "netpbm or ImageMagick missing";
+    PnmTempFile src(".ppm"), out(".pgm");
+    ASSERT_EQ(std::system(("/usr/bin/convert xc:white xc:black xc:red xc:'rgb(0,255,0)' +append "
+                           "-depth 8 ppm:'" + src.path + "'").c_str()), 0);
+    TBitmap bitmap;
+    TLuxIO io(nullptr);
+    io.SetAttachedBitmap(&bitmap);
+    io.LoadFromFile(src.path);
+    ASSERT_FALSE(io.Aborting);
+    io.Params()->BitsPerSample = 8;
+    io.Params()->SamplesPerPixel = 1;
+    io.SaveToFile(out.path);
+    ASSERT_FALSE(io.Aborting);
+    const std::string ref = Shell("ppmtoppm < '" + out.path + "' | pamdepth 255");
+    const RefImage got = ParseRef(Bytes(ref.begin(), ref.end()));
+    ASSERT_EQ(got.w, 4);
+    const uint8_t want[] = {255, 0, 54, 183};
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(got.rgb[size_t(x) * 3], want[x]) << x;
 }
 
 }  // namespace

@@ -162,11 +162,7 @@ TEST_P(ToolFiles, DecodeLikeTheTool) {
     const Decoded d = Decode(ReadFile(base + ".tif"), bmp, p);
     ASSERT_FALSE(d.abort);
     EXPECT_EQ(bmp.PixelFormat(), c.format);
-    Pnm want = ReadPnm(ref);
-    // 4-bit grey is widened as v * 16 here, where the tools take v * 17.
-    if (std::string(c.name) == "im_grey4")
-        for (auto& v : want.rgb) v = uint8_t(v / 17 * 16);
-    EXPECT_TRUE(SamePixels(bmp, want));
+    EXPECT_TRUE(SamePixels(bmp, ReadPnm(ref)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -573,15 +569,11 @@ TEST(TiffRead, OldStyleJpegBlock) {
         b.Long(514, {uint32_t(jpg.size()) + 1000});   // longer than the file: clipped
         TBitmap bmp;
         TLXIOParams p(nullptr);
-        ASSERT_FALSE(Decode(b.Build(), bmp, p).abort) << proc;
+        // Other JPEG processes have no decoder: the load fails, the picture stays.
+        EXPECT_EQ(Decode(b.Build(), bmp, p).abort, proc == 1) << proc;
         EXPECT_EQ(p.TiffCompression, 6);
-        if (proc == 1) {
-            // Other JPEG processes are not decoded: a blank picture of the size.
-            EXPECT_EQ(bmp.Width(), want.w);
-            EXPECT_EQ(PixelAt(bmp, 0, 0), (TRGB{0, 0, 0}));
-        } else {
-            EXPECT_TRUE(SamePixels(bmp, want)) << proc;
-        }
+        if (proc == 1) EXPECT_EQ(bmp.Width(), 0);
+        else EXPECT_TRUE(SamePixels(bmp, want)) << proc;
     }
 }
 
@@ -598,7 +590,7 @@ TEST(TiffRead, BadFilesSetTheAbortFlag) {
     } cases[] = {
         {"byte order", {'X', 'X', 42, 0, 8, 0, 0, 0}, true},
         {"empty", {}, true},
-        {"first IFD 0: nothing read", {'I', 'I', 42, 0, 0, 0, 0, 0}, false},
+        {"first IFD 0: nothing to read", {'I', 'I', 42, 0, 0, 0, 0, 0}, true},
         {"IFD outside the file", {'I', 'I', 42, 0, 0xF0, 0, 0, 0}, true},
         {"bits differ", [] {
              Builder b;
@@ -625,12 +617,19 @@ TEST(TiffRead, BadFilesSetTheAbortFlag) {
              return b.Build();
          }(), true},
         {"many samples", grey([](Builder& b) { b.Short(277, {200}); b.Pixels({1}); }), true},
-        {"tiles planar", grey([](Builder& b) {
+        {"tiles planar", [] {
+             Builder b;
+             b.Long(256, {4});
+             b.Long(257, {2});
+             b.Short(258, {8, 8, 8});
+             b.Short(262, {2});
+             b.Short(277, {3});
              b.Short(284, {2});
              b.Long(322, {16});
              b.Long(323, {16});
              b.Pixels({1});
-         }), true},
+             return b.Build();
+         }(), true},
         {"strip beyond the file", grey([](Builder& b) { b.Long(273, {100000}); }), false},
     };
     for (const Case& c : cases) {

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "BMPFilt.h"
+#include "BMPFiltIco.h"
 #include "Classes.h"
 #include "Graphics.h"
 #include "LuxIO.h"

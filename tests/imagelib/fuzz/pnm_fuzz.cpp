@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "BMPFilt.h"
+#include "BMPFiltPnm.h"
 #include "Classes.h"
 #include "Graphics.h"
 #include "LuxIO.h"
