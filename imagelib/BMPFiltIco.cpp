@@ -255,6 +255,6 @@ bool CurProbe(const TLXProbeInput& In) { return ProbeCurStream(In.Stream); }
 
 // Read only: there is no writer of icons and cursors.
 const TLXCodec IcoCodec = {lxftICO, "Windows Icon", "ICO", IcoDecodeCall, nullptr, nullptr,
-                           lxcoFillsMask | lxcoFileDpi};
+                           lxcoFillsMask | lxcoFileDpi | lxcoSharedLayout};
 const TLXCodec CurCodec = {lxftCUR, "Windows Cursor", "CUR", CurDecodeCall, nullptr, nullptr,
-                           lxcoFillsMask | lxcoFileDpi};
+                           lxcoFillsMask | lxcoFileDpi | lxcoSharedLayout};

@@ -688,11 +688,9 @@ int TLuxIO::FindFileFormat(const std::string& FileName, bool CheckExtension) {
     if (!CheckExtension) return detected;
     const TLXFormatEntry* e = FindFormatByExtension(ExtensionOf(FileName));
     if (!e) return 0;
-    // Icons and cursors share one layout: a file of either kind named as the other is
-    // taken by its name.
-    if ((detected == lxftICO || detected == lxftCUR) &&
-        (e->FileType == lxftICO || e->FileType == lxftCUR))
-        return e->FileType;
+    const TLXCodec* found = FindCodec(detected);
+    const TLXCodec* named = FindCodec(e->FileType);
+    if (found && named && (found->Flags & named->Flags & lxcoSharedLayout)) return e->FileType;
     return detected == e->FileType ? detected : 0;
 }
 

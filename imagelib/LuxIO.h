@@ -1,5 +1,6 @@
-// The image input/output component, its per-image parameters, the file types, the format
-// registry, format detection and the 12-byte stream header.
+// The image input/output component, the format registry and format detection. The per-image
+// parameters are in LuxIOParams.h, the codec table, file types and stream header in
+// LuxIOCodec.h.
 #pragma once
 
 #include <cstdint>

@@ -60,6 +60,9 @@ enum : unsigned {
     lxcoHeaderAlways = 8,       // the stream header is looked for whatever StreamHeaders says
     lxcoOldHeader = 16,         // an older 4-byte header (tag's first 3 characters, a zero)
     lxcoKeepPlaceholder = 32,   // an aborted stream save leaves the zeroed header
+    // The entries of this flag share one file layout that content detection tells apart only
+    // by a type field: a file of one named as another is taken by its name (icons, cursors).
+    lxcoSharedLayout = 64,
 };
 
 struct TLXCodec {

@@ -16,12 +16,8 @@ done
 cmake --build "$build" --target imageio_load >/dev/null
 load=$build/bench/imageio/imageio_load
 data=$build/bench-data
-mkdir -p "$data"
-if [ ! -f "$data/photo.jpg" ]; then
-  echo "making the test photo (once)"
-  convert -size 6000x4000 -seed 7 plasma:fractal -blur 0x2 -depth 8 "ppm:$data/photo.ppm"
-  cjpeg -quality 90 -outfile "$data/photo.jpg" "$data/photo.ppm"
-fi
+. "$root/bench/imageio/photo.sh"
+bench_photo "$data"
 # The small files: a 64 x 64 picture coded by the tools, its size fields set to 16384.
 convert -size 64x64 -seed 3 plasma:fractal -depth 8 "ppm:$data/small.ppm"
 cjpeg -quality 50 -outfile "$data/claim_baseline.jpg" "$data/small.ppm"
