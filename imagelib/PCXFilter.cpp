@@ -73,14 +73,9 @@ struct LineDecoder {
         }
         if (i < count) std::memset(line + i, 0, size_t(count - i));
     }
+    // Nothing left: every further line is zeros.
+    bool Exhausted() const { return pos >= size && runLeft == 0; }
 };
-
-void PutColour(uint8_t* row, int x, const TRGB& c) {
-    uint8_t* p = row + int64_t(x) * 3;
-    p[0] = c.b;
-    p[1] = c.g;
-    p[2] = c.r;
-}
 
 // Bytes one plane of a row must hold for the supported layouts, 0 for the others.
 int64_t NeededBytes(int bits, int planes, int64_t width) {
@@ -195,17 +190,28 @@ void PcxDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bo
         std::vector<uint8_t> line(size_t(bpl) * 4);
         uint8_t* l0 = line.data();
         const double step = 100.0 / h;
+        // Rows past the end of the data are all alike (zero indexes): the first is decoded,
+        // the others copied, so a short file claiming a big picture costs no decoding.
+        int zeroRow = -1;
+        const size_t rowBytes = oneBit ? size_t(need) : size_t(w) * 3;
         for (int r = 0; r < h; ++r) {
             if (!BeforeRow(Progress, aborting, r, step)) break;
             uint8_t* out = Bitmap->ScanLine(r);
+            if (dec.Exhausted()) {
+                if (zeroRow >= 0) {
+                    std::memcpy(out, Bitmap->ScanLine(zeroRow), rowBytes);
+                    continue;
+                }
+                zeroRow = r;
+            }
             if (planes == 1 && bits == 8) {
                 dec.Decode(l0, bpl);
-                for (int x = 0; x < w; ++x) PutColour(out, x, pal256[l0[x]]);
+                for (int x = 0; x < w; ++x) PutRGB(out, x, pal256[l0[x]]);
             } else if (planes == 1 && bits == 4) {
                 dec.Decode(l0, bpl);
                 for (int x = 0; x < w; ++x) {
                     const uint8_t b = l0[x >> 1];
-                    PutColour(out, x, pal16[(x & 1) ? b & 0x0F : b >> 4]);
+                    PutRGB(out, x, pal16[(x & 1) ? b & 0x0F : b >> 4]);
                 }
             } else if (oneBit) {
                 dec.Decode(l0, bpl);
@@ -213,14 +219,14 @@ void PcxDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bo
             } else if (planes == 3) {
                 for (int k = 0; k < 3; ++k) dec.Decode(l0 + size_t(k) * bpl, bpl);
                 for (int x = 0; x < w; ++x)
-                    PutColour(out, x, TRGB{l0[2 * size_t(bpl) + x], l0[size_t(bpl) + x], l0[x]});
+                    PutRGB(out, x, TRGB{l0[2 * size_t(bpl) + x], l0[size_t(bpl) + x], l0[x]});
             } else {
                 for (int k = 0; k < 4; ++k) dec.Decode(l0 + size_t(k) * bpl, bpl);
                 for (int x = 0; x < w; ++x) {
                     int index = 0;
                     for (int k = 0; k < 4; ++k)
                         if (l0[size_t(k) * bpl + size_t(x >> 3)] & (0x80 >> (x & 7))) index |= 1 << k;
-                    PutColour(out, x, pal16[index]);
+                    PutRGB(out, x, pal16[index]);
                 }
             }
         }
