@@ -12,7 +12,7 @@
 #include <span>
 #include <vector>
 
-#include "LuxIO.h"
+#include "LuxIOParams.h"
 #include "Win32.h"
 #include "lxutils.h"
 #include "stdquant.h"
@@ -42,40 +42,27 @@ void Report(TProgressRec& p, double percent) {
     if (p.fOnProgress) p.fOnProgress(p.Sender, int(std::nearbyint(percent)));
 }
 
-int DpiFromPixelsPerMetre(int32_t ppm, int defaultDpi) {
-    // Ties to even; a zero or negative resolution means "none given".
-    const double dpi = std::nearbyint(double(ppm) / 100.0 * 2.54);
-    return dpi >= 1 ? int(dpi) : defaultDpi;
-}
-
 uint32_t PixelsPerMetreFromDpi(int dpi) {
     if (dpi <= 0) return 0;
     return uint32_t(std::nearbyint(double(dpi) / 2.54 * 100.0));
 }
 
-// One channel of a 16-bit bit-field pixel, moved so that the top bit of the mask lands in
-// bit 7 of the byte. For red above green above blue this is the usual rule (red shifted by
-// wr + wg + wb - 8, blue shifted up by 8 - wb); any other mask stays within the shift range.
+// One channel of a bit-field pixel: its bits moved down and widened or cut to 8 bits, so the
+// largest value of the field is 255.
 struct MaskChannel {
     uint32_t mask = 0;
-    int shift = 0;   // > 0 right, < 0 left
-    explicit MaskChannel(uint32_t m) : mask(m & 0xFFFF) {
+    int low = 0, width = 0;
+    explicit MaskChannel(uint32_t m) : mask(m) {
         if (mask == 0) return;
-        const int low = std::countr_zero(mask);
-        shift = low + MaskBitWidth(mask) - 8;
+        low = std::countr_zero(mask);
+        width = MaskBitWidth(mask);
     }
     uint8_t Extract(uint32_t v) const {
-        const uint32_t m = v & mask;
-        return uint8_t(shift >= 0 ? (m >> shift) : (m << -shift));
+        if (mask == 0) return 0;
+        const uint32_t field = (v & mask) >> low;
+        return ExpandBits(width >= 32 ? field : field & ((1u << width) - 1), width);
     }
 };
-
-void PutColour(uint8_t* row, int x, const TRGB& c) {
-    uint8_t* p = row + int64_t(x) * 3;
-    p[0] = c.b;
-    p[1] = c.g;
-    p[2] = c.r;
-}
 
 // The RLE walk of both depths; RLE4 takes two nibbles, high first, where RLE8 takes a byte.
 template <bool Four>
@@ -89,7 +76,7 @@ void DecodeRLE(TBitmap* Bitmap, const uint8_t* Data, int64_t Length, TProgressRe
     int64_t x = 0;
     uint8_t* line = Bitmap->ScanLine(row);
     auto put = [&](unsigned index) {
-        if (x < w) PutColour(line, int(x), Palette[index & 0xFF]);
+        if (x < w) PutRGB(line, int(x), Palette[index & 0xFF]);
         ++x;
     };
     int64_t i = 0;
@@ -255,8 +242,8 @@ void FillParameters(const BmpHeader& hd, TLXIOParams& p) {
         p.DpiX = ScreenPixelsPerInch();
         p.DpiY = ScreenPixelsPerInch();
     } else {
-        p.DpiX = DpiFromPixelsPerMetre(hd.xppm, ScreenPixelsPerInch());
-        p.DpiY = DpiFromPixelsPerMetre(hd.yppm, ScreenPixelsPerInch());
+        p.DpiX = BmpDpiFromPixelsPerMetre(hd.xppm);
+        p.DpiY = BmpDpiFromPixelsPerMetre(hd.yppm);
     }
     p.FreePalette();
     if (hd.paletteCount > 0) {
@@ -299,9 +286,17 @@ void DecodePixels(TStream* s, TBitmap* Bitmap, const BmpHeader& hd, int64_t data
     const double step = 100.0 / h;
     Progress.per = step;
     std::vector<uint8_t> buf(static_cast<size_t>(rowLen));
-    const MaskChannel red(hd.compression == 3 ? hd.masks[0] : 0x7C00),
-        green(hd.compression == 3 ? hd.masks[1] : 0x03E0),
-        blue(hd.compression == 3 ? hd.masks[2] : 0x001F);
+    // The file's bit fields (a 16-bit pixel holds only the low 16 bits of a mask), else those
+    // of the depth: 5-5-5 for 16 bits, a byte each for 32.
+    uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
+    if (hd.compression == 3) {
+        for (int c = 0; c < 3; ++c) masks[c] = hd.bits == 16 ? hd.masks[c] & 0xFFFF : hd.masks[c];
+    } else if (hd.bits == 32) {
+        masks[0] = 0xFF0000;
+        masks[1] = 0x00FF00;
+        masks[2] = 0x0000FF;
+    }
+    const MaskChannel red(masks[0]), green(masks[1]), blue(masks[2]);
     bool anyRow = false;
     for (int r = 0; r < h; ++r) {
         Progress.val = r;
@@ -320,27 +315,24 @@ void DecodePixels(TStream* s, TBitmap* Bitmap, const BmpHeader& hd, int64_t data
                     const int n = int(std::min<int64_t>(w, got * 2));
                     for (int x = 0; x < n; ++x) {
                         const uint8_t b = src[x >> 1];
-                        PutColour(line, x, hd.palette[(x & 1) ? b & 0x0F : b >> 4]);
+                        PutRGB(line, x, hd.palette[(x & 1) ? b & 0x0F : b >> 4]);
                     }
                     break;
                 }
                 case 8: {
                     const int n = int(std::min<int64_t>(w, got));
-                    for (int x = 0; x < n; ++x) PutColour(line, x, hd.palette[src[x]]);
+                    for (int x = 0; x < n; ++x) PutRGB(line, x, hd.palette[src[x]]);
                     break;
                 }
-                case 16: {
-                    const int n = int(std::min<int64_t>(w, got / 2));
-                    for (int x = 0; x < n; ++x) {
-                        const uint32_t v = GetLE16(src + 2 * x);
-                        PutColour(line, x, TRGB{blue.Extract(v), green.Extract(v), red.Extract(v)});
-                    }
-                    break;
-                }
+                case 16:
                 case 32: {
-                    const int n = int(std::min<int64_t>(w, got / 4));
-                    for (int x = 0; x < n; ++x)
-                        PutColour(line, x, TRGB{src[4 * x], src[4 * x + 1], src[4 * x + 2]});
+                    const int bytes = hd.bits / 8;
+                    const int n = int(std::min<int64_t>(w, got / bytes));
+                    for (int x = 0; x < n; ++x) {
+                        const uint8_t* p = src + int64_t(x) * bytes;
+                        const uint32_t v = bytes == 2 ? GetLE16(p) : GetLE32(p);
+                        PutRGB(line, x, TRGB{blue.Extract(v), green.Extract(v), red.Extract(v)});
+                    }
                     break;
                 }
                 default: break;
@@ -413,7 +405,7 @@ void BmpDecodeStream(TStream* Stream, TBitmap* Bitmap, int64_t SizeLimit, bool P
         // A few bytes must not make us allocate a huge picture: even run-length data of a
         // real image does not grow more than this when decoded.
         const int64_t bitmapBytes = (int64_t(hd.width) * (hd.bits == 1 ? 1 : 24) + 31) / 32 * 4 * h;
-        if (bitmapBytes > std::max<int64_t>(BmpMinDecodeBudget, available * BmpMaxExpansion)) {
+        if (!WithinDecodeBudget(bitmapBytes, available)) {
             aborting.set();
             return;
         }
@@ -560,23 +552,11 @@ void BmpEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, TP
             return;
         }
         // The writer works on pf1bit or pf24bit pixels; other formats go through a copy.
-        TBitmap* src = Bitmap;
-        std::unique_ptr<TBitmap> owned;
-        auto own = [&](std::unique_ptr<TBitmap> b) {
-            owned = std::move(b);
-            src = owned.get();
-        };
-        if (src->PixelFormat() != pf1bit && src->PixelFormat() != pf24bit) {
-            auto copy = std::make_unique<TBitmap>();
-            copy->Assign(src);
-            copy->SetPixelFormat(pf24bit);
-            own(std::move(copy));
-        }
+        TLXWriterSource source(Bitmap);
+        TBitmap* src = source.Bitmap();
         auto expandTo24 = [&] {
-            if (src->PixelFormat() != pf1bit) return;
-            auto copy = std::make_unique<TBitmap>();
-            Convert1To24Bit(src, copy.get(), Progress);
-            own(std::move(copy));
+            source.To24Bit(Progress);
+            src = source.Bitmap();
         };
 
         int bits;
@@ -659,19 +639,9 @@ void BmpEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, TP
                 if (aborting.get()) return;
             }
         } else if (bits == 1) {
-            TRGB c0{0, 0, 0}, c1{255, 255, 255};
-            if (src->PixelFormat() == pf24bit) {
-                std::unique_ptr<TBitmap> two = TryConvertTo1Bit(src, c0, c1);
-                if (!two) {
-                    c0 = TRGB{0, 0, 0};
-                    c1 = TRGB{255, 255, 255};
-                    // Dither a copy: saving never changes the caller's picture.
-                    two = std::make_unique<TBitmap>();
-                    CopyBitmap(src, two.get());
-                    ConvertTo1Bit(two.get(), Progress);
-                }
-                own(std::move(two));
-            }
+            TRGB c0, c1;
+            source.ToOneBit(Progress, &c0, &c1);
+            src = source.Bitmap();
             TRGB* pal = IOParams.AllocPalette(2);
             pal[0] = c0;
             pal[1] = c1;
@@ -713,518 +683,28 @@ void BmpEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, TP
     }
 }
 
-// =============================================================================================
-// PNM (P1 to P6) reader and P4 / P5 / P6 writer
-// =============================================================================================
+int BmpDpiFromPixelsPerMetre(int32_t PixelsPerMetre) {
+    // Ties to even; a zero or negative resolution means "none given".
+    const double dpi = std::nearbyint(double(PixelsPerMetre) / 100.0 * 2.54);
+    return dpi >= 1 ? int(dpi) : ScreenPixelsPerInch();
+}
+
+// ---- The codec table's entry ----
 
 namespace {
 
-bool IsTokenChar(int c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+void BmpDecodeCall(TLXCodecCall& c) {
+    BmpDecodeStream(c.Stream, c.Bitmap, c.Length, c.ParamsOnly, *c.Progress, *c.Params);
 }
 
-// Bytes of a stream through a buffer: the ASCII forms are read one character at a time.
-class PnmSource {
-public:
-    explicit PnmSource(TStream* s) : s_(s) {}
-    // Gives the unread bytes back to the stream, so binary data can follow the header.
-    ~PnmSource() { Sync(); }
-    PnmSource(const PnmSource&) = delete;
-    PnmSource& operator=(const PnmSource&) = delete;
-    int Get() {
-        if (pos_ == len_) {
-            pos_ = 0;
-            len_ = s_->Read(buf_, sizeof buf_);
-            if (len_ <= 0) {
-                len_ = 0;
-                return -1;
-            }
-        }
-        return buf_[pos_++];
-    }
-    void Sync() {
-        if (pos_ < len_) s_->Seek(pos_ - len_, soCurrent);
-        pos_ = len_ = 0;
-    }
-    // Up to n bytes: the buffered ones first, then the stream's.
-    int64_t Read(uint8_t* out, int64_t n) {
-        int64_t got = std::min<int64_t>(n, len_ - pos_);
-        std::memcpy(out, buf_ + pos_, size_t(got));
-        pos_ += got;
-        if (got < n) {
-            const int64_t more = s_->Read(out + got, n - got);
-            if (more > 0) got += more;
-        }
-        return got;
-    }
-
-private:
-    TStream* s_;
-    uint8_t buf_[4096];
-    int64_t pos_ = 0, len_ = 0;
-};
-
-template <class Src>
-void ReadPnmToken(Src& src, std::string& token) {
-    token.clear();
-    int c = src.Get();
-    while (c >= 0 && !IsTokenChar(c) && c != '#') c = src.Get();
-    if (c < 0) return;
-    if (c == '#') {
-        std::string text;
-        for (c = src.Get(); c >= 0 && c != '\r' && c != '\n'; c = src.Get()) text += char(c);
-        const auto blank = [](char ch) { return ch == ' ' || ch == '\t' || ch == '\v' || ch == '\f'; };
-        size_t a = 0, b = text.size();
-        while (a < b && blank(text[a])) ++a;
-        while (b > a && blank(text[b - 1])) --b;
-        token.assign(1, '#');
-        token.append(text, a, b - a);
-        return;
-    }
-    while (c >= 0 && IsTokenChar(c)) {
-        token += char(c);
-        c = src.Get();
-    }
-}
-
-struct StreamByteSource {
-    TStream* s;
-    int Get() {
-        uint8_t b;
-        return s->Read(&b, 1) == 1 ? b : -1;
-    }
-};
-
-// Decimal value of a token; -1 when it is not a number. Values from 2^31 on come back as
-// 2^31, so products of two stay within 64 bits.
-int64_t PnmNumber(const std::string& t) {
-    if (t.empty()) return -1;
-    constexpr int64_t kCap = int64_t(1) << 31;
-    int64_t v = 0;
-    for (char c : t) {
-        if (c < '0' || c > '9') return -1;
-        v = std::min(kCap, v * 10 + (c - '0'));
-    }
-    return v;
-}
-
-// round(v / maximum x 255), keeping the low 8 bits of values above the maximum.
-uint8_t PnmScale(int64_t v, int64_t maximum) {
-    return uint8_t(int64_t(std::nearbyint(double(v) / double(maximum) * 255.0)) & 0xFF);
-}
+void BmpEncodeCall(TLXCodecCall& c) { BmpEncodeStream(c.Stream, c.Bitmap, *c.Params, *c.Progress); }
 
 }  // namespace
 
-void PnmReadToken(TStream* Stream, std::string& Token) {
-    StreamByteSource src{Stream};
-    ReadPnmToken(src, Token);
+bool BmpProbe(const TLXProbeInput& In) {
+    return In.Size > 14 && In.HeadLength >= 2 && In.Head[0] == 'B' && In.Head[1] == 'M';
 }
 
-void PnmDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bool ParamsOnly,
-                     TProgressRec& Progress) {
-    AbortFlag aborting(Progress);
-    try {
-        PnmSource src(Stream);
-        IOParams.PnmComments->Clear();
-        // Magic, width, height, maximum: comments may stand between any two of them.
-        std::string tok, fields[4];
-        int nfields = 0, need = 3;
-        for (;;) {
-            ReadPnmToken(src, tok);
-            if (tok.empty()) break;
-            if (tok[0] == '#') {
-                IOParams.PnmComments->Add(tok.substr(1));
-                continue;
-            }
-            fields[nfields++] = tok;
-            if (nfields == 1) need = (tok == "P1" || tok == "P4") ? 3 : 4;
-            if (nfields == need) break;
-        }
-        const std::string& magic = fields[0];
-        const int kind = magic.size() == 2 && magic[0] == 'P' && magic[1] >= '1' && magic[1] <= '6'
-                             ? magic[1] - '0' : 0;
-        const int64_t w = PnmNumber(fields[1]), h = PnmNumber(fields[2]);
-        const int64_t maximum = need == 3 ? 1 : PnmNumber(fields[3]);
-        // An unknown magic or a maximum of 0 (every sample would divide by it) is no image.
-        if (kind == 0 || w <= 0 || h <= 0 || maximum < 1 || maximum > 65535) {
-            aborting.set();
-            return;
-        }
-        if (w * h > BmpMaxPixels || w * 24 > (int64_t(1) << 31) - 32) {
-            aborting.set();
-            return;
-        }
-        IOParams.Width = int(w);
-        IOParams.Height = int(h);
-        IOParams.DpiX = ScreenPixelsPerInch();
-        IOParams.DpiY = ScreenPixelsPerInch();
-        const bool mono = kind == 1 || kind == 4;
-        IOParams.BitsPerSample = mono ? 1 : 8;
-        IOParams.SamplesPerPixel = (kind == 3 || kind == 6) ? 3 : 1;
-        IOParams.FreePalette();
-        if (ParamsOnly) return;
-
-        src.Sync();
-        const int64_t available = Stream->Size() - Stream->Position();
-        const int64_t bitmapBytes = (w * (mono ? 1 : 24) + 31) / 32 * 4 * h;
-        if (available <= 0 ||
-            bitmapBytes > std::max<int64_t>(BmpMinDecodeBudget, available * BmpMaxExpansion)) {
-            aborting.set();
-            return;
-        }
-
-        Bitmap->SetSize(1, 1);
-        Bitmap->SetPixelFormat(mono ? pf1bit : pf24bit);
-        Bitmap->SetSize(int(w), int(h));
-        std::memset(Bitmap->PixelBlock(), 0, size_t(Bitmap->ImageSize()));
-
-        const int W = int(w), H = int(h);
-        // Samples above 8 bits are two bytes, most significant first.
-        const int sampleBytes = maximum > 255 ? 2 : 1;
-        const int channels = kind == 6 ? 3 : 1;
-        const int64_t rawRow = kind == 4 ? (w + 7) / 8 : w * channels * sampleBytes;
-        std::vector<uint8_t> raw(kind >= 4 ? size_t(rawRow) : 0);
-        bool ended = false;
-        auto sample = [&](const uint8_t* p) -> int64_t {
-            return sampleBytes == 2 ? (int64_t(p[0]) << 8) | p[1] : p[0];
-        };
-        for (int r = 0; r < H && !ended; ++r) {
-            if (aborting.get()) break;
-            uint8_t* line = Bitmap->ScanLine(r);
-            switch (kind) {
-                case 1:
-                    for (int x = 0; x < W;) {
-                        const int c = src.Get();
-                        if (c < 0) {
-                            ended = true;
-                            break;
-                        }
-                        if (c == '0') line[x >> 3] |= uint8_t(0x80 >> (x & 7));
-                        if (c == '0' || c == '1') ++x;
-                    }
-                    break;
-                case 2:
-                case 3:
-                    for (int x = 0; x < W && !ended; ++x) {
-                        uint8_t v[3] = {0, 0, 0};
-                        for (int c = 0; c < (kind == 3 ? 3 : 1); ++c) {
-                            do ReadPnmToken(src, tok);
-                            while (!tok.empty() && tok[0] == '#');
-                            if (tok.empty()) {
-                                ended = true;
-                                break;
-                            }
-                            v[c] = PnmScale(std::max<int64_t>(PnmNumber(tok), 0), maximum);
-                        }
-                        if (ended) break;
-                        if (kind == 2)
-                            PutColour(line, x, TRGB{v[0], v[0], v[0]});
-                        else
-                            PutColour(line, x, TRGB{v[2], v[1], v[0]});
-                    }
-                    break;
-                default: {
-                    const int64_t got = src.Read(raw.data(), rawRow);
-                    if (got < rawRow) ended = true;
-                    if (kind == 4) {
-                        std::memcpy(line, raw.data(), size_t(got));
-                        break;
-                    }
-                    const int n = int(got / (channels * sampleBytes));
-                    for (int x = 0; x < n; ++x) {
-                        const uint8_t* p = raw.data() + int64_t(x) * channels * sampleBytes;
-                        if (kind == 5) {
-                            const int64_t v = sample(p);
-                            const uint8_t g = maximum < 255 || sampleBytes == 2 ? PnmScale(v, maximum)
-                                                                                : uint8_t(v);
-                            PutColour(line, x, TRGB{g, g, g});
-                        } else if (sampleBytes == 1) {
-                            // 8-bit pixmaps are taken as they are, whatever the maximum.
-                            PutColour(line, x, TRGB{p[2], p[1], p[0]});
-                        } else {
-                            PutColour(line, x, TRGB{PnmScale(sample(p + 4), maximum),
-                                                    PnmScale(sample(p + 2), maximum),
-                                                    PnmScale(sample(p), maximum)});
-                        }
-                    }
-                    break;
-                }
-            }
-            Report(Progress, double(r + 1) * 100.0 / H);
-        }
-        if (kind == 4) {
-            uint8_t* p = Bitmap->PixelBlock();
-            const int64_t n = Bitmap->ImageSize();
-            for (int64_t i = 0; i < n; ++i) p[i] = uint8_t(~p[i]);
-        }
-    } catch (const std::exception&) {
-        aborting.set();
-    }
-}
-
-void PnmEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, TProgressRec& Progress) {
-    AbortFlag aborting(Progress);
-    try {
-        const int w = Bitmap->Width(), h = Bitmap->Height();
-        if (w <= 0 || h <= 0) {
-            aborting.set();
-            return;
-        }
-        TBitmap* src = Bitmap;
-        std::unique_ptr<TBitmap> owned;
-        if (src->PixelFormat() != pf1bit && src->PixelFormat() != pf24bit) {
-            owned = std::make_unique<TBitmap>();
-            owned->Assign(src);
-            owned->SetPixelFormat(pf24bit);
-            src = owned.get();
-        }
-        std::string comments;
-        for (int i = 0; i < IOParams.PnmComments->Count(); ++i) {
-            // A line break inside a comment would end it and put its rest into the header.
-            std::string c = IOParams.PnmComments->Strings(i);
-            std::replace(c.begin(), c.end(), '\n', ' ');
-            std::replace(c.begin(), c.end(), '\r', ' ');
-            comments += "\n# " + c + "\n";
-        }
-        const bool p4 = (IOParams.BitsPerSample == 1 && IOParams.SamplesPerPixel == 1) ||
-                        src->PixelFormat() == pf1bit;
-        const bool p5 = !p4 && IOParams.BitsPerSample == 8 && IOParams.SamplesPerPixel == 1;
-        if (p4 && src->PixelFormat() == pf24bit) {
-            // Two colours map straight to black and white (the darker first), others are
-            // dithered; the caller's picture stays as it is.
-            TRGB c0, c1;
-            std::unique_ptr<TBitmap> two = TryConvertTo1Bit(src, c0, c1);
-            if (!two) {
-                two = std::make_unique<TBitmap>();
-                CopyBitmap(src, two.get());
-                ConvertTo1Bit(two.get(), Progress);
-            }
-            owned = std::move(two);
-            src = owned.get();
-        }
-        const std::string size = std::to_string(w) + " " + std::to_string(h);
-        const std::string header = p4   ? "P4 " + comments + size + "\n"
-                                   : p5 ? "P5 " + comments + size + " 255\n"
-                                        : "P6 " + comments + size + " 255\n";
-        bool& err = aborting.ref();
-        StreamWriteChecked(Stream, err, header.data(), int64_t(header.size()));
-        const int64_t outRow = p4 ? (int64_t(w) + 7) / 8 : p5 ? w : int64_t(w) * 3;
-        std::vector<uint8_t> out(static_cast<size_t>(outRow));
-        for (int r = 0; r < h; ++r) {
-            const uint8_t* line = src->ScanLine(r);
-            if (p4) {
-                for (int64_t i = 0; i < outRow; ++i) out[size_t(i)] = uint8_t(~line[i]);
-            } else {
-                for (int x = 0; x < w; ++x) {
-                    const uint8_t* p = line + int64_t(x) * 3;
-                    if (p5) {
-                        out[size_t(x)] = uint8_t((p[2] * 21 + p[1] * 71 + p[0] * 7) / 100);
-                    } else {
-                        out[size_t(x) * 3] = p[2];
-                        out[size_t(x) * 3 + 1] = p[1];
-                        out[size_t(x) * 3 + 2] = p[0];
-                    }
-                }
-            }
-            StreamWriteChecked(Stream, err, out.data(), outRow);
-            Report(Progress, double(r + 1) * 100.0 / h);
-        }
-    } catch (const std::exception&) {
-        aborting.set();
-    }
-}
-
-// =============================================================================================
-// ICO and CUR readers
-// =============================================================================================
-
-namespace {
-
-// Both readers in one: a cursor differs in the index and background it takes, in where its
-// size and bit count come from, and in the depths it fills.
-void IconDecode(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, TLXMask* Mask,
-                TProgressRec& Progress, bool ParamsOnly, bool Cursor) {
-    AbortFlag aborting(Progress);
-    try {
-        const int64_t start = Stream->Position();
-        const int64_t streamSize = Stream->Size();
-        uint8_t fh[6];
-        if (!ReadExact(Stream, fh, 6)) {
-            aborting.set();
-            return;
-        }
-        if (!Cursor && fh[0] == 'B' && fh[1] == 'M') {
-            Stream->Seek(start, soBeginning);
-            BmpDecodeStream(Stream, Bitmap, streamSize - start, ParamsOnly, Progress, IOParams);
-            return;
-        }
-        const int count = GetLE16(fh + 4);
-        const int index = Cursor ? IOParams.CurImageIndex : IOParams.IcoImageIndex;
-        if (index < 0 || index >= count) return;
-
-        uint8_t entry[16];
-        for (int i = 0; i <= index; ++i) {
-            if (!ReadExact(Stream, entry, 16)) {
-                aborting.set();
-                return;
-            }
-        }
-        const int entryWidth = entry[0], entryHeight = entry[1], colourCount = entry[2];
-        const int entryWord1 = GetLE16(entry + 4), entryWord2 = GetLE16(entry + 6);
-        const int64_t dataAt = start + int64_t(GetLE32(entry + 12));
-        uint8_t hd[40];
-        if (dataAt + 40 > streamSize) {
-            aborting.set();
-            return;
-        }
-        Stream->Seek(dataAt, soBeginning);
-        if (!ReadExact(Stream, hd, 40) || std::memcmp(hd, "\x89PNG", 4) == 0) {
-            // PNG-compressed entries are not read.
-            aborting.set();
-            return;
-        }
-        const int32_t headerWidth = int32_t(GetLE32(hd + 4)), headerHeight = int32_t(GetLE32(hd + 8));
-        const int32_t xppm = int32_t(GetLE32(hd + 24)), yppm = int32_t(GetLE32(hd + 28));
-
-        int bits = GetLE16(hd + 14);
-        if (bits == 0 && !Cursor) bits = entryWord2;
-        if (bits == 0) {
-            if (colourCount == 0) {
-                aborting.set();
-                return;
-            }
-            while ((1 << bits) < colourCount) ++bits;
-        }
-        const int paletteSize = colourCount != 0 ? (colourCount == 255 ? 256 : colourCount)
-                                : bits <= 8 ? 1 << bits : 0;
-
-        int64_t w = entryWidth != 0 ? entryWidth : headerWidth;
-        int64_t h = entryHeight != 0 ? entryHeight : headerHeight / 2;
-        if (!Cursor && entryWidth != 0 && headerWidth != 0 && entryWidth != headerWidth &&
-            headerWidth < 2048 && headerHeight < 2048) {
-            w = headerWidth;
-            h = headerHeight / 2;
-        }
-        if (w <= 0 || h <= 0 || w * h > BmpMaxPixels || w * 32 > (int64_t(1) << 31) - 32) {
-            aborting.set();
-            return;
-        }
-
-        IOParams.DpiX = DpiFromPixelsPerMetre(xppm, ScreenPixelsPerInch());
-        IOParams.DpiY = DpiFromPixelsPerMetre(yppm, ScreenPixelsPerInch());
-        IOParams.BitsPerSample = !Cursor && bits > 8 ? 8 : bits;
-        IOParams.SamplesPerPixel = !Cursor && bits > 8 ? 3 : 1;
-        if (Cursor) {
-            IOParams.CurHotSpotX = entryWord1;
-            IOParams.CurHotSpotY = entryWord2;
-        }
-        // Indexes beyond the palette come out black.
-        TRGB palette[256] = {};
-        IOParams.FreePalette();
-        if (paletteSize > 0 && (bits <= 8 || Cursor)) {
-            uint8_t raw[256 * 4];
-            if (!ReadExact(Stream, raw, int64_t(paletteSize) * 4)) {
-                aborting.set();
-                return;
-            }
-            TRGB* pal = IOParams.AllocPalette(paletteSize);
-            for (int i = 0; i < paletteSize; ++i) palette[i] = pal[i] = TRGB{raw[4 * i], raw[4 * i + 1], raw[4 * i + 2]};
-            IOParams.PaletteCount = paletteSize;
-        }
-        IOParams.Width = int(w);
-        IOParams.Height = int(h);
-        if (ParamsOnly) return;
-
-        const int W = int(w), H = int(h);
-        const int64_t available = streamSize - Stream->Position();
-        const int64_t bitmapBytes = (w * 24 + 31) / 32 * 4 * h;
-        if (available <= 0 ||
-            bitmapBytes > std::max<int64_t>(BmpMinDecodeBudget, available * BmpMaxExpansion)) {
-            aborting.set();
-            return;
-        }
-        // 1-bit data is copied row by row, so only it may go into a 1-bit bitmap.
-        Bitmap->SetSize(1, 1);
-        Bitmap->SetPixelFormat(bits == 1 ? pf1bit : pf24bit);
-        Bitmap->SetSize(W, H);
-        std::memset(Bitmap->PixelBlock(), 0, size_t(Bitmap->ImageSize()));
-        if (Mask) {
-            Mask->AllocBits(W, H, 8);
-            Mask->Fill(255);
-            Mask->Full = false;
-        }
-        const bool filled = bits == 1 || bits == 4 || bits == 8 || (!Cursor && (bits == 24 || bits == 32));
-        if (!filled) return;
-
-        // The XOR image and the AND mask; what the stream lacks stays zero (opaque).
-        const int64_t xorRow = (w * bits + 31) / 32 * 4, andRow = (w + 31) / 32 * 4;
-        std::vector<uint8_t> data(size_t(xorRow * h + andRow * h), 0);
-        const int64_t got = Stream->Read(data.data(), int64_t(data.size()));
-        if (got <= 0) {
-            aborting.set();
-            return;
-        }
-        const uint8_t* xorData = data.data();
-        const uint8_t* andData = data.data() + xorRow * h;
-        const TRGB bg = Cursor ? IOParams.CurBackground : IOParams.IcoBackground;
-        const bool whiteBg = bg == TRGB{255, 255, 255};
-        // 32-bit icons of the older kind leave alpha at 0 and mark transparency with the AND
-        // mask only.
-        bool anyAlpha = false;
-        if (bits == 32)
-            for (int64_t i = 3; i < xorRow * h && !anyAlpha; i += 4) anyAlpha = xorData[i] != 0;
-        for (int k = 0; k < H; ++k) {
-            const int y = H - 1 - k;
-            uint8_t* line = Bitmap->ScanLine(y);
-            uint8_t* mrow = Mask ? Mask->ScanLine(y) : nullptr;
-            const uint8_t* xr = xorData + xorRow * k;
-            const uint8_t* ar = andData + andRow * k;
-            if (bits == 1) std::memcpy(line, xr, size_t((W + 7) / 8));
-            if (bits == 24) std::memcpy(line, xr, size_t(W) * 3);
-            for (int x = 0; x < W; ++x) {
-                const bool transparent = ar[x >> 3] & (0x80 >> (x & 7));
-                switch (bits) {
-                    case 1:
-                        if (transparent) {
-                            const uint8_t bit = uint8_t(0x80 >> (x & 7));
-                            const bool set = xr[x >> 3] & bit;
-                            if (set != whiteBg) line[x >> 3] |= bit;
-                            else line[x >> 3] &= uint8_t(~bit);
-                            if (mrow) mrow[x] = 0;
-                        }
-                        break;
-                    case 4:
-                    case 8: {
-                        const int i = bits == 8 ? xr[x] : (x & 1) ? xr[x >> 1] & 0x0F : xr[x >> 1] >> 4;
-                        PutColour(line, x, transparent ? bg : palette[i]);
-                        if (transparent && mrow) mrow[x] = 0;
-                        break;
-                    }
-                    case 32: {
-                        // Alpha goes into the mask; the AND mask also marks transparency.
-                        const uint8_t* p = xr + int64_t(x) * 4;
-                        const uint8_t alpha = transparent ? 0 : anyAlpha ? p[3] : 255;
-                        PutColour(line, x, alpha == 0 ? bg : TRGB{p[0], p[1], p[2]});
-                        if (mrow) mrow[x] = alpha;
-                        break;
-                    }
-                    default: break;   // 24 bits: the AND mask is not applied
-                }
-            }
-        }
-    } catch (const std::exception&) {
-        aborting.set();
-    }
-}
-
-}  // namespace
-
-void IcoDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, TLXMask* Mask,
-                     TProgressRec& Progress, bool ParamsOnly) {
-    IconDecode(Stream, Bitmap, IOParams, Mask, Progress, ParamsOnly, false);
-}
-
-void CurDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, TLXMask* Mask,
-                     TProgressRec& Progress, bool ParamsOnly) {
-    IconDecode(Stream, Bitmap, IOParams, Mask, Progress, ParamsOnly, true);
-}
+// Stream loads pass no size limit: the file header's file size bounds the data then.
+const TLXCodec BmpCodec = {lxftBMP, "Windows Bitmap", "BMP;DIB;RLE", BmpDecodeCall, BmpEncodeCall,
+                           nullptr, lxcoFileDpi};

@@ -8,17 +8,14 @@
 
 #include "Classes.h"
 #include "Graphics.h"
+#include "LuxIOCodec.h"
 #include "lxdefs.h"
 
 class TLXIOParams;
 
-// Largest image the reader allocates, in pixels; bigger files set the abort flag.
-constexpr int64_t BmpMaxPixels = int64_t(1) << 28;
-// The decoded bitmap may take at most BmpMaxExpansion times the bytes of pixel data the
-// stream holds, or BmpMinDecodeBudget bytes, whichever is more; beyond that the file is
-// refused, so a tiny hostile file cannot claim a huge picture.
-constexpr int64_t BmpMaxExpansion = 1024;
-constexpr int64_t BmpMinDecodeBudget = int64_t(16) << 20;
+// Largest image the reader allocates, in pixels; bigger files set the abort flag. The decoded
+// bitmap must also stay within the decode budget of the pixel data the stream holds.
+constexpr int64_t BmpMaxPixels = LXMaxPixels;
 
 // Reads one BMP image from the stream's position. SizeLimit is the number of bytes of the
 // file as seen from its start (0: the file header's file size is used). With ParamsOnly the
@@ -47,29 +44,10 @@ inline int64_t BmpRLEBufferSize(int Count) { return int64_t(Count) * 10 + 16; }
 // as zeros).
 void BmpWritePalette(TStream* Stream, const TLXIOParams& IOParams, int N, bool& Error);
 
-// =============================================================================================
-// Windows icons (file type 6, .ico) and cursors (file type 7, .cur): one image of the file,
-// its AND mask turned into Mask (when given; 0 = transparent) and into the background colour
-// of the parameters. An icon file that is really a bitmap ("BM") is read as one. 1, 4, 8, 24
-// and 32 bits (cursors 1, 4 and 8); PNG-compressed entries set the abort flag.
-// =============================================================================================
+// DPI of a resolution in pixels per metre, rounded with ties to even; the screen's DPI when the
+// file gives none (0 or less).
+int BmpDpiFromPixelsPerMetre(int32_t PixelsPerMetre);
 
-void IcoDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, TLXMask* Mask,
-                     TProgressRec& Progress, bool ParamsOnly);
-void CurDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, TLXMask* Mask,
-                     TProgressRec& Progress, bool ParamsOnly);
-
-// =============================================================================================
-// Portable bitmap / greymap / pixmap (file type 12): reads P1 to P6 (samples up to 16 bits),
-// writes P4, P5 and P6. Header comments go to and come from IOParams.PnmComments.
-// =============================================================================================
-
-// The next header token of the stream: a run of letters and digits, or "#" + the comment text
-// (blanks trimmed); empty at the end of the stream.
-void PnmReadToken(TStream* Stream, std::string& Token);
-
-void PnmDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bool ParamsOnly,
-                     TProgressRec& Progress);
-// A failed write sets *Progress.Aborting.
-void PnmEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams,
-                     TProgressRec& Progress);
+extern const TLXCodec BmpCodec;
+// More than 14 bytes that start with "BM".
+bool BmpProbe(const TLXProbeInput& In);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "LuxIO.h"
+#include "LuxIOParams.h"
 #include "Win32.h"
 #include "lxutils.h"
 #include "stdquant.h"
@@ -166,7 +166,7 @@ bool GifDecodeStream(TStream* Stream, TBitmap* Bitmap, int& ImageCount, TLXMask*
                     IOParams.GifLZWDecompress ? IOParams.GifLZWDecompress : DefGifLZWDecompress;
                 const int64_t left = Stream->Size() - Stream->Position();
                 const int64_t pixels = int64_t(w) * h;
-                if (!hook || w < 1 || h < 1 || pixels > GifMaxPixels ||
+                if (!hook || w < 1 || h < 1 || pixels > LXMaxPixels ||
                     pixels > std::max<int64_t>(kMinDecodeBudget, left * kMaxExpansion)) {
                     aborting.set();
                     break;
@@ -225,6 +225,9 @@ bool GifDecodeStream(TStream* Stream, TBitmap* Bitmap, int& ImageCount, TLXMask*
         }
         ImageCount = count;
         IOParams.GifImageCount = count;
+        // A file without the wanted frame decodes nothing: only a params-only read may end
+        // without the abort flag.
+        if (!reached && !ParamsOnly) aborting.set();
         if (!aborting.get()) Report(Progress, 100);
     } catch (const std::exception&) {
         // Out of memory or a stream error: the file is not read.
@@ -244,18 +247,8 @@ void GifEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams,
             aborting.set();
             return;
         }
-        TBitmap* src = Bitmap;
-        std::unique_ptr<TBitmap> owned;
-        auto own = [&](std::unique_ptr<TBitmap> b) {
-            owned = std::move(b);
-            src = owned.get();
-        };
-        if (src->PixelFormat() != pf1bit && src->PixelFormat() != pf24bit) {
-            auto copy = std::make_unique<TBitmap>();
-            copy->Assign(src);
-            copy->SetPixelFormat(pf24bit);
-            own(std::move(copy));
-        }
+        TLXWriterSource source(Bitmap);
+        TBitmap* src = source.Bitmap();
 
         // A table holds 2 to 256 colours; other depths are written with 256.
         int bits = IOParams.BitsPerSample;
@@ -266,26 +259,15 @@ void GifEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams,
         std::vector<uint8_t> indexes(size_t(w) * size_t(h) + 9, 0);
         if (bits == 1) {
             pal[1] = TRGB{255, 255, 255};
-            if (src->PixelFormat() == pf24bit) {
-                TRGB c0, c1;
-                std::unique_ptr<TBitmap> two = TryConvertTo1Bit(src, c0, c1);
-                if (!two) {
-                    two = std::make_unique<TBitmap>();
-                    CopyBitmap(src, two.get());
-                    ConvertTo1Bit(two.get(), Progress);
-                }
-                own(std::move(two));
-            }
+            source.ToOneBit(Progress);
+            src = source.Bitmap();
             for (int y = 0; y < h; ++y) {
                 const uint8_t* row = src->ScanLine(y);
                 for (int x = 0; x < w; ++x) indexes[size_t(y) * size_t(w) + size_t(x)] = uint8_t(GetBit(row, x));
             }
         } else {
-            if (src->PixelFormat() == pf1bit) {
-                auto copy = std::make_unique<TBitmap>();
-                Convert1To24Bit(src, copy.get(), Progress);
-                own(std::move(copy));
-            }
+            source.To24Bit(Progress);
+            src = source.Bitmap();
             quantizer = std::make_unique<TLXQuantizer>(src, std::span<TRGB>(pal, size_t(colours)), colours);
             for (int y = 0; y < h; ++y)
                 ConvertPixelRow(src->ScanLine(y), indexes.data() + size_t(y) * size_t(w), 24, 8, w, {},
@@ -348,3 +330,29 @@ void GifEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams,
         aborting.set();
     }
 }
+
+// ---- The codec table's entry ----
+
+namespace {
+
+void GifDecodeCall(TLXCodecCall& c) {
+    int count = 0;
+    const bool reached =
+        GifDecodeStream(c.Stream, c.Bitmap, count, c.Mask, c.ParamsOnly, *c.Progress, *c.Params);
+    // Colours of a frame that was never reached would be stale ones of an earlier read.
+    if (reached && !c.ParamsOnly) {
+        c.Background = c.Params->GifHasTransparency ? c.Params->GifTransparentColor : c.Params->GifBackground;
+        c.SetsBackground = true;
+    }
+}
+
+void GifEncodeCall(TLXCodecCall& c) { GifEncodeStream(c.Stream, c.Bitmap, *c.Params, *c.Progress); }
+
+}  // namespace
+
+bool GifProbe(const TLXProbeInput& In) {
+    return In.Size > 13 && In.HeadLength >= 3 && std::memcmp(In.Head, "GIF", 3) == 0;
+}
+
+const TLXCodec GifCodec = {lxftGIF, "CompuServe Bitmap", "GIF", GifDecodeCall, GifEncodeCall,
+                           nullptr, lxcoFillsMask | lxcoFileDpi};

@@ -9,18 +9,17 @@
 
 #include "Classes.h"
 #include "Graphics.h"
+#include "LuxIOCodec.h"
 #include "lxdefs.h"
 
 class TLXIOParams;
 class TLXMask;
 
-// Largest frame the reader allocates, in pixels.
-constexpr int64_t GifMaxPixels = int64_t(1) << 28;
-
 // Reads the frame GifImageIndex of the GIF at the stream's position; ImageCount (and
 // GifImageCount) get the number of image descriptors met. With ParamsOnly the pixels are
 // skipped and the bitmap is left alone. Returns true when the wanted frame was reached (its
-// descriptor and colours are then in the parameters). Bad data sets *Progress.Aborting.
+// descriptor and colours are then in the parameters). Bad data sets *Progress.Aborting, and
+// outside a params-only read so does a file without the wanted frame.
 bool GifDecodeStream(TStream* Stream, TBitmap* Bitmap, int& ImageCount, TLXMask* Mask,
                      bool ParamsOnly, TProgressRec& Progress, TLXIOParams& IOParams);
 
@@ -28,3 +27,7 @@ bool GifDecodeStream(TStream* Stream, TBitmap* Bitmap, int& ImageCount, TLXMask*
 // descriptor. A failed write sets the abort flag too.
 void GifEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams,
                      TProgressRec& Progress);
+
+extern const TLXCodec GifCodec;
+// More than 13 bytes that start with "GIF".
+bool GifProbe(const TLXProbeInput& In);

@@ -1,5 +1,6 @@
-// The image input/output component, its per-image parameters, the file types, the format
-// registry, format detection and the 12-byte stream header.
+// The image input/output component, the format registry and format detection. The per-image
+// parameters are in LuxIOParams.h, the codec table, file types and stream header in
+// LuxIOCodec.h.
 #pragma once
 
 #include <cstdint>
@@ -9,194 +10,15 @@
 
 #include "Classes.h"
 #include "Graphics.h"
+#include "LuxIOCodec.h"
+#include "LuxIOParams.h"
 #include "lxdefs.h"
 
 class TLuxIO;
 class TLXView;
 class TLXMask;
-class TLXMarkerList;
-class TLXIPTCInfoList;
 class TLXTWainParams;
 class TForm;
-
-using TDateTime = double;   // days since 1899-12-30, time of day as the fraction
-
-// ---- Codec hooks ----
-// LZW is reached only through these routine pointers; the library leaves them all nil.
-// GIF decoder: fill Width x Height indexes (rows from the top); not moving the stream fails.
-using TGifLZWDecompressFunc = void (*)(TStream* Stream, int Height, int Width, uint8_t* Indexes,
-                                       bool Interlaced);
-// GIF encoder: write the minimum code size and the data sub-blocks with their terminator.
-using TGifLZWCompressFunc = void (*)(TStream* Stream, int Height, int Width, int BitsPerPixel,
-                                     const uint8_t* Indexes, bool Interlaced);
-// TIFF decoder: one decoded row of BytesPerRow bytes, or null on failure; a call with no
-// Input releases State.
-using TTiffLZWDecompressFunc = uint8_t* (*)(const uint8_t* Input, int BytesPerRow, void** State);
-// TIFF encoder: one row; a call with no Row finishes the strip.
-using TTiffLZWCompressFunc = void (*)(const uint8_t* Row, int Length, TStream* Stream, void** State);
-
-extern TGifLZWDecompressFunc DefGifLZWDecompress;
-extern TGifLZWCompressFunc DefGifLZWCompress;
-extern TTiffLZWDecompressFunc DefTiffLZWDecompress;
-extern TTiffLZWCompressFunc DefTiffLZWCompress;
-
-// ---- Per-image parameters ----
-
-// Everything that describes one image beyond its pixels. Fields are public: the codecs fill
-// them on reading and take their options from them on writing. A read overwrites only the
-// fields its codec fills.
-class TLXIOParams : public TObject {
-public:
-    explicit TLXIOParams(TLuxIO* AOwner);
-    ~TLXIOParams() override;
-    TLXIOParams(const TLXIOParams&) = delete;
-    TLXIOParams& operator=(const TLXIOParams&) = delete;
-
-    // Every field back to its default; the owner's bitmap size and view DPI are taken when
-    // there are any.
-    void SetDefaults();
-    // Deep copy of every field (not the owner).
-    void Assign(const TLXIOParams* Source);
-
-    TLuxIO* Owner() const { return owner_; }
-
-    // Palette helpers. AllocPalette replaces the palette by Count zeroed entries (nil for 0)
-    // and sets PaletteCount; FreePalette leaves nil and 0.
-    void FreePalette();
-    TRGB* AllocPalette(int Count);
-
-    // Common
-    int BitsPerSample = 8;
-    int SamplesPerPixel = 3;
-    int Width = 0, Height = 0;
-    int DpiX = 0, DpiY = 0;
-    int FileType = 0;
-    std::string FileName;
-    std::unique_ptr<TRGB[]> Palette;   // owned, PaletteCount entries, or nil
-    int PaletteCount = 0;
-
-    // TIFF
-    uint8_t TiffCompression = 0;
-    int TiffImageIndex = 0;
-    uint8_t TiffPhotometric = 2;
-    int TiffPlanarConfig = 1;
-    int TiffXPos = 0, TiffYPos = 0;
-    std::string TiffDocumentName, TiffImageDescription, TiffPageName;
-    int TiffPageNumber = 0, TiffPageCount = 0;
-    TTiffLZWDecompressFunc TiffLZWDecompress = nullptr;
-    TTiffLZWCompressFunc TiffLZWCompress = nullptr;
-    bool TiffAdjustOrientation = true;
-    int TiffImageCount = 0;
-
-    // GIF
-    std::string GifVersion = "GIF89a";
-    int GifImageIndex = 0;
-    int GifXPos = 0, GifYPos = 0;
-    int GifDelayTime = 0;
-    bool GifHasTransparency = false;
-    TRGB GifTransparentColor;
-    bool GifInterlaced = false;
-    int GifScreenWidth = 0, GifScreenHeight = 0;
-    TRGB GifBackground;
-    int GifAspectRatio = 0;
-    TGifLZWDecompressFunc GifLZWDecompress = nullptr;
-    TGifLZWCompressFunc GifLZWCompress = nullptr;
-    int GifImageCount = 0;
-
-    // JPEG
-    uint8_t JpegColorSpace = 2;      // 0 RGB, 1 grey, 2 YCbCr, 3 CMYK, 4 YCCK
-    int JpegQuality = 50;
-    uint8_t JpegDCTMethod = 0;       // 0 slow integer, 1 fast integer, 2 float
-    bool JpegOptimizeCoding = false;
-    int JpegSmoothing = 0;
-    bool JpegProgressive = false;
-    uint8_t JpegScale = 1;           // 0 automatic, 1 full, 2 half, 3 quarter, 4 eighth
-    std::unique_ptr<TLXMarkerList> JpegMarkers;   // owned
-    int JpegScaleDenominator = 1;
-
-    // PCX
-    int PcxVersion = 5;
-    bool PcxCompressed = true;
-    // BMP
-    uint8_t BmpVersion = 1;
-    uint8_t BmpCompression = 0;
-    // ICO, CUR
-    int IcoImageIndex = 0;
-    TRGB IcoBackground{255, 255, 255};
-    int CurImageIndex = 0;
-    int CurHotSpotX = 0, CurHotSpotY = 0;
-    TRGB CurBackground{255, 255, 255};
-    // PNG
-    bool PngInterlaced = false;
-    TRGB PngBackground;
-    uint8_t PngFilter = 0;           // 0 none, 1 sub, 2 Paeth, others the library's choice
-    int PngCompression = 5;
-    // Targa
-    int TgaXPos = 0, TgaYPos = 0;
-    bool TgaCompressed = true;
-    std::string TgaImageName, TgaAuthor;
-    TDateTime TgaDate = 0;
-    std::string TgaJobName;
-    TRGB TgaKeyColor;
-    double TgaAspectRatio = 1.0;
-    double TgaGamma = 2.2;
-    bool TgaGrayLevel = false;
-    // PBM/PGM/PPM
-    std::unique_ptr<TStringList> PnmComments;     // owned
-    // IPTC records (from APP13 of JPEG files)
-    std::unique_ptr<TLXIPTCInfoList> IPTCInfo;    // owned
-
-    // EXIF (filled by the EXIF reader and the TIFF reader)
-    std::unique_ptr<TBitmap> ExifThumbnail;       // owned, 1 x 1 after the defaults
-    std::string ExifImageDescription, ExifMake, ExifModel, ExifDateTime, ExifSoftware,
-        ExifCopyright, ExifVersion, ExifDateTimeOriginal, ExifDateTimeDigitized, ExifSubsecTime,
-        ExifSubsecTimeOriginal, ExifSubsecTimeDigitized, ExifFlashPixVersion,
-        ExifRelatedSoundFile;
-    int ExifOrientation = 0, ExifResolutionUnit = 0, ExifYCbCrPositioning = 0,
-        ExifExposureProgram = 0, ExifMeteringMode = 0, ExifLightSource = 0, ExifFlash = 0,
-        ExifColorSpace = 0, ExifPixelXDimension = 0, ExifPixelYDimension = 0,
-        ExifFocalPlaneResolutionUnit = 0, ExifSensingMethod = 0, ExifFileSource = 0,
-        ExifSceneType = 0;
-    double ExifXResolution = 0, ExifYResolution = 0, ExifExposureTime = 0, ExifFNumber = 0,
-        ExifCompressedBitsPerPixel = 0, ExifShutterSpeedValue = 0, ExifApertureValue = 0,
-        ExifBrightnessValue = 0, ExifExposureBiasValue = 0, ExifMaxApertureValue = 0,
-        ExifSubjectDistance = 0, ExifFocalLength = 0, ExifFocalPlaneXResolution = 0,
-        ExifFocalPlaneYResolution = 0, ExifExposureIndex = 0;
-
-    // The EXIF arrays; an index outside the range is ignored (getters give 0).
-    void SetExifISOSpeedRatings(int i, int v);
-    int GetExifISOSpeedRatings(int i) const;
-    void SetExifWhitePoint(int i, double v);               // 0..1
-    double GetExifWhitePoint(int i) const;
-    void SetExifPrimaryChromaticities(int i, double v);    // 0..5
-    double GetExifPrimaryChromaticities(int i) const;
-    void SetExifYCbCrCoefficients(int i, double v);        // 0..2
-    double GetExifYCbCrCoefficients(int i) const;
-    void SetExifReferenceBlackWhite(int i, double v);      // 0..5
-    double GetExifReferenceBlackWhite(int i) const;
-
-    // A real with the word that tells it was set.
-    struct TExifReal {
-        double Value = 0;
-        uint16_t Present = 0;
-    };
-    int ExifISOSpeedRatings[2] = {0, 0};
-    TExifReal ExifWhitePoint[2];
-    TExifReal ExifPrimaryChromaticities[6];
-    TExifReal ExifYCbCrCoefficients[3];
-    TExifReal ExifReferenceBlackWhite[6];
-
-private:
-    void ClearExif();
-    TLuxIO* owner_;
-};
-
-// ---- File types ----
-
-enum : int {
-    lxftUnknown = 0, lxftTIFF = 1, lxftGIF = 2, lxftJPEG = 3, lxftPCX = 4, lxftBMP = 5,
-    lxftICO = 6, lxftCUR = 7, lxftPNG = 8, lxftWMF = 9, lxftEMF = 10, lxftTGA = 11, lxftPXM = 12
-};
 
 // ---- Format registry ----
 
@@ -206,8 +28,8 @@ using TLXFormatWriter = void (*)(TStream* Stream, TBitmap* Bitmap, TLXIOParams& 
                                  TProgressRec& Progress);
 using TLXFormatDetector = bool (*)(TStream* Stream);
 
-// One format. The built-in twelve have no callbacks: the I/O component and DetectStreamFormat
-// handle them; added formats bring theirs.
+// One format. The built-in twelve (made from the codec table) have no callbacks: the I/O
+// component and DetectStreamFormat handle them; added formats bring theirs.
 struct TLXFormatEntry {
     int FileType = 0;
     std::string Description;    // at most 80 characters
@@ -230,30 +52,9 @@ TLXFormatEntry* FindFormatByExtension(const std::string& Extension);
 
 // ---- Detection ----
 
-// File type of the data at the stream position, 0 when nothing matches. Never raises; the
-// position is restored.
+// File type of the data at the stream position, 0 when nothing matches: the added formats'
+// detectors first, then DetectionOrder(). Never raises; the position is restored.
 int DetectStreamFormat(TStream* Stream);
-// Signature probes; each leaves the position where it was and answers false for data too
-// short for it. (FindJpegStart and ProbePngStream are the JPEG and PNG codecs'.)
-bool ProbeIcoStream(TStream* Stream);
-bool ProbeCurStream(TStream* Stream);
-bool ProbeTgaStream(TStream* Stream);
-bool ProbePnmStream(TStream* Stream);
-
-// ---- 12-byte stream header: tag (4 characters), 4 zero bytes, LE32 length of the data ----
-
-constexpr int LXStreamHeaderSize = 12;
-// Reads 12 bytes. Tag: the characters up to the first zero byte, at most 5 (so "JFIF" only
-// matches when byte 4 is zero). False, with an empty tag, when fewer than 12 bytes came.
-bool ReadStreamHeader(TStream* Stream, std::string& Tag, uint32_t& Length);
-void WriteStreamHeader(TStream* Stream, const char* Tag, uint32_t Length, bool& Error);
-
-// ---- EXIF hand-over ----
-
-// The EXIF reader fills the EXIF fields from an APP1 payload and returns 1 when the block was
-// EXIF. It is ReadExifBlock of the utility unit.
-using TLXExifBlockReader = int (*)(const uint8_t* Block, int Length, TLXIOParams& IOParams);
-extern TLXExifBlockReader ExifBlockReader;
 
 // ---- Picture control stand-in ----
 
@@ -394,12 +195,19 @@ protected:
 private:
     enum class Target { None, View, Image, Bare };
     TProgressRec MakeProgress();
+    // Clears what a read tells of the previous image: IPTC records, markers and EXIF.
     void ClearMetaLists();
     void DetachView();
     void DetachImage();
+    // The common frames of the table's formats.
+    void LoadFile(int FileType, const std::string& FileName);
+    void LoadStream(int FileType, TStream* Stream);
+    void SaveFile(int FileType, const std::string& FileName);
+    void SaveStream(int FileType, TStream* Stream);
+    TLXCodecCall MakeCall(TStream* Stream, TProgressRec& Progress);
+    // Mask made opaque (unless the reader filled it), resolution to the view, repaint.
     void AfterLoad(bool ReaderFillsMask, bool GiveDpi);
     void DpiToView();
-    void ReadJpegMetadata(bool FileLoad);
     bool PrepareSave();
     using TEncodeCall = std::function<void(TStream* Stream, TProgressRec& Progress)>;
     // Every file save: into a temporary file that replaces the target only on success.
@@ -408,10 +216,9 @@ private:
     // KeepPlaceholderOnAbort leaves the zeroed header of a save that failed.
     void EncodeToStream(TStream* Stream, const char* Tag, bool KeepPlaceholderOnAbort,
                         const TEncodeCall& Encode);
-    void StoreIPTC();
-    void ApplyGifBackground();
     void LoadFromStreamRegistry(TStream* Stream, int FileType);
     void LoadFromFileRegistry(const std::string& FileName, TLXFormatEntry* Entry);
+    void SaveToFileRegistry(const std::string& FileName, TLXFormatEntry* Entry);
     void SaveWithWriter(TStream* Stream, TLXFormatWriter Writer);
     int64_t DataLeft(TStream* Stream);
 

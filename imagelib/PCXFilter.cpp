@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "LuxIO.h"
+#include "LuxIOParams.h"
 #include "Win32.h"
 #include "lxutils.h"
 #include "stdquant.h"
@@ -17,10 +17,6 @@ namespace {
 
 constexpr int kHeaderSize = 128;
 constexpr int kPalette256Size = 768;
-// Decoded pixels may take at most this many times the bytes of the file (or the minimum
-// budget), so a tiny hostile file cannot claim a huge picture. RLE expands at most 31.5 times.
-constexpr int64_t kMaxExpansion = 1024;
-constexpr int64_t kMinDecodeBudget = int64_t(16) << 20;
 
 void Put16(uint8_t* p, int v) {
     const uint32_t u = uint32_t(std::clamp(v, 0, 0xFFFF));
@@ -77,14 +73,9 @@ struct LineDecoder {
         }
         if (i < count) std::memset(line + i, 0, size_t(count - i));
     }
+    // Nothing left: every further line is zeros.
+    bool Exhausted() const { return pos >= size && runLeft == 0; }
 };
-
-void PutColour(uint8_t* row, int x, const TRGB& c) {
-    uint8_t* p = row + int64_t(x) * 3;
-    p[0] = c.b;
-    p[1] = c.g;
-    p[2] = c.r;
-}
 
 // Bytes one plane of a row must hold for the supported layouts, 0 for the others.
 int64_t NeededBytes(int bits, int planes, int64_t width) {
@@ -154,8 +145,8 @@ void PcxDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bo
         IOParams.Height = int(height);
         IOParams.DpiX = dpiX;
         IOParams.DpiY = dpiY;
+        // PcxCompressed is a write option: reading a file leaves it as the caller set it.
         IOParams.PcxVersion = version;
-        IOParams.PcxCompressed = encoding == 1;
         IOParams.FreePalette();
         if (bits == 8 && planes == 1) {
             TRGB* p = IOParams.AllocPalette(256);
@@ -176,9 +167,9 @@ void PcxDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bo
         const bool oneBit = bits == 1 && planes == 1;
         const int64_t dataSize = DataLength - kHeaderSize;
         const int64_t bitmapBytes = (width * (oneBit ? 1 : 24) + 31) / 32 * 4 * height;
-        if (need == 0 || bpl < need || width * height > PcxMaxPixels ||
+        if (need == 0 || bpl < need || width * height > LXMaxPixels ||
             width * 24 > (int64_t(1) << 31) - 32 ||
-            bitmapBytes > std::max<int64_t>(kMinDecodeBudget, dataSize * kMaxExpansion)) {
+            !WithinDecodeBudget(bitmapBytes, dataSize)) {
             aborting.set();
             return;
         }
@@ -199,17 +190,28 @@ void PcxDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bo
         std::vector<uint8_t> line(size_t(bpl) * 4);
         uint8_t* l0 = line.data();
         const double step = 100.0 / h;
+        // Rows past the end of the data are all alike (zero indexes): the first is decoded,
+        // the others copied, so a short file claiming a big picture costs no decoding.
+        int zeroRow = -1;
+        const size_t rowBytes = oneBit ? size_t(need) : size_t(w) * 3;
         for (int r = 0; r < h; ++r) {
             if (!BeforeRow(Progress, aborting, r, step)) break;
             uint8_t* out = Bitmap->ScanLine(r);
+            if (dec.Exhausted()) {
+                if (zeroRow >= 0) {
+                    std::memcpy(out, Bitmap->ScanLine(zeroRow), rowBytes);
+                    continue;
+                }
+                zeroRow = r;
+            }
             if (planes == 1 && bits == 8) {
                 dec.Decode(l0, bpl);
-                for (int x = 0; x < w; ++x) PutColour(out, x, pal256[l0[x]]);
+                for (int x = 0; x < w; ++x) PutRGB(out, x, pal256[l0[x]]);
             } else if (planes == 1 && bits == 4) {
                 dec.Decode(l0, bpl);
                 for (int x = 0; x < w; ++x) {
                     const uint8_t b = l0[x >> 1];
-                    PutColour(out, x, pal16[(x & 1) ? b & 0x0F : b >> 4]);
+                    PutRGB(out, x, pal16[(x & 1) ? b & 0x0F : b >> 4]);
                 }
             } else if (oneBit) {
                 dec.Decode(l0, bpl);
@@ -217,14 +219,14 @@ void PcxDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bo
             } else if (planes == 3) {
                 for (int k = 0; k < 3; ++k) dec.Decode(l0 + size_t(k) * bpl, bpl);
                 for (int x = 0; x < w; ++x)
-                    PutColour(out, x, TRGB{l0[2 * size_t(bpl) + x], l0[size_t(bpl) + x], l0[x]});
+                    PutRGB(out, x, TRGB{l0[2 * size_t(bpl) + x], l0[size_t(bpl) + x], l0[x]});
             } else {
                 for (int k = 0; k < 4; ++k) dec.Decode(l0 + size_t(k) * bpl, bpl);
                 for (int x = 0; x < w; ++x) {
                     int index = 0;
                     for (int k = 0; k < 4; ++k)
                         if (l0[size_t(k) * bpl + size_t(x >> 3)] & (0x80 >> (x & 7))) index |= 1 << k;
-                    PutColour(out, x, pal16[index]);
+                    PutRGB(out, x, pal16[index]);
                 }
             }
         }
@@ -264,48 +266,23 @@ void PcxEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams,
             aborting.set();
             return;
         }
-        TBitmap* src = Bitmap;
-        std::unique_ptr<TBitmap> owned;
-        auto own = [&](std::unique_ptr<TBitmap> b) {
-            owned = std::move(b);
-            src = owned.get();
-        };
-        if (src->PixelFormat() != pf1bit && src->PixelFormat() != pf24bit) {
-            auto copy = std::make_unique<TBitmap>();
-            copy->Assign(src);
-            copy->SetPixelFormat(pf24bit);
-            own(std::move(copy));
-        }
+        TLXWriterSource source(Bitmap);
 
         uint8_t hd[kHeaderSize] = {};
         int depth;
         // A pf1bit picture's set bits are white; an all-black header palette would make
         // readers that honour it show a black picture.
-        TRGB c0{0, 0, 0}, c1{255, 255, 255};
+        TRGB c0, c1;
         if (IOParams.BitsPerSample == 1) {
             depth = 1;
-            if (src->PixelFormat() == pf24bit) {
-                std::unique_ptr<TBitmap> two = TryConvertTo1Bit(src, c0, c1);
-                if (!two) {
-                    // Dithered: the set bits are white.
-                    c0 = TRGB{0, 0, 0};
-                    c1 = TRGB{255, 255, 255};
-                    two = std::make_unique<TBitmap>();
-                    CopyBitmap(src, two.get());
-                    ConvertTo1Bit(two.get(), Progress);
-                }
-                own(std::move(two));
-            }
+            source.ToOneBit(Progress, &c0, &c1);
         } else {
             depth = IOParams.BitsPerSample * IOParams.SamplesPerPixel;
             // Depths the format has no layout for are written as 24 bits.
             if (depth != 4 && depth != 8) depth = 24;
-            if (src->PixelFormat() == pf1bit) {
-                auto copy = std::make_unique<TBitmap>();
-                Convert1To24Bit(src, copy.get(), Progress);
-                own(std::move(copy));
-            }
+            source.To24Bit(Progress);
         }
+        TBitmap* src = source.Bitmap();
 
         std::unique_ptr<TLXQuantizer> quantizer;
         TRGB palette[256] = {};
@@ -409,3 +386,32 @@ void PcxEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams,
         aborting.set();
     }
 }
+
+// ---- The codec table's entry ----
+
+namespace {
+
+void PcxDecodeCall(TLXCodecCall& c) {
+    // Without a file size or a stream header the image may use the rest of the stream.
+    const int64_t length = c.Length > 0 ? c.Length : std::max<int64_t>(0, c.Stream->Size() - c.Stream->Position());
+    PcxDecodeStream(c.Stream, c.Bitmap, *c.Params, c.ParamsOnly, *c.Progress, length);
+}
+
+void PcxEncodeCall(TLXCodecCall& c) { PcxEncodeStream(c.Stream, c.Bitmap, *c.Params, *c.Progress); }
+
+}  // namespace
+
+bool PcxProbeStreamHeader(const TLXProbeInput& In) { return In.Size > 12 && In.Tag == "PCX2"; }
+
+bool PcxProbeOldHeader(const TLXProbeInput& In) {
+    return In.Size > 4 && In.HeadLength >= 4 && std::memcmp(In.Head, "PCX\0", 4) == 0;
+}
+
+bool PcxProbe(const TLXProbeInput& In) {
+    return In.Size > 128 && In.HeadLength >= 2 && In.Head[0] == 0x0A && In.Head[1] <= 5;
+}
+
+// A stream header is expected when StreamHeaders is on; a save that fails leaves its zeroed
+// placeholder.
+const TLXCodec PcxCodec = {lxftPCX, "PaintBrush", "PCX", PcxDecodeCall, PcxEncodeCall, "PCX2",
+                           lxcoFileDpi | lxcoStreamDpi | lxcoOldHeader | lxcoKeepPlaceholder};

@@ -6,12 +6,10 @@
 
 #include "Classes.h"
 #include "Graphics.h"
+#include "LuxIOCodec.h"
 #include "lxdefs.h"
 
 class TLXIOParams;
-
-// Largest image the reader allocates, in pixels.
-constexpr int64_t PcxMaxPixels = int64_t(1) << 28;
 
 // Reads the image that starts at the stream's position and takes DataLength bytes from there
 // (never more than the stream holds). With ParamsOnly the bitmap is left alone. Bad data sets
@@ -27,3 +25,11 @@ void PcxEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams,
 // into Dest (at most 2 * Count + 1 bytes); an odd Count gets a 0 byte after it. Returns the
 // number of bytes written.
 int PcxEncodeLine(uint8_t* Dest, const uint8_t* Source, int Count, int Step, int FirstIndex);
+
+extern const TLXCodec PcxCodec;
+// More than 12 bytes that are a "PCX2" stream header.
+bool PcxProbeStreamHeader(const TLXProbeInput& In);
+// More than 4 bytes that are the older header: "PCX" and a zero byte.
+bool PcxProbeOldHeader(const TLXProbeInput& In);
+// More than 128 bytes starting with the manufacturer byte 10 and a version of at most 5.
+bool PcxProbe(const TLXProbeInput& In);

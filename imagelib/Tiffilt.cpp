@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-#include "LuxIO.h"
+#include "LuxIOParams.h"
 #include "LuxProc.h"
 #include "TIFCCITT.h"
 #include "Win32.h"
@@ -22,8 +22,8 @@ namespace {
 // The abort flag of the record, or a local one when the caller gave none.
 using AbortFlag = TLXAbortFlag;
 
-enum : uint16_t { tByte = 1, tAscii = 2, tShort = 3, tLong = 4, tRational = 5, tSShort = 8,
-                  tSLong = 9, tSRational = 10 };
+enum : uint16_t { tByte = 1, tAscii = 2, tShort = 3, tLong = 4, tRational = 5, tSByte = 6,
+                  tUndefined = 7, tSShort = 8, tSLong = 9, tSRational = 10 };
 
 int TypeSize(uint16_t t) {
     switch (t) {
@@ -99,14 +99,18 @@ public:
             if (e.tag == tag) return &e;
         return nullptr;
     }
+    // The value of a single item held in the value field. Bytes lie in the field's first byte
+    // in either byte order.
     uint32_t FieldValue(const Entry& e) const {
         if (e.type == tShort || e.type == tSShort) return U16(e.raw);
+        if ((e.type == tByte || e.type == tSByte || e.type == tUndefined) && e.count <= 4) return e.raw[0];
         return e.value;
     }
     int64_t TagValue(const IFD& ifd, uint16_t tag, int64_t def) const {
         const Entry* e = Find(ifd, tag);
         if (!e) return def;
-        return e->type == tSShort ? int16_t(FieldValue(*e)) : int64_t(FieldValue(*e));
+        const uint32_t v = FieldValue(*e);
+        return e->type == tSShort ? int16_t(v) : e->type == tSByte ? int8_t(v) : int64_t(v);
     }
 
     // The items of a SHORT or LONG tag; empty when absent, of another type, or not all in
@@ -363,8 +367,9 @@ private:
                 out[size_t(2 * i)] = uint8_t(row[i] >> 4);
                 out[size_t(2 * i + 1)] = uint8_t(row[i] & 0x0F);
             }
+            // Grey samples widened so that white stays white (15 gives 255).
             if (p_.photo == 0 || p_.photo == 1)
-                for (auto& v : out) v = uint8_t(v * 16);
+                for (auto& v : out) v = ExpandBits(v, 4);
             return out.data();
         }
         const bool ccitt = IsCCITT(p_.compression);
@@ -399,13 +404,6 @@ private:
             return out.data();
         }
         return row;
-    }
-
-    static void Put(uint8_t* line, int64_t x, TRGB c) {
-        uint8_t* d = line + x * 3;
-        d[0] = c.b;
-        d[1] = c.g;
-        d[2] = c.r;
     }
 
     // One row of n pixels at (x, y) of the bitmap, clipped to it and to the sLen bytes of
@@ -443,7 +441,7 @@ private:
             fit(sLen, spp, spp - 1);
             for (int64_t i = 0; i < n; ++i) {
                 const uint8_t* q = s + i * spp;
-                Put(line, x + i, TRGB{q[2], q[1], q[0]});
+                PutRGB(line, x + i, TRGB{q[2], q[1], q[0]});
                 if (alpha) mask_->SetPixel(int(x + i), int(y), q[3]);
             }
             if (alpha) mask_->Full = false;
@@ -452,29 +450,28 @@ private:
             fit(rawLen, spp * 2, 5);
             for (int64_t i = 0; i < n; ++i) {
                 const uint8_t* q = raw + i * spp * 2;
-                Put(line, x + i, TRGB{q[4 + hi], q[2 + hi], q[hi]});
+                PutRGB(line, x + i, TRGB{q[4 + hi], q[2 + hi], q[hi]});
             }
         } else if (photo == 2 && spp == 1 && bits == 16) {
             fit(rawLen, 2, 1);
             for (int64_t i = 0; i < n; ++i) {
                 const unsigned v = f_.U16(raw + i * 2);
-                Put(line, x + i, TRGB{uint8_t((v & 31) * 8), uint8_t(((v >> 5) & 31) * 8),
-                                      uint8_t(((v >> 10) & 31) * 8)});
+                PutRGB(line, x + i, TRGB{ExpandBits(v, 5), ExpandBits(v >> 5, 5), ExpandBits(v >> 10, 5)});
             }
         } else if (photo == 3 && bits <= 8 && spp == 2 && bits == 8) {
             fit(sLen, 2, 1);
             for (int64_t i = 0; i < n; ++i) {
-                Put(line, x + i, p_.palette[s[i * 2]]);
+                PutRGB(line, x + i, p_.palette[s[i * 2]]);
                 if (mask_) mask_->SetPixel(int(x + i), int(y), 255 - s[i * 2 + 1]);
             }
         } else if (photo == 3 && bits <= 8) {
             fit(sLen, spp, 0);
-            for (int64_t i = 0; i < n; ++i) Put(line, x + i, p_.palette[s[i * spp]]);
+            for (int64_t i = 0; i < n; ++i) PutRGB(line, x + i, p_.palette[s[i * spp]]);
         } else if ((photo == 0 || photo == 1) && spp == 1 && (bits == 8 || bits == 4)) {
             fit(sLen, 1, 0);
             for (int64_t i = 0; i < n; ++i) {
                 const uint8_t v = photo == 1 ? s[i] : uint8_t(255 - s[i]);
-                Put(line, x + i, TRGB{v, v, v});
+                PutRGB(line, x + i, TRGB{v, v, v});
             }
         } else if ((photo == 0 || photo == 1) && spp == 1 && bits == 16 && p_.compression == 1) {
             const int shift = p_.software.compare(0, 15, "Look@Molli v1.1") == 0 ? 4 : 8;
@@ -483,13 +480,13 @@ private:
                 unsigned v = f_.U16(raw + i * 2);
                 if (photo == 0) v = 65535 - v;
                 const uint8_t g = uint8_t(std::min(255u, v >> shift));
-                Put(line, x + i, TRGB{g, g, g});
+                PutRGB(line, x + i, TRGB{g, g, g});
             }
         } else if (photo == 5 && spp == 4 && bits == 8) {
             fit(sLen, 4, 3);
             for (int64_t i = 0; i < n; ++i) {
                 const uint8_t* q = s + i * 4;
-                Put(line, x + i, TIFFCMYKToRGB(q[0], q[1], q[2], q[3]));
+                PutRGB(line, x + i, TIFFCMYKToRGB(q[0], q[1], q[2], q[3]));
             }
         } else if (photo == 8 && spp == 3 && bits == 8) {
             fit(sLen, 3, 2);
@@ -497,7 +494,7 @@ private:
                 const uint8_t* q = s + i * 3;
                 uint8_t c[3];
                 CIELabToRGB(c, q[0] | uint32_t(q[1]) << 8 | uint32_t(q[2]) << 16);
-                Put(line, x + i, TRGB{c[0], c[1], c[2]});
+                PutRGB(line, x + i, TRGB{c[0], c[1], c[2]});
             }
         }
     }
@@ -558,7 +555,7 @@ private:
             if (rgb) {
                 uint8_t* line = bmp_->ScanLine(int(first + r));
                 for (int64_t x = 0; x < p_.width; ++x)
-                    Put(line, x, TRGB{row[2][x], row[1][x], row[0][x]});
+                    PutRGB(line, x, TRGB{row[2][x], row[1][x], row[0][x]});
             }
             if (!RowDone()) ok = false;
         }
@@ -589,7 +586,39 @@ void TIFFDecodeJpegBlock(TStream* Stream, TiffFile& f, int64_t start, int64_t le
     JpegDecodeStream(&ms, Bitmap, scratch, false, Progress);
 }
 
-void AdjustOrientation(TBitmap* Bitmap, int Orientation) {
+// The alpha mask turned and flipped like the picture for an Orientation of 2 to 8.
+void OrientMask(TLXMask* Mask, int Orientation) {
+    if (!Mask || !Mask->Bits || Mask->BitsPerPixel != 8) return;
+    const int W = Mask->Width, H = Mask->Height;
+    const bool swap = Orientation >= 5;
+    const int nw = swap ? H : W, nh = swap ? W : H;
+    std::vector<uint8_t> old(size_t(W) * size_t(H));
+    for (int y = 0; y < H; ++y) std::memcpy(old.data() + size_t(y) * size_t(W), Mask->ScanLine(y), size_t(W));
+    const bool full = Mask->Full;
+    Mask->AllocBits(nw, nh, 8);
+    for (int b = 0; b < nh; ++b) {
+        uint8_t* row = Mask->ScanLine(b);
+        for (int a = 0; a < nw; ++a) {
+            int x = a, y = b;   // the source pixel of (a, b)
+            switch (Orientation) {
+                case 2: x = W - 1 - a; break;
+                case 3: x = W - 1 - a; y = H - 1 - b; break;
+                case 4: y = H - 1 - b; break;
+                case 5: x = b; y = a; break;
+                case 6: x = b; y = H - 1 - a; break;
+                case 7: x = W - 1 - b; y = H - 1 - a; break;
+                case 8: x = W - 1 - b; y = a; break;
+                default: break;
+            }
+            row[a] = old[size_t(y) * size_t(W) + size_t(x)];
+        }
+    }
+    Mask->Full = full;
+}
+
+// Orientation 5 is the transpose and 7 the transverse (Rotate turns counter-clockwise for
+// positive angles). The mask goes with the picture.
+void AdjustOrientation(TBitmap* Bitmap, TLXMask* Mask, int Orientation) {
     if (Orientation < 2 || Orientation > 8) return;
     TLuxProc proc(nullptr);
     proc.AutoUndo = false;
@@ -598,16 +627,44 @@ void AdjustOrientation(TBitmap* Bitmap, int Orientation) {
         case 2: proc.Flip(0); break;
         case 3: proc.Flip(1); proc.Flip(0); break;
         case 4: proc.Flip(1); break;
-        case 5: proc.Rotate(90, false); proc.Flip(0); break;
+        case 5: proc.Rotate(-90, false); proc.Flip(0); break;
         case 6: proc.Rotate(-90, false); break;
-        case 7: proc.Rotate(-90, false); proc.Flip(0); break;
+        case 7: proc.Rotate(90, false); proc.Flip(0); break;
         case 8: proc.Rotate(90, false); break;
         default: break;
     }
+    OrientMask(Mask, Orientation);
 }
 
-void FillExif(TiffFile& f, const IFD& x, TLXIOParams& P) {
-    P.ExifCopyright = f.String(x, 33432);
+// Whether the page has a decoder: a compression this reader decodes (old-style JPEG is
+// checked by the caller) and a row of the conversion table for the photometric
+// interpretation, samples and bits. Any other page would load as a blank picture reported
+// as success.
+bool Decodable(const Page& p) {
+    switch (p.compression) {
+        case 1: case 5: case 32773: break;
+        case 2: case 3: case 4:
+            if (p.spp != 1 || p.bits != 1) return false;
+            break;
+        default: return false;
+    }
+    const int photo = p.photo, spp = p.spp, bits = p.bits;
+    if (p.planar == 2) return photo == 2 && spp == 3 && bits == 8;
+    if (spp == 1 && bits == 1 && photo != 3) return photo == 0 || photo == 1;
+    switch (photo) {
+        case 0: case 1: return spp == 1 && (bits == 8 || bits == 4 || (bits == 16 && p.compression == 1));
+        case 2: return ((spp == 3 || spp == 4) && (bits == 8 || bits == 16)) || (spp == 1 && bits == 16);
+        case 3: return bits <= 8;
+        case 5: return spp == 4 && bits == 8;
+        case 8: return spp == 3 && bits == 8;
+        default: return false;
+    }
+}
+
+// The Exif sub-IFD's values. Copyright is taken from IFD 0, where files keep it, when the
+// sub-IFD has none.
+void FillExif(TiffFile& f, const IFD& ifd0, const IFD& x, TLXIOParams& P) {
+    P.ExifCopyright = TiffFile::Find(x, 33432) ? f.String(x, 33432) : f.String(ifd0, 33432);
     P.ExifExposureTime = f.Rational(x, 33434);
     P.ExifFNumber = f.Rational(x, 33437);
     P.ExifExposureProgram = int(f.TagValue(x, 34850, 0));
@@ -655,7 +712,11 @@ void Decode(TBitmap* Bitmap, TStream* Stream, int& PageCount, TLXMask* Mask, boo
     }
     TiffFile f(Stream, hd[0] == 'M', start);
     const uint32_t first = f.U32(hd + 4);
-    if (first == 0) return;
+    if (first == 0) {
+        // No page at all: a load would decode nothing.
+        if (!ParamsOnly) ab.set();
+        return;
+    }
 
     // The IFD chain; a chain that comes back to an IFD already seen ends there.
     IFD ifd;
@@ -768,7 +829,7 @@ void Decode(TBitmap* Bitmap, TStream* Stream, int& PageCount, TLXMask* Mask, boo
     for (int i = 0; i < 3; ++i) P.SetExifYCbCrCoefficients(i, f.RationalItem(ifd, 529, uint32_t(i)));
     P.ExifYCbCrPositioning = int(f.TagValue(ifd, 531, 0));
     for (int i = 0; i < 6; ++i) P.SetExifReferenceBlackWhite(i, f.RationalItem(ifd, 532, uint32_t(i)));
-    FillExif(f, exif, P);
+    FillExif(f, ifd, exif, P);
 
     P.FreePalette();
     if (TiffFile::Find(ifd, 320) && pg.bits >= 1 && pg.bits <= 8) {
@@ -794,14 +855,20 @@ void Decode(TBitmap* Bitmap, TStream* Stream, int& PageCount, TLXMask* Mask, boo
 
     // Size checks before anything is allocated.
     const bool jpegBlock = pg.compression == 6 && f.TagValue(ifd, 512, 0) == 0;
+    // With one sample a plane is the whole pixel, whatever the planar configuration says.
+    if (pg.spp == 1) pg.planar = 1;
+    if (!jpegBlock && !Decodable(pg)) {
+        ab.set();
+        return;
+    }
     const bool bilevel = pg.spp == 1 && pg.bits == 1 && pg.photo != 3;
     if (!jpegBlock && (pg.width <= 0 || pg.height <= 0)) {
         ab.set();
         return;
     }
     // Each side is bounded first so that the product cannot overflow.
-    if (pg.width < 0 || pg.height < 0 || pg.width > TiffMaxPixels || pg.height > TiffMaxPixels ||
-        pg.width * pg.height > TiffMaxPixels ||
+    if (pg.width < 0 || pg.height < 0 || pg.width > LXMaxPixels || pg.height > LXMaxPixels ||
+        pg.width * pg.height > LXMaxPixels ||
         pg.width * 24 > (int64_t(1) << 31) - 32 || pg.bits > 16 || pg.spp > 8 || pg.bits < 1 ||
         pg.spp < 1) {
         ab.set();
@@ -809,7 +876,7 @@ void Decode(TBitmap* Bitmap, TStream* Stream, int& PageCount, TLXMask* Mask, boo
     }
     const int64_t bitmapBytes = (pg.width * (bilevel ? 1 : 24) + 31) / 32 * 4 * pg.height +
                                 (Mask ? pg.width * pg.height : 0);
-    if (bitmapBytes > std::max<int64_t>(TiffMinDecodeBudget, f.Size() * TiffMaxExpansion)) {
+    if (!WithinDecodeBudget(bitmapBytes, f.Size())) {
         ab.set();
         return;
     }
@@ -844,15 +911,17 @@ void Decode(TBitmap* Bitmap, TStream* Stream, int& PageCount, TLXMask* Mask, boo
                 pg.offsets = f.TagArray(ifd, 273);
                 pg.counts = f.TagArray(ifd, 279);
             }
-            d.Tiles();
+            if (pg.offsets.empty()) ab.set();   // no data: nothing would be decoded
+            else d.Tiles();
         } else {
             pg.offsets = f.TagArray(ifd, 273);
             pg.counts = f.TagArray(ifd, 279);
-            if (!pg.offsets.empty()) d.Strips();
+            if (pg.offsets.empty()) ab.set();
+            else d.Strips();
         }
     }
     if (!ab.get() && P.TiffAdjustOrientation && orientation != 1)
-        AdjustOrientation(Bitmap, orientation);
+        AdjustOrientation(Bitmap, Mask, orientation);
 }
 
 }  // namespace
@@ -1066,30 +1135,11 @@ int TiffEncodeStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TProgressRec
 
         const int w = Bitmap->Width(), h = Bitmap->Height();
         const bool bilevel = P.BitsPerSample == 1 && P.SamplesPerPixel == 1;
-        const TBitmap* src = Bitmap;
-        std::unique_ptr<TBitmap> owned;
-        if (src->PixelFormat() != pf1bit && src->PixelFormat() != pf24bit) {
-            owned = std::make_unique<TBitmap>();
-            owned->Assign(Bitmap);
-            owned->SetPixelFormat(pf24bit);
-            src = owned.get();
-        }
-        if (bilevel && src->PixelFormat() == pf24bit) {
-            TRGB c0, c1;
-            std::unique_ptr<TBitmap> two = TryConvertTo1Bit(src, c0, c1);
-            if (!two) {
-                two = std::make_unique<TBitmap>();
-                CopyBitmap(src, two.get());
-                ConvertTo1Bit(two.get(), Progress);
-            }
-            owned = std::move(two);
-            src = owned.get();
-        } else if (!bilevel && src->PixelFormat() == pf1bit) {
-            auto c = std::make_unique<TBitmap>();
-            Convert1To24Bit(src, c.get());
-            owned = std::move(c);
-            src = owned.get();
-        }
+        TLXWriterSource source(Bitmap);
+        TProgressRec quiet;   // the expansion to 24 bits reports no progress of its own
+        if (bilevel) source.ToOneBit(Progress);
+        else source.To24Bit(quiet);
+        const TBitmap* src = source.Bitmap();
 
         int photo;   // 0, 1 bilevel; 2 RGB, 5 CMYK, 8 CIELab colour
         switch (P.TiffPhotometric) {
@@ -1248,3 +1298,27 @@ int TiffEncodeStream(TStream* Stream, bool Insert, TBitmap* Bitmap, TProgressRec
         return 0;
     }
 }
+
+// ---- The codec table's entry ----
+
+namespace {
+
+void TiffDecodeCall(TLXCodecCall& c) {
+    int pages = 0;
+    TiffDecodeStream(c.Bitmap, c.Stream, pages, c.Mask, c.ParamsOnly, *c.Progress, *c.Params);
+    c.Params->TiffImageCount = pages;
+}
+
+void TiffEncodeCall(TLXCodecCall& c) { TiffEncodeStream(c.Stream, false, c.Bitmap, *c.Progress, *c.Params); }
+
+}  // namespace
+
+bool TiffProbeStreamHeader(const TLXProbeInput& In) { return In.Size > 12 && In.Tag == "TIFF"; }
+
+bool TiffProbe(const TLXProbeInput& In) {
+    return In.Size > 8 && In.HeadLength >= 2 && In.Head[0] == In.Head[1] &&
+           (In.Head[0] == 'I' || In.Head[0] == 'M');
+}
+
+const TLXCodec TiffCodec = {lxftTIFF, "TIFF Bitmap", "TIF;TIFF", TiffDecodeCall, TiffEncodeCall,
+                            "TIFF", lxcoFillsMask | lxcoFileDpi | lxcoStreamDpi};

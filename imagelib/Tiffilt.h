@@ -9,23 +9,21 @@
 
 #include "Classes.h"
 #include "Graphics.h"
+#include "LuxIOCodec.h"
 #include "lxdefs.h"
 
 class TLXIOParams;
 class TLXMask;
 
-// Largest image the reader allocates, in pixels; a decoded bitmap may take at most
-// TiffMaxExpansion times the bytes of the stream, or TiffMinDecodeBudget bytes.
-constexpr int64_t TiffMaxPixels = int64_t(1) << 28;
-constexpr int64_t TiffMaxExpansion = 1024;
-constexpr int64_t TiffMinDecodeBudget = int64_t(16) << 20;
 // IFDs walked at most when counting pages.
 constexpr int TiffMaxPages = 65536;
 
 // Reads the page IOParams.TiffImageIndex of the TIFF at the stream position (every offset of
 // the file is an absolute stream position) into a pf24bit or pf1bit bitmap and fills the
 // parameters. PageCount receives the number of IFDs. Mask (may be null) receives the alpha.
-// Failures set *Progress.Aborting.
+// Failures set *Progress.Aborting; outside a params-only read so does a page that cannot be
+// decoded (a compression, or a photometric, samples and bits combination, it has no
+// decoder for) or a file without pages.
 void TiffDecodeStream(TBitmap* Bitmap, TStream* Stream, int& PageCount, TLXMask* Mask,
                       bool ParamsOnly, TProgressRec& Progress, TLXIOParams& IOParams);
 
@@ -41,3 +39,9 @@ void TIFFPackBitsEncode(const uint8_t* Row, int Length, std::vector<uint8_t>& Ou
 void TIFFRGBToCMYK(uint8_t R, uint8_t G, uint8_t B, uint8_t Out[4]);
 // The reader's CMYK: channel = (255 - ink) * (255 - K) / 255.
 TRGB TIFFCMYKToRGB(uint8_t C, uint8_t M, uint8_t Y, uint8_t K);
+
+extern const TLXCodec TiffCodec;
+// More than 12 bytes that are a "TIFF" stream header.
+bool TiffProbeStreamHeader(const TLXProbeInput& In);
+// More than 8 bytes that start with "II" or "MM" (the version is not checked).
+bool TiffProbe(const TLXProbeInput& In);

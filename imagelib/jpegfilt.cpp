@@ -8,6 +8,7 @@
 #include "jpegfilt.h"
 
 #include <algorithm>
+#include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -20,7 +21,7 @@ extern "C" {
 #include <jpeglib.h>
 }
 
-#include "LuxIO.h"
+#include "LuxIOParams.h"
 #include "lxutils.h"
 
 static_assert(JPEG_LIB_VERSION == 62, "the bridge is written for the libjpeg v6.2 API");
@@ -376,8 +377,16 @@ void JpegDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, b
         } else if (ok && !*aborting) {
             const int64_t outPixels = int64_t(c.output_width) * c.output_height;
             const int64_t filePixels = int64_t(c.image_width) * c.image_height;
-            if (outPixels <= 0 || outPixels > JpegMaxPixels || filePixels > JpegMaxPixels ||
-                int64_t(c.output_width) * 24 > (int64_t(1) << 31) - 32)
+            // What decoding costs: the bitmap, and for a file of several scans (progressive
+            // ones) the library's coefficients of the whole image, two bytes a sample. A
+            // small or cut file claiming a huge picture is refused before either exists.
+            bool multiScan = false;
+            ok = JpegGuarded(d->err, [&] { multiScan = jpeg_has_multiple_scans(&c); });
+            const int64_t cost = (int64_t(c.output_width) * 24 + 31) / 32 * 4 * c.output_height +
+                                 (multiScan ? filePixels * c.num_components * 2 : 0);
+            if (!ok || outPixels <= 0 || outPixels > LXMaxPixels || filePixels > LXMaxPixels ||
+                int64_t(c.output_width) * 24 > (int64_t(1) << 31) - 32 ||
+                !WithinDecodeBudget(cost, Stream->Size() - start))
                 *aborting = true;
             else
                 ok = JpegGuarded(d->err, [&] { jpeg_start_decompress(&c); });
@@ -561,3 +570,72 @@ void JpegEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, T
         throw ELXJpegException("JPeg corrupted file");
     }
 }
+
+// ---- The I/O component's JPEG steps and the codec table's entry ----
+
+void JpegReadMetadata(TLXIOParams& IOParams, bool FileLoad) {
+    TLXMarkerList* m = IOParams.JpegMarkers.get();
+    const int iptc = m->IndexOf(237);
+    if (iptc >= 0) IOParams.IPTCInfo->LoadFromBuffer(m->MarkerData(iptc), m->MarkerLength(iptc));
+    if (!ExifBlockReader) return;
+    // The first APP1 that holds EXIF: an XMP block may stand before it.
+    int ok = 0;
+    for (int i = 0; i < m->Count(); ++i) {
+        if (m->MarkerType(i) != 225 || m->MarkerLength(i) < 5 ||
+            std::memcmp(m->MarkerData(i), "Exif", 5) != 0)
+            continue;
+        ok = ExifBlockReader(m->MarkerData(i), m->MarkerLength(i), IOParams);
+        break;
+    }
+    if (!FileLoad || ok == 0) return;
+    // A JFIF header with only an aspect ratio (1 x 1): take the EXIF resolution, when it is
+    // a sensible number (the values come from the file).
+    if (IOParams.DpiX == 1 && IOParams.DpiY == 1) {
+        const double f = IOParams.ExifResolutionUnit == 3 ? 2.54 : 1.0;
+        const double x = IOParams.ExifXResolution * f, y = IOParams.ExifYResolution * f;
+        if (std::isfinite(x) && std::isfinite(y) && x >= 1 && y >= 1 && x <= 65535 && y <= 65535) {
+            IOParams.DpiX = int(x);
+            IOParams.DpiY = int(y);
+        }
+    }
+}
+
+bool JpegStoreIPTC(TLXIOParams& IOParams) {
+    TLXIPTCInfoList* iptc = IOParams.IPTCInfo.get();
+    if (!iptc->Changed()) return true;
+    const std::vector<uint8_t> buf = iptc->SaveToBuffer();
+    TLXMarkerList* m = IOParams.JpegMarkers.get();
+    const int i = m->IndexOf(237);
+    // A block too long for one marker is refused rather than written truncated.
+    return i >= 0 ? m->SetMarker(i, 237, int64_t(buf.size()), buf.data())
+                  : m->AddMarker(237, buf.data(), int64_t(buf.size()));
+}
+
+namespace {
+
+void JpegDecodeCall(TLXCodecCall& c) {
+    JpegDecodeStream(c.Stream, c.Bitmap, *c.Params, c.ParamsOnly, *c.Progress);
+    JpegReadMetadata(*c.Params, c.FileLoad);
+}
+
+void JpegEncodeCall(TLXCodecCall& c) {
+    if (!JpegStoreIPTC(*c.Params)) {
+        if (c.Progress->Aborting) *c.Progress->Aborting = true;
+        return;
+    }
+    JpegEncodeStream(c.Stream, c.Bitmap, *c.Params, *c.Progress);
+}
+
+}  // namespace
+
+bool JpegProbeStart(const TLXProbeInput& In) {
+    return In.HeadLength >= 3 && In.Head[0] == 0xFF && In.Head[1] == 0xD8 && In.Head[2] == 0xFF;
+}
+
+bool JpegProbeStreamHeader(const TLXProbeInput& In) { return In.Size > 12 && In.Tag == "JFIF"; }
+
+bool JpegProbeAfterData(const TLXProbeInput& In) { return FindJpegStart(In.Stream) >= 0; }
+
+// Streams carry the "JFIF" header or not: it is looked for whatever StreamHeaders says.
+const TLXCodec JpegCodec = {lxftJPEG, "JPEG Bitmap", "JPG;JPEG;JPE", JpegDecodeCall, JpegEncodeCall,
+                            "JFIF", lxcoFileDpi | lxcoStreamDpi | lxcoHeaderAlways};

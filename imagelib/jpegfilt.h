@@ -5,13 +5,11 @@
 
 #include "Classes.h"
 #include "Graphics.h"
+#include "LuxIOCodec.h"
 #include "lxdefs.h"
 
 class TLXIOParams;
 
-// Largest image the reader decodes, in pixels (output and file size); bigger files set the
-// abort flag before anything is allocated.
-constexpr int64_t JpegMaxPixels = int64_t(1) << 28;
 
 // One CMYK pixel as libjpeg hands it over: C, M, Y, K bytes, stored inverted (Adobe style).
 #pragma pack(push, 1)
@@ -23,7 +21,9 @@ struct TCMYK {
 static_assert(sizeof(TCMYK) == 4);
 
 // Reads a JPEG image from the stream position into a pf24bit bitmap and fills the JPEG
-// fields, size, resolution and markers of the parameters. Failures set *Progress.Aborting.
+// fields, size, resolution and markers of the parameters. Failures set *Progress.Aborting,
+// and so does a picture (output and file size) beyond LXMaxPixels or the decode budget of
+// the stream's bytes, before anything is allocated.
 void JpegDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bool ParamsOnly,
                       TProgressRec& Progress);
 
@@ -39,3 +39,19 @@ int64_t FindJpegStart(TStream* Stream);
 void JpegCMYKToRGB(const TCMYK& CMYK, TRGB& RGB);
 // The inverse used on write: K = max(R, G, B) (1 when 0), C = R * 255 / K, ...
 TCMYK JpegRGBToCMYK(const TRGB& RGB);
+
+// After a read: IPTC records from the first APP13 marker and EXIF from the first APP1 marker
+// that holds EXIF. File loads whose JFIF header gives only an aspect ratio (1 x 1) take the
+// EXIF resolution.
+void JpegReadMetadata(TLXIOParams& IOParams, bool FileLoad);
+// Before a save: IPTC records changed by the application become the APP13 marker. False when
+// they do not fit one marker.
+bool JpegStoreIPTC(TLXIOParams& IOParams);
+
+extern const TLXCodec JpegCodec;
+// FF D8 FF right at the position.
+bool JpegProbeStart(const TLXProbeInput& In);
+// More than 12 bytes that are a "JFIF" stream header.
+bool JpegProbeStreamHeader(const TLXProbeInput& In);
+// FF D8 FF within the first 100 positions.
+bool JpegProbeAfterData(const TLXProbeInput& In);

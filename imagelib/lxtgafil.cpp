@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "LuxIO.h"
+#include "BMPFiltPnm.h"
+#include "LuxIOParams.h"
 #include "Win32.h"
 #include "lxutils.h"
 #include "stdquant.h"
@@ -22,10 +23,6 @@ constexpr int kHeaderSize = 18;
 constexpr int kFooterSize = 26;
 constexpr int kExtensionSize = 495;
 constexpr char kSignature[] = "TRUEVISION-XFILE.";   // 17 characters and the zero
-// Decoded pixels may take at most this many times the bytes the stream holds (or the
-// minimum budget), so a tiny hostile file cannot claim a huge picture.
-constexpr int64_t kMaxExpansion = 1024;
-constexpr int64_t kMinDecodeBudget = int64_t(16) << 20;
 
 void Put16(uint8_t* p, int64_t v) {
     const uint32_t u = uint32_t(std::clamp<int64_t>(v, 0, 0xFFFF));
@@ -74,13 +71,6 @@ bool ValidDate(int y, int m, int d) {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
     return d <= days[m - 1] + (m == 2 && leap ? 1 : 0);
-}
-
-TDateTime TodayDate() {
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    return double(DaysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) + kEpochOffset);
 }
 
 // Zero-terminated text of at most Size bytes.
@@ -178,35 +168,54 @@ void TgaDefaultPalette(TRGB* pal) {
                     TRGB{uint8_t(64 * l + 60), uint8_t(32 * k + 28), uint8_t(32 * j + 28)};
 }
 
-TRGB Colour16(uint16_t v) {
-    return TRGB{uint8_t((v & 0x1F) * 8), uint8_t(((v >> 5) & 0x1F) * 8), uint8_t(((v >> 10) & 0x1F) * 8)};
+TRGB Colour16(uint32_t v) { return TRGB{ExpandBits(v, 5), ExpandBits(v >> 5, 5), ExpandBits(v >> 10, 5)}; }
+
+// How the pixel values of the rows read: Bytes little-endian bytes each.
+struct PixelFormat {
+    int bytes = 3;
+    bool greyAlpha = false;   // 16 bits of a grey image: grey, then alpha
+};
+
+uint32_t ReadRaw(TgaReader& r, int bytes) {
+    uint32_t v = 0;
+    for (int i = 0; i < bytes; ++i) v |= uint32_t(r.TgaReadByte()) << (8 * i);
+    return v;
 }
 
-// One pixel value of the row format (depths 8, 16, 24, 32) as a colour.
-TRGB ReadPixel(TgaReader& r, int depth, const TRGB* pal) {
-    switch (depth) {
-        case 8: return pal[r.TgaReadByte()];
-        case 16: return Colour16(r.TgaReadWord());
-        default: {
-            TRGB c;
-            c.b = r.TgaReadByte();
-            c.g = r.TgaReadByte();
-            c.r = r.TgaReadByte();
-            if (depth == 32) r.TgaReadByte();
-            return c;
+// One pixel value as a colour (depths 8, 16, 24, 32; the alpha byte is dropped).
+TRGB ToColour(uint32_t v, const PixelFormat& f, const TRGB* pal) {
+    switch (f.bytes) {
+        case 1: return pal[v & 0xFF];
+        case 2: {
+            if (!f.greyAlpha) return Colour16(v);
+            const uint8_t g = uint8_t(v);
+            return TRGB{g, g, g};
         }
+        default: return TRGB{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)};
     }
 }
 
-void PutColour(uint8_t* row, int x, const TRGB& c) {
-    uint8_t* p = row + int64_t(x) * 3;
-    p[0] = c.b;
-    p[1] = c.g;
-    p[2] = c.r;
-}
+// The run-length packets of an image. A packet may run on into the next row, as older
+// writers make them; its pixels continue there.
+struct Packets {
+    int left = 0;
+    bool repeat = false;
+    uint32_t value = 0;
+    uint32_t Next(TgaReader& r, int bytes) {
+        if (left == 0) {
+            const uint8_t hd = r.TgaReadByte();
+            left = (hd & 0x7F) + 1;
+            repeat = hd & 0x80;
+            if (repeat) value = ReadRaw(r, bytes);
+        }
+        --left;
+        return repeat ? value : ReadRaw(r, bytes);
+    }
+};
 
 // One row into Line (pf24bit: width x 3 bytes; depth 1: packed bits, MSB first).
-void TgaReadRow(TgaReader& r, const TgaHeader& h, bool rle, const TRGB* pal, uint8_t* line) {
+void TgaReadRow(TgaReader& r, const TgaHeader& h, const PixelFormat& f, bool rle, Packets& packets,
+                const TRGB* pal, uint8_t* line) {
     const int w = h.width;
     if (h.depth == 1) {
         const int bytes = (w + 7) / 8;
@@ -216,47 +225,21 @@ void TgaReadRow(TgaReader& r, const TgaHeader& h, bool rle, const TRGB* pal, uin
         }
         // Packets of index bytes (0 or 1), one per pixel.
         std::memset(line, 0, size_t(bytes));
-        int x = 0;
-        while (x < w && !r.eof) {
-            const uint8_t hd = r.TgaReadByte();
-            const int count = (hd & 0x7F) + 1;
-            uint8_t v = (hd & 0x80) ? r.TgaReadByte() : 0;
-            for (int k = 0; k < count; ++k) {
-                if (!(hd & 0x80)) v = r.TgaReadByte();
-                if (x < w && (v & 1)) line[x >> 3] |= uint8_t(0x80 >> (x & 7));
-                ++x;
-            }
-        }
+        for (int x = 0; x < w && !r.eof; ++x)
+            if (packets.Next(r, 1) & 1) line[x >> 3] |= uint8_t(0x80 >> (x & 7));
         return;
     }
     if (h.depth == 4) {
         // Two indexes a byte, the first in the high nibble.
         for (int x = 0; x < w; x += 2) {
             const uint8_t b = r.TgaReadByte();
-            PutColour(line, x, pal[b >> 4]);
-            if (x + 1 < w) PutColour(line, x + 1, pal[b & 0x0F]);
+            PutRGB(line, x, pal[b >> 4]);
+            if (x + 1 < w) PutRGB(line, x + 1, pal[b & 0x0F]);
         }
         return;
     }
-    if (!rle) {
-        for (int x = 0; x < w; ++x) PutColour(line, x, ReadPixel(r, h.depth, pal));
-        return;
-    }
-    int x = 0;
-    while (x < w && !r.eof) {
-        const uint8_t hd = r.TgaReadByte();
-        const int count = (hd & 0x7F) + 1;
-        if (hd & 0x80) {
-            const TRGB c = ReadPixel(r, h.depth, pal);
-            for (int k = 0; k < count; ++k, ++x)
-                if (x < w) PutColour(line, x, c);
-        } else {
-            for (int k = 0; k < count; ++k, ++x) {
-                const TRGB c = ReadPixel(r, h.depth, pal);
-                if (x < w) PutColour(line, x, c);
-            }
-        }
-    }
+    for (int x = 0; x < w && !r.eof; ++x)
+        PutRGB(line, x, ToColour(rle ? packets.Next(r, f.bytes) : ReadRaw(r, f.bytes), f, pal));
 }
 
 void TgaMirrorRow(uint8_t* line, int w, bool oneBit) {
@@ -280,7 +263,7 @@ void TgaDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bo
         const int64_t start = Stream->Position();
         IOParams.TgaAuthor.clear();
         IOParams.TgaJobName.clear();
-        IOParams.TgaDate = TodayDate();
+        IOParams.TgaDate = LXTodayDate();
         IOParams.TgaKeyColor = TRGB{};
         IOParams.TgaAspectRatio = 1.0;
         IOParams.TgaGamma = 2.2;
@@ -318,6 +301,10 @@ void TgaDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bo
             IOParams.TgaImageName = FixedText(id, size_t(h.idLength));
         }
 
+        // 16 bits in a grey image are a grey byte and an alpha byte, not 5-5-5 colour.
+        PixelFormat format;
+        format.bytes = h.depth / 8;
+        format.greyAlpha = h.depth == 16 && (h.imageType == 3 || h.imageType == 11);
         TRGB pal[256];
         TgaDefaultPalette(pal);
         if (h.mapType == 1) {
@@ -341,16 +328,15 @@ void TgaDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bo
             TRGB* p = IOParams.AllocPalette(n);
             if (p) std::copy(pal, pal + n, p);
             IOParams.TgaGrayLevel = false;
-        } else if (h.depth == 8) {
+        } else if (h.depth == 8 || format.greyAlpha) {
             IOParams.FreePalette();
             TgaGrayPalette(pal);
             IOParams.TgaGrayLevel = true;
-        } else if (h.depth == 1) {
+        } else {
             IOParams.FreePalette();
             pal[0] = TRGB{0, 0, 0};
             pal[1] = TRGB{255, 255, 255};
         }
-        if (h.mapType != 1 && h.depth != 8 && h.depth != 1) IOParams.FreePalette();
         if (r.eof) {
             aborting.set();
             return;
@@ -366,7 +352,10 @@ void TgaDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bo
             case 1: IOParams.BitsPerSample = 1; IOParams.SamplesPerPixel = 1; break;
             case 4: IOParams.BitsPerSample = 4; IOParams.SamplesPerPixel = 1; break;
             case 8: IOParams.BitsPerSample = 8; IOParams.SamplesPerPixel = 1; break;
-            case 16: IOParams.BitsPerSample = 5; IOParams.SamplesPerPixel = 3; break;
+            case 16:
+                IOParams.BitsPerSample = format.greyAlpha ? 8 : 5;
+                IOParams.SamplesPerPixel = format.greyAlpha ? 2 : 3;
+                break;
             case 24: IOParams.BitsPerSample = 8; IOParams.SamplesPerPixel = 3; break;
             default: IOParams.BitsPerSample = 8; IOParams.SamplesPerPixel = 4; break;
         }
@@ -377,8 +366,8 @@ void TgaDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bo
         const int64_t available = Stream->Size() - Stream->Position() + 8192;
         const int64_t bitmapBytes = (int64_t(w) * (oneBit ? 1 : 24) + 31) / 32 * 4 * hh;
         // Run-length coded 4-bit rows have no defined layout.
-        if (w < 1 || hh < 1 || int64_t(w) * hh > TgaMaxPixels || (rle && h.depth == 4) || r.AtEnd() ||
-            bitmapBytes > std::max<int64_t>(kMinDecodeBudget, available * kMaxExpansion)) {
+        if (w < 1 || hh < 1 || int64_t(w) * hh > LXMaxPixels || (rle && h.depth == 4) || r.AtEnd() ||
+            !WithinDecodeBudget(bitmapBytes, available)) {
             aborting.set();
             return;
         }
@@ -389,10 +378,11 @@ void TgaDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bo
         const bool fromTop = h.descriptor & 0x20, mirror = h.descriptor & 0x10;
         const double step = 100.0 / hh;
         std::vector<uint8_t> line(size_t(w) * 3 + 8, 0);
+        Packets packets;
         for (int row = 0; row < hh; ++row) {
             if (aborting.get()) break;
             std::fill(line.begin(), line.end(), 0);
-            TgaReadRow(r, h, rle, pal, line.data());
+            TgaReadRow(r, h, format, rle, packets, pal, line.data());
             if (mirror) TgaMirrorRow(line.data(), w, oneBit);
             uint8_t* out = Bitmap->ScanLine(fromTop ? row : hh - 1 - row);
             std::memcpy(out, line.data(), oneBit ? size_t(w + 7) / 8 : size_t(w) * 3);
@@ -433,20 +423,12 @@ int TgaEncodeRowRLE(const uint8_t* Row, int Count, int PixelBytes, uint8_t* Dest
 
 namespace {
 
+// Depth 8 or 24. Depth 8 is grey (type 3) or, with MapEntries, colour-mapped (type 1).
 void TgaWriteHeader(TStream* s, bool& err, const TLXIOParams& p, int w, int h, int depth,
-                    bool rle, bool grey, const std::string& id, const TRGB* pal) {
+                    bool rle, int mapEntries, const std::string& id, const TRGB* pal) {
     uint8_t hd[kHeaderSize] = {};
     hd[0] = uint8_t(id.size() + 1);
-    int type;
-    int mapEntries = 0;
-    if (depth == 1 || (depth == 8 && grey)) {
-        type = 3;
-    } else if (depth == 4 || depth == 8) {
-        type = 1;
-        mapEntries = 1 << depth;
-    } else {
-        type = 2;
-    }
+    const int type = depth == 24 ? 2 : mapEntries ? 1 : 3;
     if (mapEntries) {
         hd[1] = 1;
         Put16(hd + 5, mapEntries);
@@ -525,71 +507,48 @@ void TgaEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams,
             aborting.set();
             return;
         }
-        TBitmap* src = Bitmap;
-        std::unique_ptr<TBitmap> owned;
-        auto own = [&](std::unique_ptr<TBitmap> b) {
-            owned = std::move(b);
-            src = owned.get();
-        };
-        if (src->PixelFormat() != pf1bit && src->PixelFormat() != pf24bit) {
-            auto copy = std::make_unique<TBitmap>();
-            copy->Assign(src);
-            copy->SetPixelFormat(pf24bit);
-            own(std::move(copy));
-        }
-        int depth = 24;
+        TLXWriterSource source(Bitmap);
+        // Depths of 1 and 4 bits are written as 8-bit grey (black 0, white 255) and as an
+        // 8-bit map of 16 entries: those are what other readers take.
+        int bits = 24;
         if (IOParams.SamplesPerPixel == 1 &&
             (IOParams.BitsPerSample == 1 || IOParams.BitsPerSample == 4 || IOParams.BitsPerSample == 8))
-            depth = IOParams.BitsPerSample;
-        bool rle = IOParams.TgaCompressed && (depth == 8 || depth == 24);
-        const bool grey = depth == 8 && IOParams.TgaGrayLevel;
+            bits = IOParams.BitsPerSample;
+        const int depth = bits == 24 ? 24 : 8;
+        const bool grey = bits == 1 || (bits == 8 && IOParams.TgaGrayLevel);
+        const int mapEntries = depth == 24 || grey ? 0 : 1 << bits;
+        const bool rle = IOParams.TgaCompressed;
 
         TRGB pal[256] = {};
         std::unique_ptr<TLXQuantizer> quantizer;
-        if (depth == 1) {
-            pal[1] = TRGB{255, 255, 255};
-            if (src->PixelFormat() == pf24bit) {
-                TRGB c0, c1;
-                std::unique_ptr<TBitmap> two = TryConvertTo1Bit(src, c0, c1);
-                if (!two) {
-                    two = std::make_unique<TBitmap>();
-                    CopyBitmap(src, two.get());
-                    ConvertTo1Bit(two.get(), Progress);
-                }
-                own(std::move(two));
-            }
-        } else if (src->PixelFormat() == pf1bit) {
-            auto copy = std::make_unique<TBitmap>();
-            Convert1To24Bit(src, copy.get(), Progress);
-            own(std::move(copy));
-        }
-        if ((depth == 4 || depth == 8) && !grey)
-            quantizer = std::make_unique<TLXQuantizer>(src, std::span<TRGB>(pal, size_t(1) << depth),
-                                                       1 << depth);
+        if (bits == 1) source.ToOneBit(Progress);
+        else source.To24Bit(Progress);
+        TBitmap* src = source.Bitmap();
+        if (mapEntries)
+            quantizer = std::make_unique<TLXQuantizer>(src, std::span<TRGB>(pal, size_t(mapEntries)),
+                                                       mapEntries);
 
         const int64_t start = Stream->Position();
         const std::string id = IOParams.TgaImageName.substr(0, 254);
         bool& err = aborting.ref();
-        TgaWriteHeader(Stream, err, IOParams, w, h, depth, rle, grey, id, pal);
+        TgaWriteHeader(Stream, err, IOParams, w, h, depth, rle, mapEntries, id, pal);
         if (aborting.get()) return;
 
-        const int pixelBytes = depth == 24 ? 3 : 1;
+        const int pixelBytes = depth / 8;
         std::vector<uint8_t> out(size_t(w) * 3 + 8, 0);
         std::vector<uint8_t> coded(size_t(w) * 4 + 8);
         const double step = 100.0 / h;
         for (int r = 0; r < h; ++r) {
             const uint8_t* row = src->ScanLine(r);
-            int n;
-            if (grey) {
+            if (bits == 1) {
+                for (int x = 0; x < w; ++x) out[size_t(x)] = GetBit(row, x) ? 255 : 0;
+            } else if (grey) {
                 for (int x = 0; x < w; ++x)
-                    out[size_t(x)] = uint8_t(RGBLuminance(TRGB{row[x * 3], row[x * 3 + 1], row[x * 3 + 2]}));
-                n = w;
-            } else if (depth == 1) {
-                n = (w + 7) / 8;
-                std::memcpy(out.data(), row, size_t(n));
+                    out[size_t(x)] = GreyLevel(TRGB{row[x * 3], row[x * 3 + 1], row[x * 3 + 2]});
             } else {
-                n = ConvertPixelRow(row, out.data(), 24, depth, w, {}, quantizer.get());
+                ConvertPixelRow(row, out.data(), 24, depth, w, {}, quantizer.get());
             }
+            const int n = w * pixelBytes;
             if (rle) {
                 const int m = TgaEncodeRowRLE(out.data(), w, pixelBytes, coded.data());
                 StreamWriteChecked(Stream, err, coded.data(), m);
@@ -607,3 +566,38 @@ void TgaEncodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams,
         aborting.set();
     }
 }
+
+// ---- Detection and the codec table's entry ----
+
+bool ProbeTgaStream(TStream* Stream) {
+    const int64_t start = Stream->Position();
+    uint8_t h[kHeaderSize];
+    bool ok = false;
+    try {
+        if (Stream->Read(h, kHeaderSize) == kHeaderSize) {
+            TgaHeader hd;
+            hd.imageType = h[2];
+            hd.depth = h[16];
+            // A netpbm header ("P1" to "P6" and a blank) has its blank at byte 2, where a tab,
+            // line feed or vertical tab reads as a run-length Targa type.
+            ok = !PnmMagicAt(h, kHeaderSize) && Accepted(hd);
+        }
+    } catch (...) {
+        ok = false;
+    }
+    Stream->SetPosition(start);
+    return ok;
+}
+
+bool TgaProbe(const TLXProbeInput& In) { return ProbeTgaStream(In.Stream); }
+
+namespace {
+
+void TgaDecodeCall(TLXCodecCall& c) { TgaDecodeStream(c.Stream, c.Bitmap, *c.Params, c.ParamsOnly, *c.Progress); }
+void TgaEncodeCall(TLXCodecCall& c) { TgaEncodeStream(c.Stream, c.Bitmap, *c.Params, *c.Progress); }
+
+}  // namespace
+
+// Both names the Targa lists of the library give, WIN and PIX, are Targa here.
+const TLXCodec TgaCodec = {lxftTGA, "Targa Bitmap", "TGA;TARGA;VDA;ICB;VST;PIX;WIN", TgaDecodeCall,
+                           TgaEncodeCall, nullptr, lxcoFileDpi};

@@ -9,7 +9,7 @@
 #include <limits>
 #include <new>
 
-#include "LuxIO.h"
+#include "LuxIOParams.h"
 #include "Tiffilt.h"
 
 namespace {

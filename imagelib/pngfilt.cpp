@@ -18,7 +18,8 @@
 #include <new>
 #include <vector>
 
-#include "LuxIO.h"
+#include "LuxIOParams.h"
+#include "pngfiltw.h"
 #include "Win32.h"
 #include "lxutils.h"
 
@@ -116,6 +117,7 @@ void PngDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, TL
                      bool ParamsOnly, TProgressRec& Progress) {
     bool localAbort = false;
     bool* aborting = Progress.Aborting ? Progress.Aborting : &localAbort;
+    const int64_t start = Stream->Position();
 
     PngReader r;
     r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, aborting, PngReadError, PngReadWarning);
@@ -242,8 +244,15 @@ void PngDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, TL
 
     const int64_t pixels = int64_t(width) * height;
     const bool alpha = channels == 4;
-    if (pixels <= 0 || pixels > PngMaxPixels || int64_t(width) * 24 > (int64_t(1) << 31) - 32 ||
-        (!keep1Bit && channels != 3 && channels != 4) || (keep1Bit && channels != 1)) {
+    // The bitmap, the mask, and for interlaced files with alpha the whole RGBA image: a small
+    // or cut file claiming a huge picture is refused before any of it exists.
+    const auto cost = [&] {
+        return (int64_t(width) * (keep1Bit ? 1 : 24) + 31) / 32 * 4 * height + (Mask ? pixels : 0) +
+               (alpha && passes > 1 ? pixels * 4 : 0);
+    };
+    if (pixels <= 0 || pixels > LXMaxPixels || int64_t(width) * 24 > (int64_t(1) << 31) - 32 ||
+        (!keep1Bit && channels != 3 && channels != 4) || (keep1Bit && channels != 1) ||
+        !WithinDecodeBudget(cost(), Stream->Size() - start)) {
         *aborting = true;
         return;
     }
@@ -310,3 +319,26 @@ void PngDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, TL
         if (!PngGuarded(png, [&] { png_read_end(png, nullptr); })) *aborting = true;
     }
 }
+
+// ---- The codec table's entry ----
+
+namespace {
+
+void PngDecodeCall(TLXCodecCall& c) {
+    // A file without bKGD is composed over (and leaves) the component's background.
+    if (!c.ParamsOnly) c.Params->PngBackground = c.Background;
+    PngDecodeStream(c.Stream, c.Bitmap, *c.Params, c.Mask, c.ParamsOnly, *c.Progress);
+    if (!c.ParamsOnly) {
+        c.Background = c.Params->PngBackground;
+        c.SetsBackground = true;
+    }
+}
+
+void PngEncodeCall(TLXCodecCall& c) { PngEncodeStream(c.Stream, c.Bitmap, *c.Params, c.Mask, *c.Progress); }
+
+}  // namespace
+
+bool PngProbe(const TLXProbeInput& In) { return In.Size > 8 && ProbePngStream(In.Stream); }
+
+const TLXCodec PngCodec = {lxftPNG, "Portable Network Graphics", "PNG", PngDecodeCall, PngEncodeCall,
+                           nullptr, lxcoFillsMask | lxcoFileDpi | lxcoStreamDpi};

@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "LuxIO.h"
+#include "LuxIOParams.h"
 #include "lxutils.h"
 #include "stdquant.h"
 

@@ -12,12 +12,7 @@ done
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target imageio_bench
 data=$build/bench-data
-mkdir -p "$data"
-if [ ! -f "$data/photo.png" ]; then
-  echo "making the test photo (once)"
-  convert -size 6000x4000 -seed 7 plasma:fractal -blur 0x2 -depth 8 "ppm:$data/photo.ppm"
-  cjpeg -quality 90 -outfile "$data/photo.jpg" "$data/photo.ppm"
-  convert "$data/photo.ppm" "$data/photo.png"
-fi
+. "$root/bench/imageio/photo.sh"
+bench_photo "$data"
 QT_QPA_PLATFORM=offscreen "$build/bench/imageio/imageio_bench" "$data/photo.jpg" "$data/photo.png" \
     "$data/photo.ppm" "$data" "$runs"

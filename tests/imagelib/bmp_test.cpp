@@ -26,9 +26,14 @@ namespace {
 
 const std::string kFixtures = std::string(GD_SOURCE_DIR) + "/tests/imagelib/fixtures/bmp/";
 
-using codec_test::Ppm;
+using codec_test::HavePil;
+using codec_test::HaveTool;
+using codec_test::Picture;
+using codec_test::PixelOf;
 using codec_test::ReadFile;
-using codec_test::ReadPpm;
+using codec_test::ReadNetpbm;
+using codec_test::TempPath;
+using codec_test::ToolDecode;
 using codec_test::WriteFile;
 
 TMemoryStream* StreamOf(const std::vector<uint8_t>& data, TMemoryStream& s) {
@@ -54,13 +59,6 @@ void Decode(const std::vector<uint8_t>& data, Decoded& out, int64_t sizeLimit = 
     TProgressRec pr;
     pr.Aborting = &out.aborted;
     BmpDecodeStream(&s, &out.bitmap, sizeLimit, paramsOnly, pr, out.params);
-}
-
-TRGB PixelOf(const TBitmap& b, int x, int y) {
-    const uint8_t* row = b.ScanLine(y);
-    if (b.PixelFormat() == pf1bit)
-        return (row[x >> 3] & (0x80 >> (x & 7))) ? TRGB{255, 255, 255} : TRGB{0, 0, 0};
-    return TRGB{row[x * 3], row[x * 3 + 1], row[x * 3 + 2]};
 }
 
 // ---- Little-endian builders for hand-made files ----
@@ -126,17 +124,6 @@ std::vector<TRGB> GreyPalette(int n) {
     return p;
 }
 
-bool HaveTool(const char* name) {
-    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-bool HavePil() {
-    return std::system("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0;
-}
-
-std::string TempPath(const std::string& name) {
-    return (std::filesystem::temp_directory_path() / ("gd_bmp_test_" + std::to_string(getpid()) + "_" + name)).string();
-}
-
 }  // namespace
 
 // ---- Fixtures made by outside tools, against the tool's own decoding ----
@@ -146,7 +133,7 @@ struct FixtureCase {
     int bitsPerSample, samplesPerPixel;
     int version, compression;
     TPixelFormat format;
-    uint8_t maskR, maskG, maskB;   // precision kept from the file (16-bit: 5 or 6 bits)
+    uint8_t maskR, maskG, maskB;   // bits compared (a tool that widens 5-bit channels otherwise)
 };
 
 class BmpFixture : public ::testing::TestWithParam<FixtureCase> {};
@@ -154,7 +141,7 @@ class BmpFixture : public ::testing::TestWithParam<FixtureCase> {};
 TEST_P(BmpFixture, DecodesToTheToolsPixels) {
     const FixtureCase& c = GetParam();
     const std::vector<uint8_t> file = ReadFile(kFixtures + c.name + ".bmp");
-    const Ppm ref = ReadPpm(kFixtures + c.name + ".ppm");
+    const Picture ref = ReadNetpbm(kFixtures + c.name + ".ppm");
     ASSERT_FALSE(file.empty());
     ASSERT_GT(ref.w, 0) << c.name;
 
@@ -188,6 +175,7 @@ TEST_P(BmpFixture, DecodesToTheToolsPixels) {
                 TRGB want = ref.At(x, y);
                 if (oneBit && !blackWhite) got = d.params.Palette[got.r ? 1 : 0];
                 want = TRGB{uint8_t(want.b & c.maskB), uint8_t(want.g & c.maskG), uint8_t(want.r & c.maskR)};
+                got = TRGB{uint8_t(got.b & c.maskB), uint8_t(got.g & c.maskG), uint8_t(got.r & c.maskR)};
                 if (!(got == want) && bad++ < 3)
                     ADD_FAILURE() << "pixel " << x << "," << y << ": got " << int(got.r) << " " << int(got.g)
                                   << " " << int(got.b) << " want " << int(want.r) << " " << int(want.g) << " "
@@ -219,7 +207,8 @@ INSTANTIATE_TEST_SUITE_P(
         FixtureCase{"gen_rle8_delta", 8, 1, 1, 1, pf24bit, 0xFF, 0xFF, 0xFF},
         FixtureCase{"gen_16bit_555", 5, 3, 1, 0, pf24bit, 0xF8, 0xF8, 0xF8},
         FixtureCase{"gen_16bit_565", 5, 3, 1, 0, pf24bit, 0xF8, 0xFC, 0xF8},
-        FixtureCase{"im_v5_565", 5, 3, 0, 0, pf24bit, 0xF8, 0xFC, 0xF8},
+        // ImageMagick widens 5 and 6 bits as we do (white stays white); Pillow scales down.
+        FixtureCase{"im_v5_565", 5, 3, 0, 0, pf24bit, 0xFF, 0xFF, 0xFF},
         FixtureCase{"im_24bit", 8, 3, 1, 0, pf24bit, 0xFF, 0xFF, 0xFF},
         FixtureCase{"im_os2_24bit", 8, 3, 2, 0, pf24bit, 0xFF, 0xFF, 0xFF},
         FixtureCase{"im_v5_24bit", 8, 3, 0, 0, pf24bit, 0xFF, 0xFF, 0xFF},
@@ -228,7 +217,9 @@ INSTANTIATE_TEST_SUITE_P(
         FixtureCase{"gen_24bit_pal3", 8, 3, 1, 0, pf24bit, 0xFF, 0xFF, 0xFF},
         FixtureCase{"im_32bit", 8, 3, 1, 0, pf24bit, 0xFF, 0xFF, 0xFF},
         FixtureCase{"pil_32bit", 8, 3, 1, 0, pf24bit, 0xFF, 0xFF, 0xFF},
-        FixtureCase{"im_v5_32bit", 8, 3, 0, 0, pf24bit, 0xFF, 0xFF, 0xFF}),
+        FixtureCase{"im_v5_32bit", 8, 3, 0, 0, pf24bit, 0xFF, 0xFF, 0xFF},
+        FixtureCase{"gen_32bit_rgbx", 8, 3, 1, 0, pf24bit, 0xFF, 0xFF, 0xFF},
+        FixtureCase{"gen_32bit_xbgr", 8, 3, 1, 0, pf24bit, 0xFF, 0xFF, 0xFF}),
     [](const ::testing::TestParamInfo<FixtureCase>& i) { return std::string(i.param.name); });
 
 TEST(BmpRead, PaletteAndResolutionParameters) {
@@ -280,36 +271,45 @@ TEST(BmpRead, OneBitPolarity) {
     }
 }
 
-TEST(BmpRead, SixteenBitChannels) {
-    // Compression 0 is 5-5-5; bit fields as given. An all-ones or empty mask must not hang or
-    // shift by a negative count.
+TEST(BmpRead, BitFieldChannels) {
+    // 16 bits: compression 0 is 5-5-5; 32 bits: a byte each. Bit fields as given (a 16-bit
+    // pixel uses the low 16 bits of a mask). An all-ones or empty mask must not hang or shift
+    // by a negative count.
     struct Case {
+        int bits;
         uint32_t compression;
         std::array<uint32_t, 3> masks;
-        uint16_t pixel;
+        uint32_t pixel;
         TRGB expected;
     } cases[] = {
-        {0, {}, 0x7FFF, {248, 248, 248}},
-        {0, {}, 0x7C00, {0, 0, 248}},
-        {0, {}, 0x001F, {248, 0, 0}},
-        {3, {0xF800, 0x07E0, 0x001F}, 0xFFFF, {248, 252, 248}},
-        {3, {0xF800, 0x07E0, 0x001F}, 0x07E0, {0, 252, 0}},
-        {3, {0x0F00, 0x00F0, 0x000F}, 0x0A5F, {240, 80, 160}},
-        {3, {0xFFFFFFFF, 0, 0}, 0x8001, {0, 0, 0x80}},
-        {3, {0, 0, 0}, 0xFFFF, {0, 0, 0}},
+        // Channels narrower than 8 bits are widened by repeating their bits: white stays white.
+        {16, 0, {}, 0x7FFF, {255, 255, 255}},
+        {16, 0, {}, 0x7C00, {0, 0, 255}},
+        {16, 0, {}, 0x001F, {255, 0, 0}},
+        {16, 0, {}, 0x0421, {8, 8, 8}},
+        {16, 3, {0xF800, 0x07E0, 0x001F}, 0xFFFF, {255, 255, 255}},
+        {16, 3, {0xF800, 0x07E0, 0x001F}, 0x07E0, {0, 255, 0}},
+        {16, 3, {0x0F00, 0x00F0, 0x000F}, 0x0A5F, {255, 85, 170}},
+        {16, 3, {0xFFFFFFFF, 0, 0}, 0x8001, {0, 0, 0x80}},
+        {16, 3, {0, 0, 0}, 0xFFFF, {0, 0, 0}},
+        {32, 0, {}, 0x11223344, {0x44, 0x33, 0x22}},
+        {32, 3, {0x000000FF, 0x0000FF00, 0x00FF0000}, 0x11223344, {0x22, 0x33, 0x44}},
+        // 10 bits a channel: the top 8 of each.
+        {32, 3, {0x3FF00000, 0x000FFC00, 0x000003FF}, 0x3FFFF004, {0x01, 0xFF, 0xFF}},
+        {32, 3, {0xFFFFFFFF, 0, 0}, 0x80000001, {0, 0, 0x80}},
     };
     for (const Case& c : cases) {
         Spec s;
         s.w = 1;
         s.h = 1;
-        s.bits = 16;
+        s.bits = c.bits;
         s.compression = c.compression;
         s.masks = c.masks;
-        s.pixels = {uint8_t(c.pixel), uint8_t(c.pixel >> 8), 0, 0};
+        s.pixels = {uint8_t(c.pixel), uint8_t(c.pixel >> 8), uint8_t(c.pixel >> 16), uint8_t(c.pixel >> 24)};
         Decoded d;
         Decode(MakeBmp(s), d);
         ASSERT_FALSE(d.aborted);
-        EXPECT_EQ(PixelOf(d.bitmap, 0, 0), c.expected) << std::hex << c.pixel;
+        EXPECT_EQ(PixelOf(d.bitmap, 0, 0), c.expected) << c.bits << " bits, " << std::hex << c.pixel;
     }
 }
 
@@ -332,7 +332,7 @@ TEST(BmpRead, MasksInsideLaterHeaders) {
     Decoded d;
     Decode(v, d);
     ASSERT_FALSE(d.aborted);
-    EXPECT_EQ(PixelOf(d.bitmap, 0, 0), (TRGB{0, 252, 0}));
+    EXPECT_EQ(PixelOf(d.bitmap, 0, 0), (TRGB{0, 255, 0}));
     EXPECT_EQ(d.params.BmpVersion, 0);
 }
 
@@ -789,13 +789,8 @@ bool PilDecode(const std::string& path, bool Indexes, std::string& mode, std::ve
     return true;
 }
 
-bool ImDecode(const std::string& path, Ppm& ppm) {
-    const std::string out = path + ".ppm";
-    const std::string cmd = "convert " + path + " -alpha off -depth 8 " + out + " 2>/dev/null";
-    if (std::system(cmd.c_str()) != 0) return false;
-    ppm = ReadPpm(out);
-    std::remove(out.c_str());
-    return ppm.w > 0;
+bool ImDecode(const std::string& path, Picture& ppm) {
+    return ToolDecode("convert " + path + " -alpha off -depth 8 " + path + ".ppm 2>/dev/null", path + ".ppm", ppm);
 }
 
 }  // namespace
@@ -890,7 +885,7 @@ TEST_P(BmpWriteRoundTrip, ToolsReadWhatWeWrite) {
     // Pillow 9.4 misreads RLE4 absolute runs, so each is asked only what it reads right.
     const bool palette = c.fileBits <= 8;
     if (HaveTool("convert") && !(palette && c.headerSize == 64)) {
-        Ppm ppm;
+        Picture ppm;
         ASSERT_TRUE(ImDecode(path, ppm));
         ASSERT_EQ(ppm.w, w);
         ASSERT_EQ(ppm.h, h);
@@ -1095,33 +1090,3 @@ TEST(BmpWrite, AtAStreamPosition) {
 
 // ---- Mutated fixtures through the reader (run under the sanitizers) ----
 
-TEST(BmpFuzz, MutatedFixturesNeverCrash) {
-    std::vector<std::vector<uint8_t>> seeds;
-    for (const auto& e : std::filesystem::directory_iterator(kFixtures))
-        if (e.path().extension() == ".bmp") seeds.push_back(ReadFile(e.path().string()));
-    ASSERT_FALSE(seeds.empty());
-    std::mt19937 rng(20240611);
-    int runs = 0;
-    for (int iter = 0; iter < 4000; ++iter) {
-        std::vector<uint8_t> f = seeds[rng() % seeds.size()];
-        const int edits = 1 + int(rng() % 6);
-        for (int e = 0; e < edits && !f.empty(); ++e) {
-            const size_t at = rng() % std::min<size_t>(f.size(), (rng() & 1) ? 70 : f.size());
-            switch (rng() % 6) {
-                case 0: f[at] = uint8_t(rng()); break;
-                case 1: f[at] ^= uint8_t(1u << (rng() % 8)); break;
-                case 2: f.resize(at); break;
-                case 3: if (at + 4 <= f.size()) Put32(f, at, uint32_t(rng())); break;
-                case 4: if (at + 4 <= f.size()) Put32(f, at, (rng() & 1) ? 0xFFFFFFFFu : 0x80000000u); break;
-                default: f.insert(f.begin() + long(at), uint8_t(rng())); break;
-            }
-        }
-        Decoded d;
-        Decode(f, d, (rng() & 3) == 0 ? int64_t(rng() % 4096) : 0, (rng() & 7) == 0);
-        if (!d.aborted && d.bitmap.Width() > 0) {
-            EXPECT_TRUE(d.bitmap.PixelFormat() == pf24bit || d.bitmap.PixelFormat() == pf1bit);
-        }
-        ++runs;
-    }
-    EXPECT_EQ(runs, 4000);
-}

@@ -23,27 +23,13 @@
 #include "lxutils.h"
 
 using codec_test::Bytes;
+using codec_test::HaveTool;
 using codec_test::PixelOf;
 using codec_test::ReadFile;
+using codec_test::ToolText;
 using codec_test::WriteFile;
 
 namespace {
-
-bool HaveTool(const char* name) {
-    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string Shell(const std::string& cmd) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[512];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-}
 
 // ---- A hand-built little-endian EXIF TIFF structure ----
 
@@ -255,7 +241,7 @@ protected:
             << args;
     }
     std::string Tag(const std::string& file, const std::string& tag) {
-        return Shell("exiftool -n -s3 -" + tag + " " + file);
+        return ToolText("exiftool -n -s3 -" + tag + " " + file);
     }
     std::string dir_;
 };
@@ -375,6 +361,68 @@ TEST_F(ExifFiles, ThumbnailIsDecodedAndDoesNotOutliveItsPhoto) {
     EXPECT_EQ(io.Params()->ExifMake, "Other");
     EXPECT_EQ(io.Params()->ExifThumbnail->Width(), 1);
     EXPECT_EQ(io.Params()->ExifThumbnail->Height(), 1);
+}
+
+// Single byte values (UNDEFINED FileSource and SceneType) and the Copyright, which exiftool
+// keeps in IFD 0, read alike from little- and big-endian EXIF.
+TEST_F(ExifFiles, ByteValuesAndCopyrightInEitherByteOrder) {
+    for (const char* order : {"Little-endian", "Big-endian"}) {
+        SCOPED_TRACE(order);
+        const std::string jpg = MakeJpeg(std::string("order") + order[0], 16, 16, 10, 20, 30);
+        ExifTool(std::string("-ExifByteOrder=") + order +
+                     " -FileSource#=3 -SceneType#=1 -Copyright='(c) Glimmer Folk' -Make=M",
+                 jpg);
+        ASSERT_EQ(Tag(jpg, "FileSource"), "3");
+        TBitmap bmp;
+        TLuxIO io(nullptr);
+        io.SetAttachedBitmap(&bmp);
+        io.LoadFromFile(jpg);
+        ASSERT_FALSE(io.Aborting);
+        EXPECT_EQ(io.Params()->ExifFileSource, 3);
+        EXPECT_EQ(io.Params()->ExifSceneType, 1);
+        EXPECT_EQ(io.Params()->ExifCopyright, "(c) Glimmer Folk");
+    }
+}
+
+// The EXIF fields of a load describe that photo: a photo without EXIF after one with it
+// has none, and an XMP block in the first APP1 does not hide the EXIF block after it.
+TEST_F(ExifFiles, EveryLoadGetsItsOwnExif) {
+    const std::string withExif = MakeJpeg("with", 16, 16, 200, 0, 0);
+    ExifTool("-Make=First -Model=One -ISO=400", withExif);
+    const std::string plain = MakeJpeg("plain", 16, 16, 0, 200, 0);
+    // exiftool puts EXIF first; the XMP block is moved before it by hand.
+    const std::string xmpFirst = MakeJpeg("xmp", 16, 16, 0, 0, 200);
+    ExifTool("-Make=Second -XMP:Title=Sunrise", xmpFirst);
+    Bytes f = ReadFile(xmpFirst);
+    struct Segment { size_t at, length; bool exif; };
+    std::vector<Segment> app1;
+    for (size_t i = 2; i + 4 <= f.size() && f[i] == 0xFF && f[i + 1] != 0xDA;) {
+        const size_t length = size_t(f[i + 2] << 8 | f[i + 3]) + 2;
+        if (f[i + 1] == 0xE1) app1.push_back({i, length, std::memcmp(&f[i + 4], "Exif", 4) == 0});
+        i += length;
+    }
+    ASSERT_EQ(app1.size(), 2u);
+    ASSERT_TRUE(app1[0].exif && !app1[1].exif);
+    const Bytes exifSeg(f.begin() + long(app1[0].at), f.begin() + long(app1[0].at + app1[0].length));
+    f.erase(f.begin() + long(app1[0].at), f.begin() + long(app1[0].at + app1[0].length));
+    const size_t afterXmp = app1[1].at - app1[0].length + app1[1].length;
+    f.insert(f.begin() + long(afterXmp), exifSeg.begin(), exifSeg.end());
+    WriteFile(xmpFirst, f);
+    ASSERT_EQ(Tag(xmpFirst, "Make"), "Second");
+
+    TBitmap bmp;
+    TLuxIO io(nullptr);
+    io.SetAttachedBitmap(&bmp);
+    struct Step { const std::string* file; const char* make; int iso; };
+    for (const Step& st : {Step{&withExif, "First", 400}, Step{&plain, "", 0}, Step{&withExif, "First", 400},
+                           Step{&xmpFirst, "Second", 0}}) {
+        io.LoadFromFile(*st.file);
+        ASSERT_FALSE(io.Aborting);
+        EXPECT_EQ(io.Params()->ExifMake, st.make) << *st.file;
+        EXPECT_EQ(io.Params()->GetExifISOSpeedRatings(0), st.iso) << *st.file;
+        io.ParamsFromFile(*st.file);
+        EXPECT_EQ(io.Params()->ExifMake, st.make) << *st.file;
+    }
 }
 
 TEST_F(ExifFiles, Exiv2BigEndianExif) {
@@ -520,7 +568,7 @@ TEST(CIELab, TiffWriteAndReadBack) {
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     const std::string tif = std::string(tmpl) + "/lab.tif";
     WriteFile(tif, codec_test::StreamBytes(s));
-    const std::string info = Shell("tiffinfo " + tif + " 2>&1");
+    const std::string info = ToolText("tiffinfo " + tif + " 2>&1");
     EXPECT_NE(info.find("CIE L*a*b*"), std::string::npos) << info;
     EXPECT_NE(info.find("Samples/Pixel: 3"), std::string::npos) << info;
     std::filesystem::remove_all(tmpl);

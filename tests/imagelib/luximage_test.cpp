@@ -9,46 +9,14 @@
 #include <gtest/gtest.h>
 
 #include "LuxImage.h"
+#include "codec_fixture_helpers.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using codec_test::Bytes;
+using codec_test::ReadFile;
 
-Bytes ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(f), {});
-}
-std::string Fixture(const std::string& name) {
-    return std::string(GD_SOURCE_DIR) + "/tests/imagelib/fixtures/" + name;
-}
-
-// Samples of a P6 PPM or a PAM made by the outside tools (RGB first in each pixel).
-struct RefImage {
-    int w = 0, h = 0, depth = 3;
-    Bytes rgb;
-};
-RefImage ReadReference(const std::string& path) {
-    const Bytes b = ReadFile(path);
-    RefImage r;
-    const std::string s(b.begin(), b.end());
-    size_t data;
-    if (s.rfind("P7", 0) == 0) {
-        const size_t wpos = s.find("WIDTH "), hpos = s.find("HEIGHT ");
-        r.w = std::stoi(s.substr(wpos + 6));
-        r.h = std::stoi(s.substr(hpos + 7));
-        r.depth = std::stoi(s.substr(s.find("DEPTH ") + 6));
-        data = s.find("ENDHDR\n") + 7;
-    } else {
-        size_t pos = 3;   // "P6\n"
-        r.w = std::stoi(s.substr(pos));
-        pos = s.find(' ', pos) + 1;
-        r.h = std::stoi(s.substr(pos));
-        pos = s.find('\n', pos) + 1;
-        data = s.find('\n', pos) + 1;   // after the maximum value
-    }
-    r.rgb.assign(b.begin() + long(data), b.end());
-    return r;
-}
+std::string Fixture(const std::string& name) { return codec_test::FixtureDir("") + name; }
 
 // The picture bytes after 10 bytes of other data, as the screensaver's blocks hold them.
 std::unique_ptr<TMemoryStream> StreamAfterPrefix(const Bytes& data) {
@@ -74,19 +42,10 @@ TEST(LuxImage, LoadsFromTheStreamPosition) {
         auto s = StreamAfterPrefix(ReadFile(Fixture(c.file)));
         img.LoadFromStream(s.get());
         EXPECT_FALSE(img.IO()->Aborting);
-        const RefImage ref = ReadReference(Fixture(c.reference));
+        const codec_test::Picture ref = codec_test::ReadNetpbm(Fixture(c.reference));
         TBitmap* b = img.GetBitmap();
-        ASSERT_EQ(b->Width(), ref.w);
-        ASSERT_EQ(b->Height(), ref.h);
         ASSERT_EQ(b->PixelFormat(), pf24bit);
-        for (int y = 0; y < ref.h; ++y)
-            for (int x = 0; x < ref.w; ++x) {
-                const uint8_t* p = b->ScanLine(y) + 3 * x;
-                const uint8_t* q = ref.rgb.data() + size_t(ref.depth) * (size_t(y) * ref.w + x);
-                ASSERT_EQ(p[2], q[0]) << x << "," << y;
-                ASSERT_EQ(p[1], q[1]);
-                ASSERT_EQ(p[0], q[2]);
-            }
+        EXPECT_TRUE(codec_test::SamePixels(*b, ref));
         // The view took the new size.
         EXPECT_EQ(img.ExtentX(), ref.w);
     }

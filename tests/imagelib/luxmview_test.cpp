@@ -412,7 +412,7 @@ TEST_F(LuxMViewTest, ThumbnailDecodeMatchesDjpegScaled) {
     // The decoder was asked for at least 100 x 100: a quarter of 640 x 480.
     const TLXIOParams* p = view->IO()->Params();
     EXPECT_EQ(p->JpegScaleDenominator, 4);
-    codec_test::Ppm ref;
+    codec_test::Picture ref;
     ASSERT_TRUE(codec_test::ToolDecode("djpeg -scale 1/4 -ppm -outfile '" + dir / "ref.ppm" + "' '" + path + "'", dir / "ref.ppm", ref));
     EXPECT_EQ(p->Width, ref.w);
     EXPECT_EQ(p->Height, ref.h);

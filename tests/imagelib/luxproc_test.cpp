@@ -16,18 +16,13 @@
 #include "LuxIO.h"
 #include "LuxProc.h"
 #include "lxutils.h"
+#include "codec_fixture_helpers.h"
 #include "test_view.h"
 
 namespace {
 
-std::string TempPath(const std::string& name) {
-    const char* dir = std::getenv("TMPDIR");
-    return std::string(dir && *dir ? dir : "/tmp") + "/luxproc_test_" + std::to_string(getpid()) + "_" + name;
-}
-
-bool HaveTool(const char* tool) {
-    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
+using codec_test::HaveTool;
+using codec_test::TempPath;
 
 // Position-coded 24-bit picture: B = x, G = y, R = x * 7 + y * 13.
 std::unique_ptr<TBitmap> Coded24(int w, int h) {

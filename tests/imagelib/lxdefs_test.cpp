@@ -19,6 +19,7 @@
 #include "Classes.h"
 #include "Graphics.h"
 #include "fuzz/iptc_fuzz_body.h"
+#include "codec_fixture_helpers.h"
 #include "lxdefs.h"
 
 namespace {
@@ -433,9 +434,7 @@ TEST(LxIptc, FuzzEntryOnRandomAndMutatedBuffers) {
 
 // ==================== IPTC against exiv2 and exiftool ====================
 
-bool HaveTool(const char* name) {
-    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
-}
+using codec_test::HaveTool;
 
 std::string RunShell(const std::string& cmd, int* status = nullptr) {
     std::string out;

@@ -8,16 +8,16 @@
 
 #include "LuxIO.h"
 #include "Win32.h"
-#include "jpng_helpers.h"
+#include "codec_fixture_helpers.h"
 #include "lxdefs.h"
 #include "pngfilt.h"
 #include "pngfiltw.h"
 
-using namespace jpng;
+using namespace codec_test;
 
 namespace {
 
-std::string PngFixture(const std::string& name) { return FixturePath("png", name); }
+std::string PngFixture(const std::string& name) { return Fixture("png", name); }
 
 struct Chunk {
     std::string Type;
@@ -123,22 +123,22 @@ class PngReadMatrix : public testing::TestWithParam<ReadCase> {};
 TEST_P(PngReadMatrix, WithMaskEqualsNetpbm) {
     const ReadCase& c = GetParam();
     Picture ref = ReadNetpbm(PngFixture(std::string(c.Name) + ".pam"));
-    ASSERT_TRUE(ref.Valid() && ref.Depth == 4);
+    ASSERT_TRUE(ref.Valid() && ref.depth == 4);
     Loaded l;
-    Load(l, ReadFileBytes(PngFixture(std::string(c.Name) + ".png")), true);
+    Load(l, ReadFile(PngFixture(std::string(c.Name) + ".png")), true);
     ASSERT_FALSE(l.Aborted);
     EXPECT_EQ(l.Bitmap.PixelFormat(), c.OneBit ? pf1bit : pf24bit);
-    ASSERT_EQ(l.Bitmap.Width(), ref.Width);
-    ASSERT_EQ(l.Bitmap.Height(), ref.Height);
-    ASSERT_EQ(l.Mask.Width, ref.Width);
-    ASSERT_EQ(l.Mask.Height, ref.Height);
+    ASSERT_EQ(l.Bitmap.Width(), ref.w);
+    ASSERT_EQ(l.Bitmap.Height(), ref.h);
+    ASSERT_EQ(l.Mask.Width, ref.w);
+    ASSERT_EQ(l.Mask.Height, ref.h);
     ASSERT_EQ(l.Mask.BitsPerPixel, 8);
     EXPECT_EQ(l.Mask.Full, !c.HasAlpha);
     int bad = 0;
-    for (int y = 0; y < ref.Height; y++)
-        for (int x = 0; x < ref.Width; x++) {
+    for (int y = 0; y < ref.h; y++)
+        for (int x = 0; x < ref.w; x++) {
             const uint8_t* e = ref.Pixel(x, y);
-            RGB8 p = BitmapPixel(l.Bitmap, x, y);
+            TRGB p = PixelOf(l.Bitmap, x, y);
             const int a = l.Mask.ScanLine(y)[x];
             if (p.r != e[0] || p.g != e[1] || p.b != e[2] || a != e[3]) {
                 if (bad++ < 3)
@@ -161,16 +161,16 @@ TEST_P(PngReadMatrix, WithoutMaskComposesOverTheBackground) {
     Loaded l;
     const TRGB given{60, 180, 20};   // B, G, R
     l.Params->PngBackground = given;
-    Load(l, ReadFileBytes(PngFixture(std::string(c.Name) + ".png")), false);
+    Load(l, ReadFile(PngFixture(std::string(c.Name) + ".png")), false);
     ASSERT_FALSE(l.Aborted);
     const bool fileBkgd = std::string(c.Name) == "rgba8_bkgd";   // white bKGD
     const TRGB bg = fileBkgd ? TRGB{255, 255, 255} : given;
     EXPECT_EQ(l.Params->PngBackground, bg);
     int bad = 0;
-    for (int y = 0; y < ref.Height; y++)
-        for (int x = 0; x < ref.Width; x++) {
+    for (int y = 0; y < ref.h; y++)
+        for (int x = 0; x < ref.w; x++) {
             const uint8_t* e = ref.Pixel(x, y);
-            RGB8 p = BitmapPixel(l.Bitmap, x, y);
+            TRGB p = PixelOf(l.Bitmap, x, y);
             if (p.r != Blend(e[0], bg.r, e[3]) || p.g != Blend(e[1], bg.g, e[3]) ||
                 p.b != Blend(e[2], bg.b, e[3]))
                 bad++;
@@ -183,11 +183,11 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, PngReadMatrix, testing::ValuesIn(ReadCases),
 
 TEST(PngRead, PaletteIsStoredAsBgr) {
     Loaded l;
-    Load(l, ReadFileBytes(PngFixture("pal1.png")), true, true);
+    Load(l, ReadFile(PngFixture("pal1.png")), true, true);
     ASSERT_EQ(l.Params->PaletteCount, 2);
     EXPECT_EQ(l.Params->Palette[1], (TRGB{158, 97, 53}));   // PLTE entry 1 is (53, 97, 158)
     // A later non-palette read frees it.
-    Load(l, ReadFileBytes(PngFixture("rgb8.png")), true, true);
+    Load(l, ReadFile(PngFixture("rgb8.png")), true, true);
     EXPECT_EQ(l.Params->PaletteCount, 0);
     EXPECT_EQ(l.Params->Palette, nullptr);
 }
@@ -196,10 +196,10 @@ TEST(PngRead, ResolutionFromPhysOrTheDefault) {
     const int saved = ScreenPixelsPerInch();
     SetScreenPixelsPerInch(72);
     Loaded a, b;
-    Load(a, ReadFileBytes(PngFixture("rgb8_phys.png")), false, true);
-    Load(b, ReadFileBytes(PngFixture("rgb8.png")), false, true);
+    Load(a, ReadFile(PngFixture("rgb8_phys.png")), false, true);
+    Load(b, ReadFile(PngFixture("rgb8.png")), false, true);
     // pHYs with an unknown unit gives the default too.
-    std::vector<uint8_t> f = ReadFileBytes(PngFixture("rgb8_phys.png"));
+    std::vector<uint8_t> f = ReadFile(PngFixture("rgb8_phys.png"));
     ASSERT_EQ(std::string(f.begin() + 37, f.begin() + 41), "pHYs");
     f[33 + 16] = 0;
     FixCrc(f, 33);
@@ -219,7 +219,7 @@ TEST(PngRead, ParamsOnlyLeavesBitmapAndMask) {
     FillPattern(l.Bitmap, 4, 3);
     l.Mask.AllocBits(4, 3, 8);
     l.Mask.Fill(7);
-    Load(l, ReadFileBytes(PngFixture("rgba8_i.png")), true, true);
+    Load(l, ReadFile(PngFixture("rgba8_i.png")), true, true);
     ASSERT_FALSE(l.Aborted);
     EXPECT_EQ(l.Params->Width, 33);
     EXPECT_EQ(l.Params->Height, 17);
@@ -231,7 +231,7 @@ TEST(PngRead, ParamsOnlyLeavesBitmapAndMask) {
 
 TEST(PngRead, StreamAtAnOffset) {
     Loaded l;
-    Load(l, ReadFileBytes(PngFixture("rgb8.png")), false, false, 37);
+    Load(l, ReadFile(PngFixture("rgb8.png")), false, false, 37);
     EXPECT_FALSE(l.Aborted);
     EXPECT_EQ(l.Bitmap.Width(), 33);
 }
@@ -242,17 +242,17 @@ TEST(PngRead, InterlacedProgressCountsEveryPassRow) {
         TBitmap bmp;
         TLXMask mask;
         TLXIOParams p(nullptr);
-        auto s = MemStream(ReadFileBytes(PngFixture(n)));
-        PngDecodeStream(s.get(), &bmp, p, &mask, false, log.Rec);
-        ASSERT_FALSE(log.Abort);
+        auto s = MemStream(ReadFile(PngFixture(n)));
+        PngDecodeStream(s.get(), &bmp, p, &mask, false, log.rec);
+        ASSERT_FALSE(log.aborted);
         const size_t rows = std::string(n).find("_i") != std::string::npos ? 7 * 17 : 17;
-        ASSERT_EQ(log.Values.size(), rows) << n;
-        EXPECT_EQ(log.Values.back(), int(double(rows) * (100.0 / double(rows))));
+        ASSERT_EQ(log.values.size(), rows) << n;
+        EXPECT_EQ(log.values.back(), int(double(rows) * (100.0 / double(rows))));
     }
 }
 
 TEST(PngRead, ProbeLeavesThePosition) {
-    const std::vector<uint8_t> f = ReadFileBytes(PngFixture("rgb8.png"));
+    const std::vector<uint8_t> f = ReadFile(PngFixture("rgb8.png"));
     for (size_t prefix : {size_t(0), size_t(9)}) {
         auto s = MemStream(f, prefix);
         EXPECT_TRUE(ProbePngStream(s.get()));
@@ -261,14 +261,14 @@ TEST(PngRead, ProbeLeavesThePosition) {
     auto shortStream = MemStream(std::vector<uint8_t>(f.begin(), f.begin() + 5), 3);
     EXPECT_FALSE(ProbePngStream(shortStream.get()));
     EXPECT_EQ(shortStream->Position(), 3);
-    auto jpeg = MemStream(ReadFileBytes(FixturePath("jpeg", "baseline.jpg")));
+    auto jpeg = MemStream(ReadFile(Fixture("jpeg", "baseline.jpg")));
     EXPECT_FALSE(ProbePngStream(jpeg.get()));
 }
 
 // ---- Bad input ----
 
 TEST(PngBadInput, CorruptCrcTruncationAndGarbageSetTheFlag) {
-    const std::vector<uint8_t> f = ReadFileBytes(PngFixture("rgb8.png"));
+    const std::vector<uint8_t> f = ReadFile(PngFixture("rgb8.png"));
     std::vector<std::vector<uint8_t>> bad;
     {
         std::vector<uint8_t> crc = f;   // a byte of IDAT data changed, CRC left
@@ -290,7 +290,7 @@ TEST(PngBadInput, CorruptCrcTruncationAndGarbageSetTheFlag) {
 }
 
 TEST(PngBadInput, HugeDimensionsAbortBeforeAllocating) {
-    std::vector<uint8_t> f = ReadFileBytes(PngFixture("rgb8.png"));
+    std::vector<uint8_t> f = ReadFile(PngFixture("rgb8.png"));
     PutBE32(&f[16], 900000);   // IHDR width
     PutBE32(&f[20], 900000);   // IHDR height
     FixCrc(f, 8);
@@ -306,17 +306,27 @@ TEST(PngBadInput, HugeDimensionsAbortBeforeAllocating) {
     EXPECT_EQ(l.Mask.Width, 0);   // the mask is not resized before the bitmap
 }
 
-TEST(PngBadInput, MutatedFixturesNeverCrash) {
-    std::vector<std::vector<uint8_t>> seeds;
-    for (const ReadCase& c : ReadCases) seeds.push_back(ReadFileBytes(PngFixture(std::string(c.Name) + ".png")));
-    Rng rng(5);
-    for (int i = 0; i < 3000; i++) {
-        const auto data = Mutate(seeds[i % seeds.size()], rng);
-        Loaded l;
-        Load(l, data, i % 2 == 0, i % 11 == 0);
-        if (!l.Aborted && i % 11 && i % 2 == 0) {
-            ASSERT_EQ(l.Mask.Width, l.Bitmap.Width());
-            ASSERT_EQ(l.Mask.Height, l.Bitmap.Height());
+// A small file whose header claims a big picture is refused by the decode budget (1024 bytes
+// of picture a byte of file) before the bitmap exists; a size within it is read, and the rows
+// missing from the file fail it afterwards.
+TEST(PngBadInput, SmallFilesClaimingHugePicturesAreRefused) {
+    if (!HaveTool("pnmtopng")) GTEST_SKIP() << "netpbm missing";
+    TempFile ppm("src.ppm");
+    ppm.Write(ReadFile(Fixture("jpeg", "baseline.int.1.ppm")));
+    for (const char* opts : {"", "-interlace"}) {
+        SCOPED_TRACE(opts);
+        const ToolOutput png = RunTool(std::string("pnmtopng ") + opts + " " + ppm.Path());
+        ASSERT_TRUE(png.Ok);
+        std::vector<uint8_t> f = png.Out;
+        for (const uint32_t side : {16384u, 1000u}) {
+            PutBE32(&f[16], side);
+            PutBE32(&f[20], side);
+            FixCrc(f, 8);
+            Loaded l;
+            FillPattern(l.Bitmap, 3, 2);
+            Load(l, f, true);
+            EXPECT_TRUE(l.Aborted);
+            EXPECT_EQ(l.Bitmap.Width(), side == 16384 ? 3 : int(side)) << side;
         }
     }
 }
@@ -352,19 +362,19 @@ TEST(PngWrite, RgbRoundTripThroughNetpbm) {
         ASSERT_EQ(std::memcmp(l.Bitmap.ScanLine(y), bmp.ScanLine(y), 29 * 3), 0);
     if (HaveTool("pngtopam")) {
         TempFile t(".png");
-        WriteFileBytes(t.Path(), out);
+        WriteFile(t.Path(), out);
         Picture pic = ParseNetpbm(RunTool("pngtopam '" + t.Path() + "'").Out);
         ASSERT_TRUE(pic.Valid());
         for (int y = 0; y < 13; y++)
             for (int x = 0; x < 29; x++) {
-                RGB8 c = BitmapPixel(bmp, x, y);
+                TRGB c = PixelOf(bmp, x, y);
                 ASSERT_EQ(pic.Pixel(x, y)[0], c.r);
                 ASSERT_EQ(pic.Pixel(x, y)[2], c.b);
             }
     }
     if (HaveTool("pngcheck")) {
         TempFile t(".png");
-        WriteFileBytes(t.Path(), out);
+        WriteFile(t.Path(), out);
         EXPECT_TRUE(RunTool("pngcheck -q '" + t.Path() + "'").Ok);
     }
 }
@@ -392,11 +402,11 @@ TEST(PngWrite, MaskBecomesAlphaOnlyWhenNotFull) {
     }
     if (HaveTool("pngtopam")) {
         TempFile t(".png");
-        WriteFileBytes(t.Path(), out);
+        WriteFile(t.Path(), out);
         Picture pic = ParseNetpbm(RunTool("pngtopam -alphapam '" + t.Path() + "'").Out);
         ASSERT_TRUE(pic.Valid());
         EXPECT_EQ(pic.Pixel(5, 3)[3], mask.ScanLine(3)[5]);
-        EXPECT_EQ(pic.Pixel(5, 3)[0], BitmapPixel(bmp, 5, 3).r);
+        EXPECT_EQ(pic.Pixel(5, 3)[0], PixelOf(bmp, 5, 3).r);
     }
     // A mask of another size is ignored (the image is written opaque).
     TLXMask small;
@@ -456,7 +466,7 @@ TEST(PngWrite, PaletteHasTheBackgroundAtEntryZero) {
         }
     if (HaveTool("pngcheck")) {
         TempFile t(".png");
-        WriteFileBytes(t.Path(), out);
+        WriteFile(t.Path(), out);
         auto r = RunTool("pngcheck -v '" + t.Path() + "'");
         ASSERT_TRUE(r.Ok);
         const std::string text(r.Out.begin(), r.Out.end());
@@ -483,7 +493,7 @@ TEST(PngWrite, EightBitPaletteUsesTheNetwork) {
     long err = 0;
     for (int y = 0; y < 30; y++)
         for (int x = 0; x < 40; x++) {
-            RGB8 a = BitmapPixel(bmp, x, y), b = BitmapPixel(l.Bitmap, x, y);
+            TRGB a = PixelOf(bmp, x, y), b = PixelOf(l.Bitmap, x, y);
             err += std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b);
         }
     EXPECT_LT(double(err) / (40 * 30 * 3), 8.0);
@@ -528,7 +538,7 @@ TEST(PngWrite, OneBitGreyKeepsThePolarity) {
         ASSERT_FALSE(l.Aborted);
         ASSERT_EQ(l.Bitmap.PixelFormat(), pf1bit);
         for (int x = 0; x < 19; x++)
-            EXPECT_EQ(BitmapPixel(l.Bitmap, x, 2).r, (x < 4 || x == 16) ? 255 : 0) << x;
+            EXPECT_EQ(PixelOf(l.Bitmap, x, 2).r, (x < 4 || x == 16) ? 255 : 0) << x;
     }
 }
 
@@ -547,7 +557,7 @@ TEST(PngWrite, RgbFromAOneBitBitmap) {
         Loaded l;
         Load(l, out, false);
         ASSERT_FALSE(l.Aborted);
-        for (int x = 0; x < 13; x++) EXPECT_EQ(BitmapPixel(l.Bitmap, x, 1).g, (x == 0 || x == 2) ? 255 : 0);
+        for (int x = 0; x < 13; x++) EXPECT_EQ(PixelOf(l.Bitmap, x, 1).g, (x == 0 || x == 2) ? 255 : 0);
     }
 }
 
@@ -587,9 +597,9 @@ TEST(PngWrite, InterlacedWritesSevenPasses) {
     mask.SetPixel(4, 4, 9);
     ProgressLog log;
     TMemoryStream s;
-    PngEncodeStream(&s, &bmp, p, &mask, log.Rec);
-    ASSERT_FALSE(log.Abort);
-    EXPECT_EQ(log.Values.size(), 7u * 15);
+    PngEncodeStream(&s, &bmp, p, &mask, log.rec);
+    ASSERT_FALSE(log.aborted);
+    EXPECT_EQ(log.values.size(), 7u * 15);
     const std::vector<uint8_t> out = StreamBytes(s);
     EXPECT_EQ(PngChunks(out)[0].Data[12], 1);
     Loaded l;
@@ -619,7 +629,7 @@ TEST(PngWrite, ShortWriteSetsTheFlagAndWritesNoEnd) {
     TLXIOParams p(nullptr);
     p.PngCompression = 0;
     for (int64_t limit : {0, 20, 5000}) {
-        ShortWriteStream s(limit);
+        ShortStream s(limit);
         bool abort = false;
         TProgressRec rec;
         rec.Aborting = &abort;

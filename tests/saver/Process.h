@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -140,6 +141,17 @@ inline std::string ReadText(const std::string& path) {
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+// The standard output of a shell command (an outside tool), whatever its exit status.
+inline std::string RunCommand(const std::string& cmd) {
+    std::string out;
+    if (FILE* f = ::popen(cmd.c_str(), "r")) {
+        char buf[512];
+        while (size_t n = std::fread(buf, 1, sizeof buf, f)) out.append(buf, n);
+        ::pclose(f);
+    }
+    return out;
 }
 
 inline bool Contains(const std::string& text, const std::string& part) {

@@ -69,19 +69,10 @@ protected:
         e["LSAN_OPTIONS"] = "suppressions=" GD_LSAN_SUPPRESSIONS;
         return e;
     }
-    static std::string Run(const std::string& cmd) {
-        std::string out;
-        if (FILE* f = ::popen(cmd.c_str(), "r")) {
-            char buf[512];
-            while (size_t n = std::fread(buf, 1, sizeof buf, f)) out.append(buf, n);
-            ::pclose(f);
-        }
-        return out;
-    }
     // "r,g,b" of the root window at x, y.
     static std::string PixelAt(int x, int y) {
         const std::string p = "p{" + std::to_string(x) + "," + std::to_string(y) + "}";
-        return Run("xwd -root -silent | " GD_CONVERT " xwd:- -format '%[fx:int(255*" + p +
+        return RunCommand("xwd -root -silent | " GD_CONVERT " xwd:- -format '%[fx:int(255*" + p +
                    ".r+0.5)],%[fx:int(255*" + p + ".g+0.5)],%[fx:int(255*" + p + ".b+0.5)]' info:");
     }
 };
@@ -114,12 +105,12 @@ TEST_F(X11Show, SaverEndsOnAMouseMoveBeyondFivePixels) {
     ASSERT_TRUE(WaitForText(log, "show photo 4", p)) << ReadText(log) << ReadText(log + ".err");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     // The pointer starts in the middle of the 1024 x 768 screen.
-    Run(GD_X11_WARP " 517 389");   // 5 and 5: within the threshold
+    RunCommand(GD_X11_WARP " 517 389");   // 5 and 5: within the threshold
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_TRUE(p.Running()) << ReadText(log);
     // 6 and more; repeated, since a motion event may come before the window takes input.
     for (int i = 0; i < 20 && p.Running(); ++i) {
-        Run(GD_X11_WARP " " + std::to_string(518 + i % 2) + " 384");
+        RunCommand(GD_X11_WARP " " + std::to_string(518 + i % 2) + " 384");
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
     const auto code = p.Wait(std::chrono::seconds(10));
@@ -142,7 +133,7 @@ TEST_F(X11Show, SaverEndsOnAKeyWithExitCodeZeroAndNoTemporaryFile) {
     ASSERT_NE(at, std::string::npos) << text;
     const std::string id = std::to_string(std::stoul(text.substr(at + 4)));
     for (int i = 0; i < 20 && p.Running(); ++i) {
-        Run(GD_X11_WARP " key " + id);
+        RunCommand(GD_X11_WARP " key " + id);
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
     const auto code = p.Wait(std::chrono::seconds(10));
@@ -167,12 +158,12 @@ TEST_F(X11Show, SlideshowKeysStepAndEscapeEnds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     bool stepped = false;
     for (int i = 0; i < 10 && !stepped; ++i) {
-        Run(GD_X11_WARP " key " + id + " 114");
+        RunCommand(GD_X11_WARP " key " + id + " 114");
         stepped = WaitForText(log, "show photo 3 Green", p, std::chrono::seconds(1));
     }
     EXPECT_TRUE(stepped) << ReadText(log);
     for (int i = 0; i < 10 && p.Running(); ++i) {
-        Run(GD_X11_WARP " key " + id + " 9");
+        RunCommand(GD_X11_WARP " key " + id + " 9");
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
     const auto code = p.Wait(std::chrono::seconds(10));

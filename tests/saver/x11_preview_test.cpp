@@ -38,16 +38,6 @@ protected:
         EXPECT_EQ(a, "window") << ReadText(dir.File("parent.err"));
         return p;
     }
-
-    static std::string Run(const std::string& cmd) {
-        std::string out;
-        if (FILE* f = ::popen(cmd.c_str(), "r")) {
-            char buf[512];
-            while (size_t n = std::fread(buf, 1, sizeof buf, f)) out.append(buf, n);
-            ::pclose(f);
-        }
-        return out;
-    }
 };
 
 }  // namespace
@@ -78,7 +68,7 @@ TEST_F(X11Preview, DrawsInsideTheParentAndEndsWithIt) {
         // The show is a child of the parent at 0, 0 with the parent's size.
         std::string tree;
         for (int i = 0; i < 100 && !Contains(tree, "320x200+0+0"); ++i) {
-            tree = Run(std::string(GD_XWININFO) + " -children -id " + std::to_string(parent.window));
+            tree = RunCommand(std::string(GD_XWININFO) + " -children -id " + std::to_string(parent.window));
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         EXPECT_TRUE(Contains(tree, "1 child:")) << tree;
@@ -129,7 +119,7 @@ TEST_F(X11Preview, FullScreenWindowsAndTheTaskbar) {
         const std::string id = text.substr(text.find(" id ") + 4, text.find('\n', text.find(" id ")) - text.find(" id ") - 4);
         std::string state;
         for (int i = 0; i < 100 && !Contains(state, "_NET_WM_STATE_FULLSCREEN"); ++i) {
-            state = Run(std::string(GD_XPROP) + " -id " + id + " _NET_WM_STATE");
+            state = RunCommand(std::string(GD_XPROP) + " -id " + id + " _NET_WM_STATE");
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         EXPECT_TRUE(Contains(state, "_NET_WM_STATE_FULLSCREEN")) << state;

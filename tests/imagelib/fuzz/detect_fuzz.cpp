@@ -5,10 +5,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "BMPFiltIco.h"
+#include "BMPFiltPnm.h"
 #include "Classes.h"
 #include "Graphics.h"
 #include "LuxIO.h"
 #include "lxdefs.h"
+#include "lxtgafil.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
