@@ -17,6 +17,7 @@
 #include "Config.h"
 #include "ExtCtrls.h"
 #include "LuxImage.h"
+#include "PhotoAhead.h"
 #include "ShowMusic.h"
 #include "SysUtils.h"
 #include "X11Embed.h"
@@ -83,10 +84,8 @@ public:
         const TColor background = pic_->Background();
         bool ok = false;
         try {
-            TMemoryStream ms;
-            if (Data.size() > Offset)
-                ms.WriteBuffer(Data.data() + Offset, int64_t(Data.size() - Offset));
-            ms.Seek(0, soBeginning);
+            TPointerStream ms(Data.data() + std::min(Offset, Data.size()),
+                              int64_t(Data.size() - std::min(Offset, Data.size())));
             pic_->IO()->Aborting = false;
             pic_->LoadFromStream(&ms);
             ok = !pic_->IO()->Aborting;
@@ -209,6 +208,7 @@ TMainForm::~TMainForm() {
     if (qApp) qApp->removeEventFilter(this);
     if (controller_) controller_->FormHide();
     controller_.reset();
+    ahead_.reset();   // its worker stops before the view and the blocks go
     FormDestroy();
 }
 
@@ -220,6 +220,10 @@ void TMainForm::CreateShow() {
     controller_ = std::make_unique<TShowController>(
         PlayerSettings, RunMode, OsVersion.PlatformId, *view_, *blocks_, *rng_, *photoTimer_,
         *titleTimer_, *panTimer_, *music_, static_cast<IShowHost&>(*this));
+    // The block index reads with pread, so the worker may use it beside the UI thread.
+    TBlockSource* blocks = blocks_.get();
+    ahead_ = std::make_unique<TPhotoAhead>(pic, [blocks](int K, std::string& Data) { return blocks->ReadBlock(K, Data); });
+    controller_->SetPhotoAhead(ahead_.get());
 }
 
 void TMainForm::CreateParams() {
