@@ -883,8 +883,8 @@ void TLuxProc::Flip(int Direction) {
             }
         }
     }
-    CopyBitmap(temp.get(), bitmap_);
-    bitmap_->Palette() = temp->Palette();
+    // The new picture takes the place of the old one: no copy of the pixels.
+    bitmap_->Exchange(*temp);
     Update();
 }
 
@@ -917,7 +917,7 @@ void TLuxProc::Rotate(double Angle, bool AntiAlias) {
         rest += 90;
     }
     if (rest == 0) {
-        if (T) CopyBitmap(T.get(), bitmap_);
+        if (T) bitmap_->Exchange(*T);
         Update();
         return;
     }
