@@ -202,7 +202,8 @@ bool TPhotoAhead::Decode(Job& J) {
         }
         io_->Aborting = false;
         io_->LoadFromStream(&ms);
-    } catch (const std::exception&) {
+    } catch (...) {
+        // Whatever the load raised, the show's own load of the block reports it at the tick.
         return false;
     }
     if (io_->Aborting || cancel_) return false;
