@@ -63,6 +63,7 @@ class TMainForm::TBlockSource : public IBlockSource {
 public:
     explicit TBlockSource(int64_t MaxBlocks) { index_.Open(OwnDataFileName(), MaxBlocks); }
     bool ReadBlock(int K, std::string& Data) override { return index_.Read(K, Data); }
+    std::unique_ptr<TStream> OpenBlock(int K) const { return index_.OpenBlock(K); }
 
 private:
     TBlockIndex index_;
@@ -222,7 +223,7 @@ void TMainForm::CreateShow() {
         *titleTimer_, *panTimer_, *music_, static_cast<IShowHost&>(*this));
     // The block index reads with pread, so the worker may use it beside the UI thread.
     TBlockSource* blocks = blocks_.get();
-    ahead_ = std::make_unique<TPhotoAhead>(pic, [blocks](int K, std::string& Data) { return blocks->ReadBlock(K, Data); });
+    ahead_ = std::make_unique<TPhotoAhead>(pic, [blocks](int K) { return blocks->OpenBlock(K); });
     controller_->SetPhotoAhead(ahead_.get());
 }
 

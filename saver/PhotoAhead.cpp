@@ -63,8 +63,8 @@ struct TPhotoAhead::Job {
     int W = 0, H = 0;
 };
 
-TPhotoAhead::TPhotoAhead(TLuxImage* View, std::function<bool(int, std::string&)> Read)
-    : view_(View), read_(std::move(Read)), target_(std::make_unique<TDecodeTarget>()),
+TPhotoAhead::TPhotoAhead(TLuxImage* View, std::function<std::unique_ptr<TStream>(int)> Open)
+    : view_(View), open_(std::move(Open)), target_(std::make_unique<TDecodeTarget>()),
       io_(std::make_unique<TLuxIO>(nullptr)) {
     io_->SetAttachedView(target_.get());
     io_->OnProgress = TLXProgressEvent(this, &TPhotoAhead::Progress);
@@ -182,16 +182,16 @@ void TPhotoAhead::Run() {
 }
 
 bool TPhotoAhead::Decode(Job& J) {
-    std::string data;
-    size_t offset = 0;
-    if (!read_(J.K, data) || !ReadPhotoHeader(data, J.Name, J.Comment, offset)) return false;
-    target_->Reset(J.Background);
-    io_->Params()->Assign(J.Params.get());
-    io_->StreamHeaders = J.StreamHeaders;
     try {
-        TPointerStream ms(data.data() + offset, int64_t(data.size() - offset));
-        const int type = DetectStreamFormat(&ms);
-        ms.SetPosition(0);
+        // The photo streams from its block: never a second copy of its bytes in memory.
+        std::unique_ptr<TStream> s = open_(J.K);
+        if (!s || !ReadPhotoHeader(s.get(), J.Name, J.Comment)) return false;
+        target_->Reset(J.Background);
+        io_->Params()->Assign(J.Params.get());
+        io_->StreamHeaders = J.StreamHeaders;
+        const int64_t start = s->Position();
+        const int type = DetectStreamFormat(s.get());
+        s->SetPosition(start);
         // The readers that write alpha into the mask, as the I/O component hands it to them.
         const bool withMask = type == lxftGIF || type == lxftTIFF || type == lxftPNG || type == lxftICO ||
                               type == lxftCUR;
@@ -201,7 +201,7 @@ bool TPhotoAhead::Decode(Job& J) {
             target_->CallBitmapChangeEvents();   // the component takes the mask (or none) again
         }
         io_->Aborting = false;
-        io_->LoadFromStream(&ms);
+        io_->LoadFromStream(s.get());
     } catch (...) {
         // Whatever the load raised, the show's own load of the block reports it at the tick.
         return false;

@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "Classes.h"
 #include "ShowLoop.h"
 
 class TLuxImage;
@@ -23,8 +24,9 @@ class TDecodeTarget;
 
 class TPhotoAhead : public IPhotoAhead {
 public:
-    // Read(K, Data) reads block K; it is called on the worker thread. Create on the UI thread.
-    TPhotoAhead(TLuxImage* View, std::function<bool(int K, std::string& Data)> Read);
+    // Open(K) gives block K as a stream (null when there is none); it is called on the worker
+    // thread. Create on the UI thread.
+    TPhotoAhead(TLuxImage* View, std::function<std::unique_ptr<TStream>(int K)> Open);
     ~TPhotoAhead() override;
     TPhotoAhead(const TPhotoAhead&) = delete;
     TPhotoAhead& operator=(const TPhotoAhead&) = delete;
@@ -45,7 +47,7 @@ private:
     void Progress(TObject* Sender, int Percent);
 
     TLuxImage* view_;
-    std::function<bool(int, std::string&)> read_;
+    std::function<std::unique_ptr<TStream>(int)> open_;
     std::unique_ptr<TDecodeTarget> target_;
     std::unique_ptr<TLuxIO> io_;   // the worker's own; attached to target_
 

@@ -29,16 +29,21 @@ constexpr unsigned kNoPhotosMs = 3000;
 
 }  // namespace
 
-bool ReadPhotoHeader(const std::string& Data, std::string& Name, std::string& Comment, size_t& Offset) {
+bool ReadPhotoHeader(TStream* S, std::string& Name, std::string& Comment) {
     try {
-        TPointerStream ms(Data.data(), int64_t(Data.size()));
-        Name = DecodePayloadText(ReadPayloadString(&ms));
-        Comment = DecodePayloadText(ReadPayloadString(&ms));
-        Offset = size_t(ms.Position());
+        Name = DecodePayloadText(ReadPayloadString(S));
+        Comment = DecodePayloadText(ReadPayloadString(S));
         return true;
     } catch (const std::exception&) {
         return false;
     }
+}
+
+bool ReadPhotoHeader(const std::string& Data, std::string& Name, std::string& Comment, size_t& Offset) {
+    TPointerStream ms(Data.data(), int64_t(Data.size()));
+    if (!ReadPhotoHeader(&ms, Name, Comment)) return false;
+    Offset = size_t(ms.Position());
+    return true;
 }
 
 TLXTransitionType MapEffect(int32_t Effect, IShowRandom& Rng) {

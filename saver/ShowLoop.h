@@ -125,6 +125,8 @@ public:
 // The name and comment strings in front of a photo block's image bytes; Offset is where the
 // image starts. False when they do not fit.
 bool ReadPhotoHeader(const std::string& Data, std::string& Name, std::string& Comment, size_t& Offset);
+// The same from a stream, which is left at the image.
+bool ReadPhotoHeader(TStream* S, std::string& Name, std::string& Comment);
 
 // Effect setting onto a transition type; Paint and Move draw one of their set.
 TLXTransitionType MapEffect(int32_t Effect, IShowRandom& Rng);

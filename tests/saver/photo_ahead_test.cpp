@@ -24,6 +24,13 @@ std::string Fixture(const std::string& rel) {
     return s.str();
 }
 
+// "P<i>", built in steps (g++ 12 warns falsely on a literal + to_string).
+std::string Pn(size_t i) {
+    std::string s = "P";
+    s += std::to_string(i);
+    return s;
+}
+
 std::string LE32(uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
 std::string Block(const std::string& name, const std::string& image) {
     return LE32(uint32_t(name.size())) + name + LE32(2) + "cc" + image;
@@ -33,12 +40,14 @@ std::string Block(const std::string& name, const std::string& image) {
 struct Blocks {
     std::mutex lock;
     std::map<int, std::string> data;
-    bool Read(int K, std::string& D) {
+    std::unique_ptr<TStream> Open(int K) {
         std::lock_guard<std::mutex> g(lock);
         auto it = data.find(K);
-        if (it == data.end()) return false;
-        D = it->second;
-        return true;
+        if (it == data.end()) return nullptr;
+        auto s = std::make_unique<TMemoryStream>();
+        s->WriteBuffer(it->second.data(), int64_t(it->second.size()));
+        s->SetPosition(0);
+        return s;
     }
 };
 
@@ -77,7 +86,7 @@ TEST(PhotoAhead, HandsOverWhatTheViewsOwnLoadGives) {
     const std::vector<std::string> files = {"jpeg/baseline.jpg", "png/rgba8_bkgd.png", "png/rgb8_phys.png",
                                             "bmp/gen_rle8_delta.bmp", "tiff/fx_bilevel_g3.tif", "jpeg/grey.jpg"};
     Blocks blocks;
-    for (size_t i = 0; i < files.size(); ++i) blocks.data[int(i) + 2] = Block("P" + std::to_string(i), Fixture(files[i]));
+    for (size_t i = 0; i < files.size(); ++i) blocks.data[int(i) + 2] = Block(Pn(i), Fixture(files[i]));
     // Every photo after every other one: what the view held before must not show through.
     for (size_t before = 0; before < files.size(); ++before)
         for (size_t i = 0; i < files.size(); ++i) {
@@ -87,12 +96,12 @@ TEST(PhotoAhead, HandsOverWhatTheViewsOwnLoadGives) {
             LoadDirect(viaAhead.get(), blocks.data[int(before) + 2]);
             LoadDirect(direct.get(), blocks.data[int(i) + 2]);
 
-            TPhotoAhead ahead(viaAhead.get(), [&](int K, std::string& D) { return blocks.Read(K, D); });
+            TPhotoAhead ahead(viaAhead.get(), [&](int K) { return blocks.Open(K); });
             ahead.Start(int(i) + 2);
             std::string name, comment;
             int w = 0, h = 0;
             ASSERT_TRUE(ahead.Take(int(i) + 2, name, comment, w, h));
-            EXPECT_EQ(name, "P" + std::to_string(i));
+            EXPECT_EQ(name, Pn(i));
             EXPECT_EQ(comment, "cc");
             EXPECT_EQ(w, direct->GetBitmap()->Width());
             EXPECT_EQ(h, direct->GetBitmap()->Height());
@@ -108,7 +117,7 @@ TEST(PhotoAhead, HandsOverNothingItWasNotAskedFor) {
     auto view = MakeView();
     LoadDirect(view.get(), Block("png", Fixture("png/rgba8.png")));
     const std::string before = State(view.get());
-    TPhotoAhead ahead(view.get(), [&](int K, std::string& D) { return blocks.Read(K, D); });
+    TPhotoAhead ahead(view.get(), [&](int K) { return blocks.Open(K); });
     std::string name, comment;
     int w = 0, h = 0;
     struct Case {
@@ -156,7 +165,7 @@ TEST(PhotoAhead, AStartReplacesTheJobInWork) {
     blocks.data[3] = Block("small", Fixture("jpeg/baseline.jpg"));
     auto view = MakeView(), direct = MakeView();
     LoadDirect(direct.get(), blocks.data[3]);
-    TPhotoAhead ahead(view.get(), [&](int K, std::string& D) { return blocks.Read(K, D); });
+    TPhotoAhead ahead(view.get(), [&](int K) { return blocks.Open(K); });
     for (int round = 0; round < 5; ++round) {
         ahead.Start(2);
         ahead.Start(3);
