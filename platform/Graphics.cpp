@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
@@ -308,9 +310,46 @@ uint8_t* MapBlock(size_t capacity) {
     const size_t head = start - uintptr_t(p), tail = len - head - capacity;
     if (head) ::munmap(p, head);
     if (tail) ::munmap(reinterpret_cast<void*>(start + capacity), tail);
-    // Fewer, larger page faults on first touch; the kernel ignores it where huge pages are off.
-    if (capacity >= kHugePage) ::madvise(reinterpret_cast<void*>(start), capacity, MADV_HUGEPAGE);
     return reinterpret_cast<uint8_t*>(start);
+}
+
+// Free huge-page-sized runs of memory in the zone that huge pages come from first, from the
+// kernel's free lists (orders 9 and up on x86-64; the small DMA zones are not counted: the
+// kernel compacts the main zone before it turns to them); 0 when they cannot be read.
+int64_t FreeHugePages() {
+    FILE* f = std::fopen("/proc/buddyinfo", "re");
+    if (!f) return 0;
+    int64_t total = 0;
+    char line[512];
+    while (std::fgets(line, sizeof line, f)) {
+        // "Node 0, zone   Normal  n0 n1 ... n10": the counts follow the zone's name.
+        const char* p = std::strstr(line, "zone");
+        if (!p) continue;
+        p += 4;
+        while (*p == ' ') ++p;
+        if (std::strncmp(p, "Normal", 6) != 0 && std::strncmp(p, "Movable", 7) != 0) continue;
+        while (*p && *p != ' ') ++p;
+        char* end = nullptr;
+        for (int order = 0;; ++order) {
+            const long long n = std::strtoll(p, &end, 10);
+            if (end == p) break;
+            if (order >= 9 && n > 0 && order - 9 < 20) total += n << (order - 9);
+            p = end;
+        }
+    }
+    std::fclose(f);
+    return total;
+}
+
+// Huge pages make the first touch of a large block a few dozen faults instead of thousands,
+// and later uses cheaper on the TLB. At the first touch they are asked for only while the
+// kernel has free ones to spare: otherwise it would compact memory inside the page fault,
+// which on a busy machine stalls far longer than small pages cost. A block kept for reuse is
+// offered in any case: the kernel then collapses its pages in the background.
+void AdviseHugePages(uint8_t* block, size_t capacity, bool firstTouch) {
+    if (!kMapped || capacity < kHugePage) return;
+    if (firstTouch && FreeHugePages() < 2 * int64_t(capacity / kHugePage)) return;
+    ::madvise(block, capacity, MADV_HUGEPAGE);
 }
 
 void UnmapBlock(uint8_t* block, size_t capacity) {
@@ -356,6 +395,7 @@ uint8_t* AllocPixelBlock(size_t Size, bool Zero) {
     UnmapAll(release);
     uint8_t* block = MapBlock(capacity);
     if (!block) return nullptr;
+    AdviseHugePages(block, capacity, true);
     std::lock_guard<std::mutex> g(c.lock);
     c.capacities[block] = capacity;
     ++c.stats.Fresh;
@@ -375,6 +415,7 @@ void FreePixelBlock(uint8_t* Block, size_t Size) {
         auto it = c.capacities.find(Block);
         const size_t capacity = it != c.capacities.end() ? it->second : CapacityFor(Size);
         if (it != c.capacities.end()) c.capacities.erase(it);
+        AdviseHugePages(Block, capacity, false);
         c.idle.push_back({Block, capacity});
         c.stats.IdleBytes += int64_t(capacity);
         while (c.idle.size() > kMaxIdleBlocks || size_t(c.stats.IdleBytes) > kMaxIdleBytes) {

@@ -37,7 +37,7 @@ void Fill(TBitmap* b) {
     }
 }
 
-int ProcessSide(const std::string& in, const std::string& out) {
+int ProcessSide(const std::string& in, const std::string& out) try {
     TBitmap bmp;
     TLuxIO io(nullptr);
     io.SetAttachedBitmap(&bmp);
@@ -48,6 +48,9 @@ int ProcessSide(const std::string& in, const std::string& out) {
     proc.Rotate(90, false);
     io.SaveToFile(out);
     return io.Aborting ? 1 : 0;
+} catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
 }
 
 // A Pillow statement on the picture timed inside Python, one figure per line.
