@@ -284,7 +284,7 @@ struct TBlockCache {
         size_t capacity;
     };
     std::mutex lock;
-    std::vector<Idle> idle;                            // oldest first
+    std::vector<Idle> idle;                            // oldest first (until a sort)
     std::unordered_map<uint8_t*, size_t> capacities;   // of the large blocks handed out
     TPixelBlockStats stats;
 };
@@ -388,9 +388,17 @@ uint8_t* AllocPixelBlock(size_t Size, bool Zero) {
             if (Zero) std::memset(b.block, 0, Size);
             return b.block;
         }
-        // Nothing fits: give the idle blocks back before the new one is made.
-        release.swap(c.idle);
-        c.stats.IdleBytes = 0;
+        // Nothing fits: before the new block is made, give back idle ones, the largest first,
+        // until as much as it needs is returned (or none is left); the smaller ones stay for
+        // what reuses them (the transition's bitmaps, say).
+        std::sort(c.idle.begin(), c.idle.end(), [](const auto& a, const auto& b) { return a.capacity > b.capacity; });
+        size_t freed = 0;
+        while (!c.idle.empty() && freed < capacity) {
+            freed += c.idle.front().capacity;
+            c.stats.IdleBytes -= int64_t(c.idle.front().capacity);
+            release.push_back(c.idle.front());
+            c.idle.erase(c.idle.begin());
+        }
     }
     UnmapAll(release);
     uint8_t* block = MapBlock(capacity);

@@ -151,8 +151,9 @@ class TCanvas;
 // Blocks of 1 MiB and more come from anonymous mappings aligned for transparent huge pages
 // and are kept for reuse when freed (and then offered to the kernel for huge pages): a photo
 // of the same size then costs no page faults.
-// Idle blocks are released before a new mapping is made, so keeping them never adds to the
-// peak. Smaller blocks come from the heap. Thread-safe. Null when the memory cannot be had.
+// Before a new mapping is made, idle blocks adding up to at least its size are released (the
+// largest first), so keeping them never adds to the peak. Smaller blocks come from the heap.
+// Thread-safe. Null when the memory cannot be had.
 uint8_t* AllocPixelBlock(size_t Size, bool Zero);
 void FreePixelBlock(uint8_t* Block, size_t Size);
 // Releases every idle block to the system.

@@ -382,11 +382,22 @@ TEST(PixelBlocks, KeptAndReused) {
     EXPECT_EQ(b.PixelFormat(), pf1bit);
     EXPECT_EQ(b.Palette().size(), 2u);
 
-    // A size no idle block fits gives the idle ones back before a new block is made.
-    small.SetSize(0, 0);
-    EXPECT_GT(PixelBlockStats().IdleBytes, 0);
+    // A size no idle block fits gives idle ones back, the largest first, until as much as
+    // the new block needs has gone; a smaller one stays for its own reuse.
+    small.SetSize(0, 0);   // 2.4 MB idle
     TBitmap big;
-    big.SetSize(2000, 2000);
+    big.SetSize(2000, 2000);   // 12 MB: the small idle block goes
     EXPECT_EQ(PixelBlockStats().IdleBytes, 0);
     EXPECT_EQ(big.ScanLine(1999)[5999], 0);
+    small.SetSize(1000, 800);
+    small.SetSize(0, 0);
+    big.SetSize(0, 0);   // 2.4 MB and 12 MB idle
+    const int64_t smallIdle = PixelBlockStats().IdleBytes;
+    TBitmap middle;
+    middle.SetSize(1500, 1200);   // 5.4 MB: the 12 MB block goes, the 2.4 MB one stays
+    const int64_t left = PixelBlockStats().IdleBytes;
+    EXPECT_GT(left, 0);
+    EXPECT_LT(left, smallIdle);
+    small.SetSize(1000, 800);
+    EXPECT_EQ(PixelBlockStats().IdleBytes, 0) << "the small block was reused";
 }
