@@ -6,6 +6,7 @@
 #include <numbers>
 #include <vector>
 
+#include "lxpixels.h"
 #include "lxutils.h"
 
 // ---- Resampling filters ----
@@ -373,29 +374,19 @@ void TLXTransitionEffects::ResetToFrom() {
 }
 
 void TLXTransitionEffects::Blend(const std::vector<uint8_t*>* A, const std::vector<uint8_t*>* B, int p) {
-    const uint32_t up = uint32_t(p), uq = 1024u - up;
     const size_t n = size_t(width_) * 3;
     if (!A || !B) {
+        // The background stands in for the missing side as one row of its bytes.
         const TRGB c = BackgroundRGB();
         const uint8_t bytes[3] = {c.b, c.g, c.r};
-        const uint32_t w = A ? up : uq;
         colourRow_.resize(n);
-        for (size_t i = 0; i < n; ++i) colourRow_[i] = uint32_t(bytes[i % 3]) * w;
+        for (size_t i = 0; i < n; ++i) colourRow_[i] = bytes[i % 3];
     }
-    const uint32_t* __restrict c = colourRow_.data();
+    const uint8_t* c = colourRow_.data();
     for (int y = 0; y < height_; ++y) {
-        uint8_t* __restrict r = frameRows_[size_t(y)];
-        if (A && B) {
-            const uint8_t* __restrict a = (*A)[size_t(y)];
-            const uint8_t* __restrict b = (*B)[size_t(y)];
-            for (size_t i = 0; i < n; ++i) r[i] = uint8_t((uint32_t(a[i]) * uq + uint32_t(b[i]) * up) >> 10);
-        } else if (A) {
-            const uint8_t* __restrict a = (*A)[size_t(y)];
-            for (size_t i = 0; i < n; ++i) r[i] = uint8_t((uint32_t(a[i]) * uq + c[i]) >> 10);
-        } else {
-            const uint8_t* __restrict b = (*B)[size_t(y)];
-            for (size_t i = 0; i < n; ++i) r[i] = uint8_t((c[i] + uint32_t(b[i]) * up) >> 10);
-        }
+        const uint8_t* a = A ? (*A)[size_t(y)] : c;
+        const uint8_t* b = B ? (*B)[size_t(y)] : c;
+        LXBlendRow(a, b, frameRows_[size_t(y)], n, p);
     }
 }
 
@@ -892,8 +883,8 @@ void TLuxProc::Flip(int Direction) {
             }
         }
     }
-    CopyBitmap(temp.get(), bitmap_);
-    bitmap_->Palette() = temp->Palette();
+    // The new picture takes the place of the old one: no copy of the pixels.
+    bitmap_->Exchange(*temp);
     Update();
 }
 
@@ -926,7 +917,7 @@ void TLuxProc::Rotate(double Angle, bool AntiAlias) {
         rest += 90;
     }
     if (rest == 0) {
-        if (T) CopyBitmap(T.get(), bitmap_);
+        if (T) bitmap_->Exchange(*T);
         Update();
         return;
     }

@@ -51,8 +51,8 @@ using TLXFramePresentEvent = TMethod<void(TBitmap* Frame, int Width, int Height)
 // Every frame routine clips its copies to the three bitmaps, whatever the size or progress.
 class TLXTransitionEffects : public TObject {
 public:
-    // The engine's timer interval in milliseconds; the platform's timer raises it to its
-    // minimum (about 10 ms), as the original platform did, so frames do not flood the UI thread.
+    // The engine's timer interval in milliseconds: the first frame comes at once, the
+    // platform's timer paces the following ones to the screen's refresh.
     static constexpr int TimerInterval = 1;
 
     // View may be null (no paint lock, black background).
@@ -124,7 +124,7 @@ private:
     bool updateAtEnd_ = false;
     int frameCount_ = 0;
     std::function<int(int)> random_;
-    std::vector<uint32_t> colourRow_;   // the background's bytes times their weight, one row
+    std::vector<uint8_t> colourRow_;    // one row of the background's bytes
     std::vector<uint32_t> xmap_;        // source byte offset of each column of a stretch
 };
 

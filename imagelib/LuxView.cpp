@@ -9,6 +9,7 @@
 #include "Forms.h"
 #include "LuxProc.h"
 #include "LuxViewMath.h"
+#include "lxpixels.h"
 #include "lxutils.h"
 
 static_assert(std::endian::native == std::endian::little, "pixel moves assume little-endian words");
@@ -61,22 +62,10 @@ void Blit24To32(TBitmap* Src, TBitmap* Dst, TRect R) {
     if (!IntersectRect(R, R, lim)) return;
     Src->FlushCanvas();
     Dst->FlushCanvas();
-    const int n = R.Width();
-    for (int y = R.Top; y < R.Bottom; ++y) {
-        const uint8_t* s = Src->ScanLine(y) + size_t(R.Left) * 3;
-        auto* d = reinterpret_cast<uint32_t*>(Dst->ScanLine(y)) + R.Left;
-        // Four-byte loads read one byte of the next pixel, so the last pixel goes apart.
-        int x = 0;
-        for (; x + 1 < n; ++x) {
-            uint32_t v;
-            std::memcpy(&v, s + size_t(x) * 3, 4);
-            d[x] = v | 0xFF000000u;
-        }
-        if (x < n) {
-            const uint8_t* p = s + size_t(x) * 3;
-            d[x] = 0xFF000000u | uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
-        }
-    }
+    const size_t n = size_t(R.Width());
+    for (int y = R.Top; y < R.Bottom; ++y)
+        LXExpand24To32Row(Src->ScanLine(y) + size_t(R.Left) * 3,
+                          reinterpret_cast<uint32_t*>(Dst->ScanLine(y)) + R.Left, n);
     Dst->SetModified(true);
 }
 

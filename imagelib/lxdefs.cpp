@@ -345,26 +345,42 @@ void TLXMask::FreeOutline() {
 }
 
 void TLXMask::AllocBits(int AWidth, int AHeight, int ABitsPerPixel) {
-    FreeBits();
     X1 = Y1 = EmptyBox;
     X2 = Y2 = 0;
     Full = false;
-    if ((ABitsPerPixel != 1 && ABitsPerPixel != 8) || AWidth <= 0 || AHeight <= 0) return;
+    const bool valid = (ABitsPerPixel == 1 || ABitsPerPixel == 8) && AWidth > 0 && AHeight > 0;
+    if (valid && Bits && AWidth == Width && AHeight == Height && ABitsPerPixel == BitsPerPixel) {
+        // The same geometry keeps its block.
+        std::memset(Bits, 0, size_t(int64_t(RowLength) * Height));
+        return;
+    }
+    FreeBits();
+    if (!valid) return;
     const int rowLength = ABitsPerPixel == 1 ? RowBytes(AWidth, 1) : AWidth;
     const int64_t size = int64_t(rowLength) * AHeight;
-    try {
-        Bits = new uint8_t[size_t(size)]();
-    } catch (const std::bad_alloc&) {
-        OutOfMemory();
-    }
+    Bits = AllocPixelBlock(size_t(size), true);
+    if (!Bits) OutOfMemory();
     Width = AWidth;
     Height = AHeight;
     BitsPerPixel = ABitsPerPixel;
     RowLength = rowLength;
 }
 
+void TLXMask::Exchange(TLXMask& Other) {
+    std::swap(Width, Other.Width);
+    std::swap(Height, Other.Height);
+    std::swap(BitsPerPixel, Other.BitsPerPixel);
+    std::swap(RowLength, Other.RowLength);
+    std::swap(Bits, Other.Bits);
+    std::swap(X1, Other.X1);
+    std::swap(Y1, Other.Y1);
+    std::swap(X2, Other.X2);
+    std::swap(Y2, Other.Y2);
+    std::swap(Full, Other.Full);
+}
+
 void TLXMask::FreeBits() {
-    delete[] Bits;
+    FreePixelBlock(Bits, size_t(int64_t(RowLength) * Height));
     Bits = nullptr;
     Width = Height = BitsPerPixel = RowLength = 0;
 }

@@ -196,6 +196,8 @@ public:
     void AllocBits(int AWidth, int AHeight, int ABitsPerPixel);
     void FreeBits();
     void Assign(const TLXMask* Source);   // nil (or itself): nothing
+    // Swaps the pixels, geometry, box and Full flag with Other (no byte is copied).
+    void Exchange(TLXMask& Other);
 
     uint8_t* ScanLine(int y) const;   // no range check
     int GetPixel(int x, int y) const;   // 0 outside; 1 bit: non-zero when set

@@ -402,6 +402,15 @@ void DrawShadowBottom(TCanvas* Canvas, int X1, int Y1, int X2, int Y2, int Style
 void CopyBitmap(const TBitmap* Source, TBitmap* Dest) {
     if (!Source || !Dest || Source == Dest) return;
     Settle(Source);
+    const bool same = Dest->PixelFormat() == Source->PixelFormat() && Dest->Width() == Source->Width() &&
+                      Dest->Height() == Source->Height() && Source->Width() > 0 && Source->Height() > 0;
+    if (same) {
+        // The same shape keeps Dest's block: the copy below overwrites all of it.
+        Dest->FlushCanvas();
+        std::memcpy(Dest->PixelBlock(), Source->PixelBlock(), size_t(BlockBytes(Source)));
+        Dest->SetModified(true);
+        return;
+    }
     Dest->SetSize(1, 1);
     Dest->SetPixelFormat(Source->PixelFormat());
     if (Source->Width() <= 0 || Source->Height() <= 0) return;

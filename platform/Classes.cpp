@@ -162,6 +162,26 @@ int64_t TStream::CopyFrom(TStream* Source, int64_t Count) {
     return Count;
 }
 
+// ---- TPointerStream ----
+
+TPointerStream::TPointerStream(const void* Data, int64_t Size)
+    : data_(static_cast<const uint8_t*>(Data)), size_(Data && Size > 0 ? Size : 0) {}
+
+int64_t TPointerStream::Read(void* Buffer, int64_t Count) {
+    if (pos_ < 0 || Count <= 0 || pos_ >= size_) return 0;
+    const int64_t n = std::min(Count, size_ - pos_);
+    std::memcpy(Buffer, data_ + pos_, size_t(n));
+    pos_ += n;
+    return n;
+}
+
+int64_t TPointerStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+    const int64_t base = Origin == soBeginning ? 0 : Origin == soCurrent ? pos_ : size_;
+    if ((Offset > 0 && base > INT64_MAX - Offset) || (Offset < 0 && base < INT64_MIN - Offset)) return pos_;
+    pos_ = base + Offset;
+    return pos_;
+}
+
 // ---- TMemoryStream ----
 
 TMemoryStream::~TMemoryStream() { std::free(data_); }

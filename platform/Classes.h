@@ -184,6 +184,21 @@ private:
     int64_t size_ = 0, capacity_ = 0, pos_ = 0;
 };
 
+// A read-only stream over memory that someone else owns and keeps while the stream is used
+// (the class library's memory stream after SetPointer). Writes move nothing.
+class TPointerStream : public TStream {
+public:
+    TPointerStream(const void* Data, int64_t Size);
+    int64_t Read(void* Buffer, int64_t Count) override;
+    int64_t Write(const void*, int64_t) override { return 0; }
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+    int64_t Size() override { return size_; }
+
+private:
+    const uint8_t* data_;
+    int64_t size_, pos_ = 0;
+};
+
 // File open modes of the class library.
 constexpr unsigned fmOpenRead = 0x0000, fmOpenWrite = 0x0001, fmOpenReadWrite = 0x0002;
 constexpr unsigned fmShareCompat = 0x0000, fmShareExclusive = 0x0010, fmShareDenyWrite = 0x0020,

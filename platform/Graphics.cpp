@@ -8,11 +8,17 @@
 #include <QPainterPath>
 #include <QRegion>
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
 #include <optional>
+#include <unordered_map>
 
 // ---- Colours ----
 
@@ -256,16 +262,206 @@ std::vector<uint32_t> GreyPalette(int n) {
 
 }  // namespace
 
+// ---- Pixel blocks ----
+
+namespace {
+
+constexpr size_t kLargeBlock = size_t(1) << 20;
+constexpr size_t kHugePage = size_t(2) << 20;
+constexpr size_t kMaxIdleBlocks = 4;
+constexpr size_t kMaxIdleBytes = size_t(1) << 30;
+
+#if defined(__SANITIZE_ADDRESS__)
+// Sanitizer builds take every block from the heap, exactly sized, so an overrun is caught.
+constexpr bool kMapped = false;
+#else
+constexpr bool kMapped = true;
+#endif
+
+struct TBlockCache {
+    struct Idle {
+        uint8_t* block;
+        size_t capacity;
+    };
+    std::mutex lock;
+    std::vector<Idle> idle;                            // oldest first (until a sort)
+    std::unordered_map<uint8_t*, size_t> capacities;   // of the large blocks handed out
+    TPixelBlockStats stats;
+};
+
+TBlockCache& BlockCache() {
+    static TBlockCache* cache = new TBlockCache;   // lives until the process ends
+    return *cache;
+}
+
+size_t CapacityFor(size_t size) {
+    if (!kMapped) return size;
+    const size_t unit = size >= kHugePage ? kHugePage : size_t(4096);
+    return (size + unit - 1) / unit * unit;
+}
+
+uint8_t* MapBlock(size_t capacity) {
+    if (!kMapped) return static_cast<uint8_t*>(std::calloc(capacity, 1));
+    // One huge page more than asked, so the block can start on a huge-page boundary.
+    const size_t len = capacity + kHugePage;
+    void* p = ::mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    const uintptr_t start = (uintptr_t(p) + kHugePage - 1) & ~uintptr_t(kHugePage - 1);
+    const size_t head = start - uintptr_t(p), tail = len - head - capacity;
+    if (head) ::munmap(p, head);
+    if (tail) ::munmap(reinterpret_cast<void*>(start + capacity), tail);
+    return reinterpret_cast<uint8_t*>(start);
+}
+
+// Free huge-page-sized runs of memory in the zone that huge pages come from first, from the
+// kernel's free lists (orders 9 and up on x86-64; the small DMA zones are not counted: the
+// kernel compacts the main zone before it turns to them); 0 when they cannot be read.
+int64_t FreeHugePages() {
+    FILE* f = std::fopen("/proc/buddyinfo", "re");
+    if (!f) return 0;
+    int64_t total = 0;
+    char line[512];
+    while (std::fgets(line, sizeof line, f)) {
+        // "Node 0, zone   Normal  n0 n1 ... n10": the counts follow the zone's name.
+        const char* p = std::strstr(line, "zone");
+        if (!p) continue;
+        p += 4;
+        while (*p == ' ') ++p;
+        if (std::strncmp(p, "Normal", 6) != 0 && std::strncmp(p, "Movable", 7) != 0) continue;
+        while (*p && *p != ' ') ++p;
+        char* end = nullptr;
+        for (int order = 0;; ++order) {
+            const long long n = std::strtoll(p, &end, 10);
+            if (end == p) break;
+            if (order >= 9 && n > 0 && order - 9 < 20) total += n << (order - 9);
+            p = end;
+        }
+    }
+    std::fclose(f);
+    return total;
+}
+
+// Huge pages make the first touch of a large block a few dozen faults instead of thousands,
+// and later uses cheaper on the TLB. At the first touch they are asked for only while the
+// kernel has free ones to spare: otherwise it would compact memory inside the page fault,
+// which on a busy machine stalls far longer than small pages cost. A block kept for reuse is
+// offered in any case: the kernel then collapses its pages in the background.
+void AdviseHugePages(uint8_t* block, size_t capacity, bool firstTouch) {
+    if (!kMapped || capacity < kHugePage) return;
+    if (firstTouch && FreeHugePages() < 2 * int64_t(capacity / kHugePage)) return;
+    ::madvise(block, capacity, MADV_HUGEPAGE);
+}
+
+void UnmapBlock(uint8_t* block, size_t capacity) {
+    if (!kMapped) std::free(block);
+    else ::munmap(block, capacity);
+}
+
+void UnmapAll(std::vector<TBlockCache::Idle>& blocks) {
+    for (const auto& b : blocks) UnmapBlock(b.block, b.capacity);
+    blocks.clear();
+}
+
+}  // namespace
+
+uint8_t* AllocPixelBlock(size_t Size, bool Zero) {
+    if (Size == 0) return nullptr;
+    if (Size < kLargeBlock) return static_cast<uint8_t*>(Zero ? std::calloc(Size, 1) : std::malloc(Size));
+    const size_t capacity = CapacityFor(Size);
+    TBlockCache& c = BlockCache();
+    std::vector<TBlockCache::Idle> release;
+    {
+        std::lock_guard<std::mutex> g(c.lock);
+        // The smallest idle block that holds the size without wasting much of itself.
+        size_t best = c.idle.size();
+        for (size_t i = 0; i < c.idle.size(); ++i) {
+            const size_t cap = c.idle[i].capacity;
+            const bool fits = kMapped ? cap >= capacity && cap - capacity <= capacity / 4 : cap == capacity;
+            if (fits && (best == c.idle.size() || cap < c.idle[best].capacity)) best = i;
+        }
+        if (best < c.idle.size()) {
+            const TBlockCache::Idle b = c.idle[best];
+            c.idle.erase(c.idle.begin() + std::ptrdiff_t(best));
+            c.capacities[b.block] = b.capacity;
+            c.stats.IdleBytes -= int64_t(b.capacity);
+            ++c.stats.Reused;
+            if (Zero) std::memset(b.block, 0, Size);
+            return b.block;
+        }
+        // Nothing fits: before the new block is made, give back idle ones, the largest first,
+        // until as much as it needs is returned (or none is left); the smaller ones stay for
+        // what reuses them (the transition's bitmaps, say).
+        std::sort(c.idle.begin(), c.idle.end(), [](const auto& a, const auto& b) { return a.capacity > b.capacity; });
+        size_t freed = 0;
+        while (!c.idle.empty() && freed < capacity) {
+            freed += c.idle.front().capacity;
+            c.stats.IdleBytes -= int64_t(c.idle.front().capacity);
+            release.push_back(c.idle.front());
+            c.idle.erase(c.idle.begin());
+        }
+    }
+    UnmapAll(release);
+    uint8_t* block = MapBlock(capacity);
+    if (!block) return nullptr;
+    AdviseHugePages(block, capacity, true);
+    std::lock_guard<std::mutex> g(c.lock);
+    c.capacities[block] = capacity;
+    ++c.stats.Fresh;
+    return block;
+}
+
+void FreePixelBlock(uint8_t* Block, size_t Size) {
+    if (!Block) return;
+    if (Size < kLargeBlock) {
+        std::free(Block);
+        return;
+    }
+    TBlockCache& c = BlockCache();
+    std::vector<TBlockCache::Idle> release;
+    {
+        std::lock_guard<std::mutex> g(c.lock);
+        auto it = c.capacities.find(Block);
+        const size_t capacity = it != c.capacities.end() ? it->second : CapacityFor(Size);
+        if (it != c.capacities.end()) c.capacities.erase(it);
+        AdviseHugePages(Block, capacity, false);
+        c.idle.push_back({Block, capacity});
+        c.stats.IdleBytes += int64_t(capacity);
+        while (c.idle.size() > kMaxIdleBlocks || size_t(c.stats.IdleBytes) > kMaxIdleBytes) {
+            release.push_back(c.idle.front());
+            c.stats.IdleBytes -= int64_t(c.idle.front().capacity);
+            c.idle.erase(c.idle.begin());
+        }
+    }
+    UnmapAll(release);
+}
+
+void TrimPixelBlocks() {
+    TBlockCache& c = BlockCache();
+    std::vector<TBlockCache::Idle> release;
+    {
+        std::lock_guard<std::mutex> g(c.lock);
+        release.swap(c.idle);
+        c.stats.IdleBytes = 0;
+    }
+    UnmapAll(release);
+}
+
+TPixelBlockStats PixelBlockStats() {
+    TBlockCache& c = BlockCache();
+    std::lock_guard<std::mutex> g(c.lock);
+    return c.stats;
+}
+
 // ---- TBitmap ----
 
 TBitmap::TBitmap() = default;
 
 TBitmap::~TBitmap() {
     canvas_.reset();
-    std::free(bits_);
+    FreePixelBlock(bits_, size_t(ImageSize()));
 }
 
-void TBitmap::Reallocate(int w, int h, TPixelFormat pf, bool keep) {
+void TBitmap::Reallocate(int w, int h, TPixelFormat pf, bool keep, bool zero) {
     FlushCanvas();
     if (w < 0) w = 0;
     if (h < 0) h = 0;
@@ -273,9 +469,15 @@ void TBitmap::Reallocate(int w, int h, TPixelFormat pf, bool keep) {
     int64_t rb = DibRowBytes(w, bits);
     int64_t total = rb * h;
     if (total > kMaxImageBytes) throw EOutOfMemory("Out of memory: a bitmap of " + IntToStr(w) + " x " + IntToStr(h) + " is too large");
+    const int64_t oldTotal = ImageSize();
     uint8_t* nb = nullptr;
-    if (total > 0) {
-        nb = static_cast<uint8_t*>(std::calloc(size_t(total), 1));
+    if (!keep && bits_ && total == oldTotal) {
+        // Same block size: the block stays, only its content starts over.
+        nb = bits_;
+        bits_ = nullptr;
+        if (zero) std::memset(nb, 0, size_t(total));
+    } else if (total > 0) {
+        nb = AllocPixelBlock(size_t(total), zero);
         if (!nb) throw EOutOfMemory("Out of memory");
     }
     if (keep && nb && bits_ && bits == BitsOfPixelFormat(format_)) {
@@ -291,7 +493,7 @@ void TBitmap::Reallocate(int w, int h, TPixelFormat pf, bool keep) {
             if (rest) dst[full] = uint8_t(src[full] & (0xFF00 >> rest));
         }
     }
-    std::free(bits_);
+    FreePixelBlock(bits_, size_t(oldTotal));
     bits_ = nb;
     // A new picture gets a fresh device context: the clip region starts over.
     if (canvas_) canvas_->ResetClip();
@@ -378,6 +580,22 @@ TDibView TBitmap::View() const {
     return v;
 }
 
+void TBitmap::Exchange(TBitmap& Other) {
+    if (&Other == this) return;
+    FlushCanvas();
+    Other.FlushCanvas();
+    std::swap(width_, Other.width_);
+    std::swap(height_, Other.height_);
+    std::swap(format_, Other.format_);
+    std::swap(rowBytes_, Other.rowBytes_);
+    std::swap(bits_, Other.bits_);
+    std::swap(palette_, Other.palette_);
+    if (canvas_) canvas_->ResetClip();
+    if (Other.canvas_) Other.canvas_->ResetClip();
+    Changed();
+    Other.Changed();
+}
+
 void TBitmap::Assign(TPersistent* Source) {
     if (!Source) {
         Reallocate(0, 0, format_, false);
@@ -387,7 +605,7 @@ void TBitmap::Assign(TPersistent* Source) {
     if (auto* b = dynamic_cast<TBitmap*>(Source)) {
         if (b == this) return;
         b->FlushCanvas();
-        Reallocate(b->width_, b->height_, b->format_, false);
+        Reallocate(b->width_, b->height_, b->format_, false, false);
         if (bits_ && b->bits_) std::memcpy(bits_, b->bits_, size_t(ImageSize()));
         palette_ = b->palette_;
         handleType_ = b->handleType_;

@@ -147,6 +147,23 @@ GD_EXCEPTION(EIntOverflow, Exception);
 
 class TCanvas;
 
+// ---- Pixel blocks ----
+// Blocks of 1 MiB and more come from anonymous mappings aligned for transparent huge pages
+// and are kept for reuse when freed (and then offered to the kernel for huge pages): a photo
+// of the same size then costs no page faults.
+// Before a new mapping is made, idle blocks adding up to at least its size are released (the
+// largest first), so keeping them never adds to the peak. Smaller blocks come from the heap.
+// Thread-safe. Null when the memory cannot be had.
+uint8_t* AllocPixelBlock(size_t Size, bool Zero);
+void FreePixelBlock(uint8_t* Block, size_t Size);
+// Releases every idle block to the system.
+void TrimPixelBlocks();
+struct TPixelBlockStats {
+    int64_t Fresh = 0, Reused = 0;   // large blocks handed out since the start
+    int64_t IdleBytes = 0;            // kept for reuse now
+};
+TPixelBlockStats PixelBlockStats();
+
 // A read-only view of a device-independent pixel block, the source of the block transfers.
 // Rows are bottom-up unless TopDown; pf1bit pixels are black (clear) or white (set).
 struct TDibView {
@@ -216,9 +233,12 @@ public:
     void FlushCanvas();
     // The whole bitmap as a transfer source.
     TDibView View() const;
+    // Swaps size, format, palette and pixel block with Other (no pixel is copied); both are
+    // then marked changed.
+    void Exchange(TBitmap& Other);
 
 private:
-    void Reallocate(int w, int h, TPixelFormat pf, bool keep);
+    void Reallocate(int w, int h, TPixelFormat pf, bool keep, bool zero = true);
     int width_ = 0, height_ = 0;
     TPixelFormat format_ = pf24bit;
     TBitmapHandleType handleType_ = bmDIB;

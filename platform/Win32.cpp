@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <atomic>
 #include <mutex>
 
 BOOL BitBlt(TCanvas* Dest, int X, int Y, int W, int H, TCanvas* Src, int XSrc, int YSrc, DWORD Rop) {
@@ -68,7 +69,9 @@ namespace {
 
 std::mutex g_tickMutex;
 std::function<DWORD()> g_tickSource;
-int g_dpi = 0;
+std::atomic<int> g_dpi{0};
+// The screen's, read once (the decode-ahead worker must not ask the screen itself).
+std::atomic<int> g_screenDpi{0};
 
 }  // namespace
 
@@ -90,12 +93,16 @@ void SetTickCountSource(std::function<DWORD()> source) {
 }
 
 int ScreenPixelsPerInch() {
-    if (g_dpi > 0) return g_dpi;
+    if (const int d = g_dpi.load()) return d;
+    if (const int d = g_screenDpi.load()) return d;
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        int d = 96;
         if (QScreen* s = QGuiApplication::primaryScreen()) {
-            int d = int(std::lround(s->logicalDotsPerInchX()));
-            if (d > 0) return d;
+            const int v = int(std::lround(s->logicalDotsPerInchX()));
+            if (v > 0) d = v;
         }
+        g_screenDpi = d;
+        return d;
     }
     return 96;
 }

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "exedata.h"
@@ -51,6 +53,57 @@ bool TBlockIndex::Open(const std::string& FileName, int64_t MaxBlocks) {
         b = offset;
     }
     return true;
+}
+
+namespace {
+
+class TBlockStream : public TStream {
+public:
+    TBlockStream(int Fd, int64_t Offset, int64_t Size) : fd_(Fd), offset_(Offset), size_(Size) {}
+    int64_t Read(void* Buffer, int64_t Count) override {
+        if (pos_ < 0 || Count <= 0 || pos_ >= size_) return 0;
+        auto* out = static_cast<uint8_t*>(Buffer);
+        int64_t done = 0;
+        Count = std::min(Count, size_ - pos_);
+        while (done < Count) {
+            // Small reads (the decoders take a few kilobytes at a time) come from a buffer.
+            if (pos_ >= bufAt_ && pos_ < bufAt_ + bufLen_) {
+                const int64_t n = std::min(Count - done, bufAt_ + bufLen_ - pos_);
+                std::memcpy(out + done, buf_.data() + (pos_ - bufAt_), size_t(n));
+                done += n;
+                pos_ += n;
+                continue;
+            }
+            const int64_t want = std::min<int64_t>(int64_t(buf_.size()), size_ - pos_);
+            const ssize_t r = ::pread(fd_, buf_.data(), size_t(want), off_t(offset_ + pos_));
+            if (r <= 0) break;
+            bufAt_ = pos_;
+            bufLen_ = r;
+        }
+        return done;
+    }
+    int64_t Write(const void*, int64_t) override { return 0; }
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override {
+        const int64_t base = Origin == soBeginning ? 0 : Origin == soCurrent ? pos_ : size_;
+        if ((Offset > 0 && base > INT64_MAX - Offset) || (Offset < 0 && base < INT64_MIN - Offset)) return pos_;
+        pos_ = base + Offset;
+        return pos_;
+    }
+    int64_t Size() override { return size_; }
+
+private:
+    int fd_;
+    int64_t offset_, size_, pos_ = 0;
+    std::vector<uint8_t> buf_ = std::vector<uint8_t>(size_t(1) << 16);
+    int64_t bufAt_ = 0, bufLen_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<TStream> TBlockIndex::OpenBlock(int64_t K) const {
+    if (K < 0 || K >= Count() || fd_ < 0) return nullptr;
+    const Entry& e = blocks_[size_t(K)];
+    return std::make_unique<TBlockStream>(fd_, int64_t(e.offset), int64_t(e.size));
 }
 
 bool TBlockIndex::Read(int64_t K, std::string& Data) const {

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "Classes.h"
 
 class TBlockIndex {
 public:
@@ -21,6 +24,9 @@ public:
     int64_t Count() const { return int64_t(blocks_.size()); }
     // Copies block K; false when it is not in the index or cannot be read.
     bool Read(int64_t K, std::string& Data) const;
+    // Block K as a read-only stream that reads the file as it goes, so a photo is never held
+    // twice; null when K is not in the index. Reads with pread: usable beside other threads.
+    std::unique_ptr<TStream> OpenBlock(int64_t K) const;
 
 private:
     struct Entry { uint32_t offset, size; };

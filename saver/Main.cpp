@@ -19,6 +19,7 @@
 #include "Forms.h"
 #include "ExtCtrls.h"
 #include "LuxImage.h"
+#include "PhotoAhead.h"
 #include "ShowMusic.h"
 #include "SysUtils.h"
 #include "X11Embed.h"
@@ -64,6 +65,7 @@ class TMainForm::TBlockSource : public IBlockSource {
 public:
     explicit TBlockSource(int64_t MaxBlocks) { index_.Open(OwnDataFileName(), MaxBlocks); }
     bool ReadBlock(int K, std::string& Data) override { return index_.Read(K, Data); }
+    std::unique_ptr<TStream> OpenBlock(int K) const { return index_.OpenBlock(K); }
 
 private:
     TBlockIndex index_;
@@ -85,10 +87,8 @@ public:
         const TColor background = pic_->Background();
         bool ok = false;
         try {
-            TMemoryStream ms;
-            if (Data.size() > Offset)
-                ms.WriteBuffer(Data.data() + Offset, int64_t(Data.size() - Offset));
-            ms.Seek(0, soBeginning);
+            TPointerStream ms(Data.data() + std::min(Offset, Data.size()),
+                              int64_t(Data.size() - std::min(Offset, Data.size())));
             pic_->IO()->Aborting = false;
             pic_->LoadFromStream(&ms);
             ok = !pic_->IO()->Aborting;
@@ -211,6 +211,7 @@ TMainForm::~TMainForm() {
     if (qApp) qApp->removeEventFilter(this);
     if (controller_) controller_->FormHide();
     controller_.reset();
+    ahead_.reset();   // its worker stops before the view and the blocks go
     FormDestroy();
 }
 
@@ -222,6 +223,10 @@ void TMainForm::CreateShow() {
     controller_ = std::make_unique<TShowController>(
         PlayerSettings, RunMode, OsVersion.PlatformId, *view_, *blocks_, *rng_, *photoTimer_,
         *titleTimer_, *panTimer_, *music_, static_cast<IShowHost&>(*this));
+    // The block index reads with pread, so the worker may use it beside the UI thread.
+    TBlockSource* blocks = blocks_.get();
+    ahead_ = std::make_unique<TPhotoAhead>(pic, [blocks](int K) { return blocks->OpenBlock(K); });
+    controller_->SetPhotoAhead(ahead_.get());
 }
 
 void TMainForm::CreateParams() {

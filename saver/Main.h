@@ -20,6 +20,7 @@ class TForm;
 class TLuxImage;
 class TTimer;
 class TShowMusicPlayer;
+class TPhotoAhead;
 
 class TMainForm : public QWidget, private IShowHost {
 public:
@@ -94,6 +95,7 @@ private:
     std::unique_ptr<TRandomSource> rng_;
     std::unique_ptr<TBlockSource> blocks_;
     std::unique_ptr<TShowMusicPlayer> music_;
+    std::unique_ptr<TPhotoAhead> ahead_;
     std::unique_ptr<TShowController> controller_;
     bool closing_ = false, wasActive_ = false;
 };

@@ -27,23 +27,24 @@ constexpr int kPanStepPx = 4, kMouseSlackPx = 5;
 // "No photos found!" stays readable this long before the window closes.
 constexpr unsigned kNoPhotosMs = 3000;
 
-// The name and comment strings in front of the image bytes; false when they do not fit.
-bool ReadPhotoHeader(const std::string& Data, std::string& Name, std::string& Comment,
-                     size_t& Offset) {
+}  // namespace
+
+bool ReadPhotoHeader(TStream* S, std::string& Name, std::string& Comment) {
     try {
-        TMemoryStream ms;
-        ms.WriteBuffer(Data.data(), int64_t(Data.size()));
-        ms.Seek(0, soBeginning);
-        Name = DecodePayloadText(ReadPayloadString(&ms));
-        Comment = DecodePayloadText(ReadPayloadString(&ms));
-        Offset = size_t(ms.Position());
+        Name = DecodePayloadText(ReadPayloadString(S));
+        Comment = DecodePayloadText(ReadPayloadString(S));
         return true;
     } catch (const std::exception&) {
         return false;
     }
 }
 
-}  // namespace
+bool ReadPhotoHeader(const std::string& Data, std::string& Name, std::string& Comment, size_t& Offset) {
+    TPointerStream ms(Data.data(), int64_t(Data.size()));
+    if (!ReadPhotoHeader(&ms, Name, Comment)) return false;
+    Offset = size_t(ms.Position());
+    return true;
+}
 
 TLXTransitionType MapEffect(int32_t Effect, IShowRandom& Rng) {
     switch (Effect) {
@@ -132,12 +133,20 @@ void TShowController::FormShow(bool FromWindow) {
     photo_.SetEnabled(true);
     view_.Clear();
     view_.UpdateView();
+    // What was decoded before a dialog may have used settings it changed: start afresh.
+    if (ahead_) ahead_->Discard();
+    StartAhead();
+}
+
+void TShowController::StartAhead() {
+    if (ahead_ && CurrentIndex >= 2) ahead_->Start(CurrentIndex);
 }
 
 void TShowController::FormHide() {
     if (filterInstalled_) host_.GrabKeyboard(false);
     filterInstalled_ = false;
     StopTimers();
+    if (ahead_) ahead_->Discard();
     DropMusicFile();
     if (cursorHidden_) {
         host_.ShowCursor(true);
@@ -215,6 +224,7 @@ void TShowController::ArmPhotoTimer() {
 }
 
 void TShowController::UpdateScreenTimer() {
+    host_.Log("show tick " + IntToStr(CurrentIndex));
     StartMusic();
     if (CurrentIndex == 1) {
         StopTimers();
@@ -234,6 +244,11 @@ void TShowController::UpdateScreenTimer() {
     std::string data;
     int w = 0, h = 0;
     for (int32_t tries = 0;; ++tries) {
+        if (tries == 0 && ahead_ && CurrentIndex >= 2) {
+            view_.LockPaint();
+            if (ahead_->Take(CurrentIndex, PhotoName, PhotoComment, w, h)) break;
+            view_.UnlockPaint();
+        }
         // Block 1 is the music and never a photo.
         bool have = CurrentIndex >= 2 && blocks_.ReadBlock(CurrentIndex, data);
         if (!have && Loops() && n >= 1) {
@@ -310,6 +325,7 @@ void TShowController::UpdateScreenTimer() {
     } else {
         ArmPhotoTimer();
     }
+    StartAhead();
 }
 
 void TShowController::showlabelTimer() {

@@ -75,6 +75,24 @@ public:
     virtual void SetCommentVisible(bool Value) = 0;
 };
 
+// Reads and decodes the photo of the next tick ahead of it (in the player: on a worker
+// thread, into a bitmap of its own). The show works the same without one; with one, a tick
+// only hands the picture over.
+class IPhotoAhead {
+public:
+    virtual ~IPhotoAhead() = default;
+    // Starts on block K; a photo held or in work for another block is dropped.
+    virtual void Start(int K) = 0;
+    // The photo of block K, waiting for it when it is still in work: true when its strings
+    // were read and its picture decoded (W and H at least 1) and it is now the view's
+    // picture, loaded as the view's own load would have left it. False changes nothing (no
+    // block K in work, the block is missing, or it did not decode): the show then reads
+    // the block itself. Anything held for another block is dropped.
+    virtual bool Take(int K, std::string& Name, std::string& Comment, int& W, int& H) = 0;
+    // Drops what is held or in work.
+    virtual void Discard() = 0;
+};
+
 // The music player. Play loops the file; a failure reported later arrives as
 // TShowController::MusicFailed. False when the file cannot be opened at all.
 class IShowMusic {
@@ -104,6 +122,12 @@ public:
     virtual void Log(const std::string& Line) = 0;
 };
 
+// The name and comment strings in front of a photo block's image bytes; Offset is where the
+// image starts. False when they do not fit.
+bool ReadPhotoHeader(const std::string& Data, std::string& Name, std::string& Comment, size_t& Offset);
+// The same from a stream, which is left at the image.
+bool ReadPhotoHeader(TStream* S, std::string& Name, std::string& Comment);
+
 // Effect setting onto a transition type; Paint and Move draw one of their set.
 TLXTransitionType MapEffect(int32_t Effect, IShowRandom& Rng);
 // Title label position for NamePosition 0..5; false for any other value (the label stays).
@@ -127,6 +151,9 @@ public:
                     IShowTimer& PhotoTimer, IShowTimer& TitleTimer, IShowTimer& PanTimer,
                     IShowMusic& Music, IShowHost& Host);
     ~TShowController();
+
+    // Decodes the next photo ahead of its tick; null (the default) decodes at the tick.
+    void SetPhotoAhead(IPhotoAhead* Ahead) { ahead_ = Ahead; }
 
     void FormShow(bool FromWindow);
     void FormHide();
@@ -163,6 +190,7 @@ private:
     void ArmPhotoTimer();
     void ShowNow();
     void OpenDialog(bool Settings);
+    void StartAhead();
 
     TPlayerSettings& s_;
     TRunMode mode_;
@@ -173,6 +201,7 @@ private:
     IShowTimer &photo_, &title_, &pan_;
     IShowMusic& music_;
     IShowHost& host_;
+    IPhotoAhead* ahead_ = nullptr;
     bool panorama_ = false, filterInstalled_ = false, cursorHidden_ = false;
     int panW_ = 0, panH_ = 0;
 };

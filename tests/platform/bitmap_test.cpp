@@ -337,3 +337,67 @@ TEST(Fonts, SizeAndHeightFollowTheDpi) {
     EXPECT_EQ(f.Height(), -15);
     EXPECT_EQ(f.Size(), 9);
 }
+
+// A photo of the same size as the one before costs no new block: a bitmap keeps its block
+// when its shape stays, a block given back is handed out again (zeroed where asked), and
+// contents can be swapped without a copy.
+TEST(PixelBlocks, KeptAndReused) {
+    TrimPixelBlocks();
+    TBitmap b;
+    b.SetPixelFormat(pf24bit);
+    b.SetSize(1000, 800);   // 2.4 MB: a large block
+    uint8_t* block = b.PixelBlock();
+    ASSERT_NE(block, nullptr);
+    std::memset(block, 0xAB, size_t(b.ImageSize()));
+    TBitmap other;
+    other.SetPixelFormat(pf24bit);
+    other.SetSize(1000, 800);
+    other.Assign(&b);
+    EXPECT_EQ(other.ScanLine(5)[7], 0xAB);
+
+    // Assign of the same shape keeps the target's block.
+    uint8_t* otherBlock = other.PixelBlock();
+    other.Assign(&b);
+    EXPECT_EQ(other.PixelBlock(), otherBlock);
+
+    // The decoders' pattern: 1 x 1, then the photo's size again.
+    const TPixelBlockStats before = PixelBlockStats();
+    b.SetSize(1, 1);
+    b.SetSize(1000, 800);
+    const TPixelBlockStats after = PixelBlockStats();
+    EXPECT_EQ(after.Reused, before.Reused + 1);
+    EXPECT_EQ(after.Fresh, before.Fresh);
+    EXPECT_EQ(b.PixelBlock(), block);
+    for (int y : {0, 400, 799}) EXPECT_EQ(b.ScanLine(y)[2999], 0) << "a reused block starts zeroed";
+
+    // Exchange swaps blocks and shapes.
+    TBitmap small;
+    small.SetPixelFormat(pf1bit);
+    small.SetSize(3, 2);
+    b.Exchange(small);
+    EXPECT_EQ(small.PixelBlock(), block);
+    EXPECT_EQ(small.Width(), 1000);
+    EXPECT_EQ(small.PixelFormat(), pf24bit);
+    EXPECT_EQ(b.Width(), 3);
+    EXPECT_EQ(b.PixelFormat(), pf1bit);
+    EXPECT_EQ(b.Palette().size(), 2u);
+
+    // A size no idle block fits gives idle ones back, the largest first, until as much as
+    // the new block needs has gone; a smaller one stays for its own reuse.
+    small.SetSize(0, 0);   // 2.4 MB idle
+    TBitmap big;
+    big.SetSize(2000, 2000);   // 12 MB: the small idle block goes
+    EXPECT_EQ(PixelBlockStats().IdleBytes, 0);
+    EXPECT_EQ(big.ScanLine(1999)[5999], 0);
+    small.SetSize(1000, 800);
+    small.SetSize(0, 0);
+    big.SetSize(0, 0);   // 2.4 MB and 12 MB idle
+    const int64_t smallIdle = PixelBlockStats().IdleBytes;
+    TBitmap middle;
+    middle.SetSize(1500, 1200);   // 5.4 MB: the 12 MB block goes, the 2.4 MB one stays
+    const int64_t left = PixelBlockStats().IdleBytes;
+    EXPECT_GT(left, 0);
+    EXPECT_LT(left, smallIdle);
+    small.SetSize(1000, 800);
+    EXPECT_EQ(PixelBlockStats().IdleBytes, 0) << "the small block was reused";
+}

@@ -183,3 +183,31 @@ TEST(Timer, WithoutHandlerTicksDoNothingAndOwnerFreesIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// A short timer (the transition engine's) paced to the screen: each tick is due one period
+// after the one before, a slightly late tick shortens the next wait so the rate holds, and a
+// tick late by a period or more starts the rhythm again instead of making up the lost ones.
+TEST(Timer, ShortTimersArePacedToTheRefreshPeriod) {
+    struct Case {
+        double now, due, period;
+        double delay, nextDue;
+    };
+    const Case cases[] = {
+        {0, 0, 16.667, 16.667, 16.667},
+        {17, 16.667, 16.667, 16.334, 33.334},     // 0.3 ms late: the next one comes sooner
+        {40, 16.667, 16.667, 16.667, 56.667},     // a whole period late: from now
+        {100.5, 100, 8.333, 7.833, 108.333},
+    };
+    for (const Case& k : cases) {
+        double due = k.due;
+        EXPECT_NEAR(TTimer::NextPacedDelay(k.now, due, k.period), k.delay, 1e-9) << k.now;
+        EXPECT_NEAR(due, k.nextDue, 1e-9) << k.now;
+    }
+    const double period = TTimer::FramePeriodMs();
+    EXPECT_GE(period, 4.0);
+    EXPECT_LE(period, 34.0);
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 
 #include "PlayerBuilder.h"
 #include "TestDir.h"
+#include "BlockIndex.h"
 #include "exedata.h"
 
 using Bytes = gdpack::Bytes;
@@ -251,4 +252,42 @@ TEST(PayloadText, Utf8WhenValidElseWindows1252) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(DecodePayloadText(c.in), c.out);
     }
+}
+
+// The show's worker streams a photo from its block: the stream gives the block's bytes
+// exactly, whatever the size of each read and wherever it seeks, and nothing past the block.
+TEST(BlockIndex, StreamsEachBlockAsReadGivesIt) {
+    TestDir dir;
+    PlayerBuilder pb;
+    pb.Base(PlayerBuilder::Bytes(1000, 0x11)).Music(PlayerBuilder::Bytes(3, 7));
+    PlayerBuilder::Bytes big(200000);
+    for (size_t i = 0; i < big.size(); ++i) big[i] = uint8_t(i * 31 + i / 977);
+    pb.Photo("big", "c", big).Photo("empty", "", {}).Photo("small", "x", {1, 2, 3});
+    const std::string path = pb.Write(dir.File("p.exe"));
+    TBlockIndex index;
+    ASSERT_TRUE(index.Open(path, 10));
+    for (int k = 0; k < pb.BlockCount(); ++k) {
+        SCOPED_TRACE(k);
+        std::string whole;
+        ASSERT_TRUE(index.Read(k, whole));
+        auto s = index.OpenBlock(k);
+        ASSERT_TRUE(s);
+        EXPECT_EQ(s->Size(), int64_t(whole.size()));
+        std::string got;
+        for (int64_t step : {1, 7, 4096, 70000}) {
+            s->SetPosition(0);
+            got.clear();
+            char buf[70000];
+            for (int64_t n; (n = s->Read(buf, step)) > 0;) got.append(buf, size_t(n));
+            EXPECT_EQ(got, whole) << "reads of " << step;
+        }
+        if (whole.size() > 10) {
+            s->SetPosition(int64_t(whole.size()) - 5);
+            char tail[16];
+            EXPECT_EQ(s->Read(tail, 16), 5);
+            EXPECT_EQ(std::string(tail, 5), whole.substr(whole.size() - 5));
+        }
+    }
+    EXPECT_EQ(index.OpenBlock(pb.BlockCount()), nullptr);
+    EXPECT_EQ(index.OpenBlock(-1), nullptr);
 }

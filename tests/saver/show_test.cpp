@@ -734,6 +734,144 @@ TEST_F(Show, SpontaneousCloseOnlyInSlideshow) {
     EXPECT_FALSE(Make(rmPreview).AcceptSpontaneousClose());
 }
 
+// ---- Decode-ahead ----
+
+// Decodes "WxH" photos as the fake view does, but only for the block it was started on, as
+// the player's worker does; counts what it handed over.
+struct FakeAhead : IPhotoAhead {
+    FakeBlocks& blocks;
+    FakeView& view;
+    int job = 0, taken = 0, refused = 0, discards = 0;
+    std::vector<int> starts;
+    FakeAhead(FakeBlocks& b, FakeView& v) : blocks(b), view(v) {}
+    void Start(int K) override {
+        starts.push_back(K);
+        job = K;
+    }
+    bool Take(int K, std::string& Name, std::string& Comment, int& W, int& H) override {
+        const bool mine = job == K;
+        job = 0;
+        std::string data, name, comment;
+        size_t offset = 0;
+        auto it = blocks.blocks.find(K);
+        if (!mine || it == blocks.blocks.end() || !ReadPhotoHeader(it->second, name, comment, offset) ||
+            !view.LoadPhoto(it->second, offset, W, H) || W < 1 || H < 1) {
+            ++refused;
+            return false;
+        }
+        Name = name;
+        Comment = comment;
+        ++taken;
+        return true;
+    }
+    void Discard() override {
+        ++discards;
+        job = 0;
+    }
+};
+
+// Everything the user can tell apart: the photos in order, their effects, titles and timers,
+// and every draw of the generator.
+struct Trace {
+    std::vector<std::string> lines;
+    bool operator==(const Trace&) const = default;
+};
+std::ostream& operator<<(std::ostream& o, const Trace& t) {
+    for (const auto& l : t.lines) o << l << "\n";
+    return o;
+}
+
+TEST_F(Show, DecodeAheadChangesNothingTheUserSees) {
+    enum Act { Tick, Right, Left, Space, Click, F1, F10, Pan };
+    struct Case {
+        const char* name;
+        TRunMode mode;
+        bool loop, random;
+        int effect, n;
+        std::map<int, std::string> special;   // block -> image instead of 320x240
+        std::vector<Act> acts;
+        bool aheadUsed;
+    };
+    const std::vector<Case> cases = {
+        {"slideshow to the end", rmSlideshow, false, false, 1, 4, {}, {Tick, Tick, Tick, Tick, Tick}, true},
+        {"saver loops, random, paint effects", rmSaver, false, true, 3, 5, {}, std::vector<Act>(12, Tick), true},
+        {"move effects", rmSaver, false, false, 4, 3, {}, std::vector<Act>(7, Tick), true},
+        {"bad photos are skipped", rmSaver, false, false, 1, 5, {{5, "garbage"}, {3, "0x0"}},
+         std::vector<Act>(9, Tick), true},
+        {"bad photos with random order", rmSaver, false, true, 2, 4, {{4, "bad"}}, std::vector<Act>(10, Tick), true},
+        {"a missing block", rmSaver, false, false, 1, 3, {{3, ""}}, std::vector<Act>(6, Tick), true},
+        {"keys step both ways", rmSlideshow, true, false, 1, 5, {},
+         {Tick, Right, Space, Left, Left, Tick, Click, Left, Tick}, true},
+        {"random order and keys", rmSlideshow, true, true, 3, 6, {}, {Tick, Left, Tick, Right, Left, Space, Tick}, true},
+        {"dialogs in between", rmSlideshow, true, false, 4, 4, {}, {Tick, F1, Tick, Tick, F10, Tick, Right}, true},
+        {"panoramas", rmSaver, false, false, 1, 3, {{4, "5000x100"}, {2, "100x4000"}},
+         {Tick, Pan, Pan, Tick, Tick, Pan, Tick}, true},
+    };
+    auto run = [&](const Case& k, bool ahead) {
+        view = FakeView();
+        host = FakeHost();
+        blocks = FakeBlocks();
+        photo = FakeTimer();
+        title = FakeTimer();
+        pan = FakeTimer();
+        rng = FakeRandom();
+        s = TPlayerSettings();
+        s.Duration = 3;
+        s.EffectDuration = 1;
+        s.Loop = k.loop;
+        s.Random = k.random;
+        s.Effect = k.effect;
+        s.Showname = true;
+        Photos(k.n);
+        for (const auto& [b, img] : k.special) {
+            if (img.empty()) blocks.blocks.erase(b);
+            else blocks.blocks[b] = PhotoBlock(Pn(b), img);
+        }
+        FakeAhead fake(blocks, view);
+        auto& show = Make(k.mode);
+        if (ahead) show.SetPhotoAhead(&fake);
+        show.FormShow(true);
+        Trace t;
+        auto note = [&](const std::string& what) {
+            t.lines.push_back(what + " index " + std::to_string(show.CurrentIndex) + " title '" + view.title +
+                              "' photo " + std::to_string(photo.Running() ? int(photo.interval) : -1) + " pan " +
+                              std::to_string(pan.Running() ? int(pan.interval) : -1) + " view " +
+                              std::to_string(view.bw) + "x" + std::to_string(view.bh) + " zoom " +
+                              std::to_string(view.zoom) + " locks " + std::to_string(view.locks) + " draw " +
+                              std::to_string(rng.gen()));
+        };
+        for (Act a : k.acts) {
+            if (host.closes) break;
+            switch (a) {
+            case Tick: show.UpdateScreenTimer(); break;
+            case Right: show.FormKeyDown(kVkRight); break;
+            case Left: show.FormKeyDown(kVkLeft); break;
+            case Space: show.FormKeyPress(' '); break;
+            case Click: show.picMouseDown(mbLeft); break;
+            case F1: show.FormKeyDown(kVkF1); break;
+            case F10: show.FormKeyDown(kVkF10); break;
+            case Pan:
+                for (int i = 0; i < 10000 && pan.Running(); ++i) show.scrollTimer();
+                break;
+            }
+            note("act " + std::to_string(int(a)));
+        }
+        for (const auto& l : host.log)
+            if (l.rfind("show tick", 0) != 0) t.lines.push_back(l);
+        for (size_t i = 0; i < view.effects.size(); ++i)
+            t.lines.push_back("effect " + std::to_string(int(view.effects[i])) + " " + std::to_string(view.durations[i]));
+        t.lines.push_back("closes " + std::to_string(host.closes));
+        return std::make_pair(t, fake.taken);
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        const auto plain = run(k, false);
+        const auto ahead = run(k, true);
+        EXPECT_EQ(ahead.first, plain.first);
+        EXPECT_EQ(ahead.second > 0, k.aheadUsed) << "photos handed over ahead: " << ahead.second;
+    }
+}
+
 // ---- Music ----
 
 TEST(MusicName, ExtensionFilter) {
