@@ -2,6 +2,7 @@
 
 #include "LuxImage.h"
 #include "LuxIO.h"
+#include "LuxIOCodec.h"
 #include "Win32.h"
 #include "lxdefs.h"
 
@@ -193,8 +194,8 @@ bool TPhotoAhead::Decode(Job& J) {
         const int type = DetectStreamFormat(s.get());
         s->SetPosition(start);
         // The readers that write alpha into the mask, as the I/O component hands it to them.
-        const bool withMask = type == lxftGIF || type == lxftTIFF || type == lxftPNG || type == lxftICO ||
-                              type == lxftCUR;
+        const TLXCodec* codec = FindCodec(type);
+        const bool withMask = codec && (codec->Flags & lxcoFillsMask);
         J.MaskFull = !withMask;
         if (withMask != target_->withMask) {
             target_->withMask = withMask;
