@@ -223,7 +223,8 @@ void TranslateProperty(TObject* Target, const std::string& Property, const std::
 // ---- Character sets ----
 
 const char* CodePageOfCharset(int Charset) {
-    switch (Charset) {
+    // The character set is one byte; a file may hold it sign-extended.
+    switch (Charset & 0xFF) {
     case 77: return "MACINTOSH";
     case 128: return "CP932";    // Shift-JIS
     case 129: return "CP949";    // Hangul

@@ -98,7 +98,8 @@ void TranslateProperty(QObject* Target, const std::string& Property, const std::
 void TranslateProperty(TObject* Target, const std::string& Property, const std::string& Key);
 
 // The code page a file's character-set code stands for ("CP1252" for 0 and 1 and for codes
-// nobody knows, "CP1253" for 161, "CP1251" for 204, ...), as iconv names it.
+// nobody knows, "CP1253" for 161, "CP1251" for 204, ...), as iconv names it. Only the low
+// byte counts (the code is one byte; -18 is 238).
 const char* CodePageOfCharset(int Charset);
 // Bytes in that character set as UTF-8; a byte sequence the code page lacks becomes U+FFFD.
 std::string DecodeCharset(const std::string& Bytes, int Charset);
