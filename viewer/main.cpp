@@ -309,31 +309,40 @@ void TForm1::TranslateForm() {
 }
 
 // The stored tool bar, each control moved along so that a longer text (a translation, a
-// wider desktop font) is never cut.
+// wider desktop font) is never cut, everything centred on one row; the window is made wide
+// enough to show the whole bar.
 void TForm1::ArrangeToolBar() {
     int x = 0, h = 25;
-    auto place = [&](QWidget* w, int minWidth, int top) {
-        PlaceControl(w, x, top, minWidth, 25);
+    auto place = [&](QWidget* w, int minWidth) {
+        PlaceControl(w, x, 0, minWidth, 0);
         x = w->x() + w->width();
         h = std::max(h, w->height());
     };
-    place(SpeedButton4, 104, 2);
-    place(SpeedButton2, 104, 2);
-    place(SpeedButton1, 113, 2);
-    place(SpeedButton5, 30, 2);
-    place(SpeedButton6, 30, 2);
+    place(SpeedButton4, 104);
+    place(SpeedButton2, 104);
+    place(SpeedButton1, 113);
+    place(SpeedButton5, 30);
+    place(SpeedButton6, 30);
     const int panelLeft = x + 3;
     x = 8;
-    place(Label1, 0, std::max(0, (25 - Label1->sizeHint().height()) / 2));
+    place(Label1, 0);
     const int sliderLeft = std::max(41, x + 3);
-    sliderzoom->SetBounds(sliderLeft, 0, 160, 25);
     x = sliderLeft + 159;
     Labelzoom->setMinimumWidth(QFontMetrics(Labelzoom->font()).horizontalAdvance(QStringLiteral("8888%")));
-    place(Labelzoom, 0, std::max(0, (25 - Labelzoom->sizeHint().height()) / 2));
+    place(Labelzoom, 0);
     x = std::max(x, sliderLeft + 195);
-    place(SpeedButton12, 35, 0);
+    place(SpeedButton12, 35);
+    // The buttons 2 pixels down in the bar, as stored; the zoom panel at the same height.
+    for (QToolButton* w : {SpeedButton4, SpeedButton2, SpeedButton1, SpeedButton5, SpeedButton6})
+        w->move(w->x(), 2 + (h - w->height()) / 2);
+    for (QWidget* w : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Labelzoom), static_cast<QWidget*>(SpeedButton12)})
+        w->move(w->x(), (h - w->height()) / 2);
+    sliderzoom->SetBounds(sliderLeft, (h - 25) / 2, 160, 25);
     Panel1->SetBounds(panelLeft, 2, x + 10, h);
-    Panel2->SetHeight(std::max(30, h + 5));
+    Panel2->SetHeight(h + 5);
+    const int needed = panelLeft + x + 10 + 2;
+    if (needed > ClientWidth()) SetClientWidth(needed);
+    SetSizeLimits(needed + Width() - ClientWidth(), 0, 0, 0);
 }
 
 void TForm1::OpenCommandLinePhoto(TObject*, bool& Done) {
@@ -378,7 +387,7 @@ void TForm1::LoadPhoto(const std::string& Path) {
     StatusBar->SetPanelText(0, Path);
     FormResize(this);
     SpeedButton2->setEnabled(true);
-    TestLog("photo " + Path + " zoom " + ZoomText(view->Zoom()));
+    TestLog("photo " + Path + " zoom " + ZoomText(view->Zoom()) + " (" + std::to_string(view->Zoom()) + ")");
 }
 
 void TForm1::IOProgress(TObject*, int Percent) {
@@ -394,6 +403,7 @@ void TForm1::sliderzoomChanged(TObject*) {
     view->SetZoom(SliderToZoom(sliderzoom->Value()));
     Zoomtofit->setChecked(false);
     ::SetCaption(Labelzoom, ZoomText(view->Zoom()));
+    TestLog("zoom " + ZoomText(view->Zoom()));
 }
 
 void TForm1::FormResize(TObject*) {
@@ -412,6 +422,7 @@ void TForm1::ApplyZoomToFit() {
     view->AutoFit = true;
     view->Update();
     FormResize(this);
+    TestLog("fit zoom " + ZoomText(view->Zoom()));
 }
 
 void TForm1::ZoomtofitClick() { ApplyZoomToFit(); }
