@@ -152,6 +152,18 @@ TEST_F(GdviewX11, FitHundredPercentRotateAndEscape) {
         EXPECT_EQ(blue.left, red.right + 1);
         EXPECT_LT(red.Height(), 1000 * zoom / 100 + 2 + 200);
     }
+    // Escape that closes the Open dialog (F3) leaves the viewer open (the
+    // window has the keyboard since the click).
+    Xdo("key F3");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    Shot(std::string(kScreens) + "/1-open-dialog.png");
+    Xdo("key Escape");
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    ASSERT_TRUE(p.Running()) << ReadText(log);
+    EXPECT_FALSE(Contains(ReadText(log), "escape"));
+    // Without a window manager nobody gives the keyboard back: a click on the 100 % button again.
+    Xdo("click 1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     // Fit again (F9) and turn left (Ctrl+L): portrait, the blue quadrant now top left.
     Xdo("key F9");
     Wait("fit zoom", p);
