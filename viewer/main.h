@@ -3,6 +3,7 @@
 // fits and turns it, copies it into an album and starts the main album program.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "ExtCtrls.h"
@@ -109,9 +110,12 @@ protected:
 private:
     void FormCreate();
     void FormDestroy(TObject* Sender);
+    void ViewPaint(TObject* Sender);
     void ArrangeToolBar();
     std::string programFolder_;
     // Escape closes the window on its release, only when this window saw it pressed (the
     // release of an Escape that closed a dialog must not close the viewer too).
     bool escapeDown_ = false;
+    bool firstPaint_ = false;
+    std::chrono::steady_clock::time_point progressPainted_;   // a photo was loaded and not painted yet (for the test log)
 };
