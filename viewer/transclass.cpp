@@ -30,19 +30,6 @@ constexpr uint8_t kInt8 = 2, kInt16 = 3, kInt32 = 4, kString = 6, kLString = 12;
 [[noreturn]] void ReadError() { throw EReadError("Stream read error"); }
 [[noreturn]] void InvalidValue() { throw EReadError("Invalid property value"); }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
-
 // The index between the first "[" and the first "]" of a property name ("Items[3]").
 int ItemIndex(const std::string& Property) {
     const size_t open = Property.find('['), close = Property.find(']');
@@ -221,6 +208,25 @@ void TranslateProperty(TObject* Target, const std::string& Property, const std::
 }
 
 // ---- Character sets ----
+
+void AppendUtf8(std::string& Out, uint32_t CodePoint) {
+    const uint32_t c = CodePoint;
+    if (c < 0x80) {
+        Out += char(c);
+    } else if (c < 0x800) {
+        Out += char(0xC0 | (c >> 6));
+        Out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        Out += char(0xE0 | (c >> 12));
+        Out += char(0x80 | ((c >> 6) & 0x3F));
+        Out += char(0x80 | (c & 0x3F));
+    } else {
+        Out += char(0xF0 | (c >> 18));
+        Out += char(0x80 | ((c >> 12) & 0x3F));
+        Out += char(0x80 | ((c >> 6) & 0x3F));
+        Out += char(0x80 | (c & 0x3F));
+    }
+}
 
 const char* CodePageOfCharset(int Charset) {
     // The character set is one byte; a file may hold it sign-extended.

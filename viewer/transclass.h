@@ -103,3 +103,5 @@ void TranslateProperty(TObject* Target, const std::string& Property, const std::
 const char* CodePageOfCharset(int Charset);
 // Bytes in that character set as UTF-8; a byte sequence the code page lacks becomes U+FFFD.
 std::string DecodeCharset(const std::string& Bytes, int Charset);
+// Appends one Unicode code point as UTF-8.
+void AppendUtf8(std::string& Out, uint32_t CodePoint);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "saver/Process.h"
+#include "QuadrantPhoto.h"
 #include "saver/TestDir.h"
 
 namespace fs = std::filesystem;
@@ -24,26 +25,6 @@ std::string Shell(const std::string& cmd) {
         ::pclose(f);
     }
     return out;
-}
-
-// A 24-bit BMP: red top left, blue top right, green bottom left, white bottom right.
-void WriteQuadrants(const std::string& path, int w, int h) {
-    const uint32_t row = uint32_t((w * 3 + 3) & ~3);
-    std::string o = "BM";
-    auto le32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) o += char(v >> (8 * i)); };
-    auto le16 = [&](uint16_t v) { o += char(v), o += char(v >> 8); };
-    le32(54 + row * uint32_t(h)), le32(0), le32(54), le32(40), le32(uint32_t(w)), le32(uint32_t(h)), le16(1);
-    le16(24), le32(0), le32(row * uint32_t(h)), le32(2835), le32(2835), le32(0), le32(0);
-    for (int y = h - 1; y >= 0; --y) {
-        std::string r;
-        for (int x = 0; x < w; ++x) {
-            const bool right = x >= w / 2, bottom = y >= h / 2;
-            r.append(!right && !bottom ? "\x00\x00\xFF" : right && !bottom ? "\xFF\x00\x00" : !right ? "\x00\xFF\x00" : "\xFF\xFF\xFF", 3);
-        }
-        r.resize(row, '\0');
-        o += r;
-    }
-    std::ofstream(path, std::ios::binary) << o;
 }
 
 struct Box {

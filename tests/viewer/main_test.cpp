@@ -27,34 +27,13 @@
 #include "LuxView.h"
 #include "UxSlider.h"
 #include "main.h"
+#include "QuadrantPhoto.h"
 #include "saver/TestDir.h"
 #include "transclass.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// A 24-bit BMP whose four quadrants are red, blue (top right), green (bottom left) and white.
-void WriteQuadrants(const std::string& path, int w, int h) {
-    const uint32_t row = uint32_t((w * 3 + 3) & ~3), size = 54 + row * uint32_t(h);
-    std::string o = "BM";
-    auto le32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) o += char(v >> (8 * i)); };
-    auto le16 = [&](uint16_t v) { o += char(v), o += char(v >> 8); };
-    le32(size), le32(0), le32(54), le32(40), le32(uint32_t(w)), le32(uint32_t(h)), le16(1), le16(24);
-    le32(0), le32(row * uint32_t(h)), le32(2835), le32(2835), le32(0), le32(0);
-    for (int y = h - 1; y >= 0; --y) {   // bottom-up
-        std::string r;
-        for (int x = 0; x < w; ++x) {
-            const bool right = x >= w / 2, bottom = y >= h / 2;
-            const char* bgr = !right && !bottom ? "\x00\x00\xFF" : right && !bottom ? "\xFF\x00\x00"
-                              : !right          ? "\x00\xFF\x00" : "\xFF\xFF\xFF";
-            r.append(bgr, 3);
-        }
-        r.resize(row, '\0');
-        o += r;
-    }
-    std::ofstream(path, std::ios::binary) << o;
-}
 
 struct Answers : TDialogResponder {
     std::vector<std::string> boxes;
@@ -132,6 +111,13 @@ TEST_F(MainWindow, LoadFitsLargePhotosAndShowsSmallOnesAtFullSize) {
     EXPECT_EQ(form->StatusBar->PanelText(0), dir.File("big.bmp"));
     EXPECT_TRUE(form->SpeedButton2->isEnabled());
     EXPECT_FALSE(form->progress->isVisible());
+    // A larger window refits, and the zoom display follows.
+    const double before = form->view->Zoom();
+    form->SetClientSize(form->ClientWidth() + 300, form->ClientHeight() + 200);
+    QApplication::processEvents();
+    EXPECT_GT(form->view->Zoom(), before);
+    EXPECT_EQ(form->Labelzoom->text().toStdString(), std::to_string(int(form->view->Zoom())) + "%");
+    EXPECT_EQ(form->sliderzoom->Value(), int(form->view->Zoom()));
 
     form->LoadPhoto(dir.File("small.bmp"));
     EXPECT_FALSE(form->view->AutoFit);
