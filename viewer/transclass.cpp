@@ -121,7 +121,11 @@ void tlinfo::ReadFrom(TLangReader& Reader) {
 void tlangdata::LoadFromFile(const std::string& Path) {
     FileName = Path;
     TFileStream file(Path, fmOpenRead | fmShareDenyWrite);
-    TLangReader reader(&file);
+    LoadFromStream(&file);
+}
+
+void tlangdata::LoadFromStream(TStream* Stream) {
+    TLangReader reader(Stream);
     if (reader.ReadString() != "GDLF") throw Exception("Not a Glimmerdeck language file!");
     if (reader.ReadInteger() != 1) throw Exception("Wrong language file version!");
     const std::string fontName = reader.ReadString();

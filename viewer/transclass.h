@@ -58,6 +58,8 @@ public:
     // version!", EReadError "Invalid property value" or "Stream read error"; what was read
     // before the error stays. Texts are decoded from the file's character set to UTF-8.
     void LoadFromFile(const std::string& Path);
+    // The same from a stream's current position (FileName unchanged).
+    void LoadFromStream(TStream* Stream);
 
     // Takes the entry. An entry whose key is already there (in any letter case) replaces
     // that key's entry; the key keeps the spelling it was first added with.

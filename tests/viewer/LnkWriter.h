@@ -77,7 +77,7 @@ private:
     static std::string LinkInfo(const LnkSpec& s) {
         const uint32_t header = s.unicodeLinkInfo ? 0x24 : 0x1C;
         std::string volume;
-        U32(volume, 0x11);   // VolumeIDSize
+        U32(volume, 0x15);   // VolumeIDSize: 16 bytes, then the label
         U32(volume, 3);      // fixed drive
         U32(volume, 0x1234); // serial
         U32(volume, 0x10);   // label offset
