@@ -121,7 +121,8 @@ QToolButton* NewSpeedButton(TWinControl* Parent, const std::string& Name, int Le
     b->setAutoRaise(true);
     b->setFocusPolicy(Qt::NoFocus);
     if (!Caption.empty()) ::SetCaption(b, Caption);
-    b->setToolTip(QString::fromStdString(Hint));
+    // The hint is kept with the button but never shown as a tip (hints are off in this window).
+    b->setAccessibleName(QString::fromStdString(Hint));
     PlaceControl(b, Left, Top, Width, Height);
     return b;
 }
