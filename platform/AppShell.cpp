@@ -71,6 +71,9 @@ int gCursorCount = 0;
 TApplication::TApplication() = default;
 
 TApplication::~TApplication() {
+    // The idle timer may belong to a Qt application that outlives this object.
+    delete idleTimer_;
+    idleTimer_ = nullptr;
     signalNotifier_.reset();
     app_.reset();
 }
@@ -129,7 +132,7 @@ void TApplication::ArmIdle() {
         idleTimer_->setSingleShot(true);
         idleTimer_->setInterval(0);
         QObject::connect(idleTimer_, &QTimer::timeout, [this] { RunIdle(); });
-        QObject::connect(QCoreApplication::instance(), &QObject::destroyed, [this] { idleTimer_ = nullptr; });
+        QObject::connect(QCoreApplication::instance(), &QObject::destroyed, idleTimer_, [this] { idleTimer_ = nullptr; });
     }
     idleTimer_->start();
 }
