@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "Forms.h"
+#include "LuxIO.h"
 #include "LuxProc.h"
 #include "LuxViewMath.h"
 #include "lxpixels.h"
@@ -187,8 +188,13 @@ TLuxView::TLuxView(TComponent* AOwner)
 }
 
 TLuxView::~TLuxView() {
-    // Attached components let go while the bitmap and masks still exist.
+    // Attached components let go while the bitmap and masks still exist; then the view's
+    // own ones go, no longer registered with it.
     NotifyDestroying();
+    delete io_;
+    io_ = nullptr;
+    delete proc_;
+    proc_ = nullptr;
     // From here on Update does nothing, also when the engine stops a running transition.
     SetComponentState(csDestroying);
     if (viewTimer_) viewTimer_->SetEnabled(false);
@@ -198,6 +204,22 @@ TLuxView::~TLuxView() {
     backBuffer_.reset();
     viewTimer_.reset();
     autoScrollTimer_.reset();
+}
+
+TLuxIO* TLuxView::GetIO() {
+    if (!io_) {
+        io_ = new TLuxIO(this);
+        io_->SetAttachedView(this);
+    }
+    return io_;
+}
+
+TLuxProc* TLuxView::GetProc() {
+    if (!proc_) {
+        proc_ = new TLuxProc(this);
+        proc_->SetAttachedView(this);
+    }
+    return proc_;
 }
 
 // ---------------------------------------------------------------------------------------------

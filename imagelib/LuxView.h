@@ -16,6 +16,8 @@
 #include "lxview.h"
 
 class TLXTransitionEffects;
+class TLuxIO;
+class TLuxProc;
 
 enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 
@@ -181,6 +183,11 @@ public:
     int FilterDelayCountdown() const { return filterDelay_; }
     int ChangeCountdown() const { return changeCountdown_; }
 
+    // ---- The view's own input/output and processing components ----
+    // Created on first use, attached to the view, and freed with it after they let go.
+    TLuxIO* GetIO();
+    TLuxProc* GetProc();
+
     // ---- Transitions ----
     void PrepareTransition();
     void RunTransition(TLXTransitionType Effect, int Duration);
@@ -318,6 +325,8 @@ private:
     void RunMagicWand(int BX, int BY, bool Add);
 
     std::unique_ptr<TLXTransitionEffects> engine_;
+    TLuxIO* io_ = nullptr;       // owned (component owner: the view)
+    TLuxProc* proc_ = nullptr;   // owned
     std::unique_ptr<TBitmap> bitmap_;
     std::unique_ptr<TBitmap> backBuffer_;
     std::unique_ptr<TTimer> viewTimer_;

@@ -176,10 +176,9 @@ void TApplication::OnSignal() {
     Halt(0);
 }
 
-void TApplication::SetTitle(const std::string& Title) {
-    title_ = Title;
-    if (app_) app_->setApplicationDisplayName(QString::fromStdString(Title));
-}
+// Kept in our own field: Qt would append an application display name to every window's
+// title, which the class library's title never does.
+void TApplication::SetTitle(const std::string& Title) { title_ = Title; }
 
 void TApplication::SetMainForm(QWidget* Form) {
     mainForm_ = Form;

@@ -637,7 +637,9 @@ public:
         if (!w || w != QApplication::focusWidget()) return false;
         if (dynamic_cast<FrameWidget*>(w) || dynamic_cast<ClientWidget*>(w)) return false;
         TWinControl* holder = ControlOfWidget(w);
-        if (!holder) return false;
+        // A dialog window of Qt's own (a message box, a file dialog) that sits on a form is
+        // not part of it: its keys are none of the form's business.
+        if (!holder || holder->Widget()->window() != w->window()) return false;
         return TWinControlImpl::ForeignKey(holder, w, static_cast<QKeyEvent*>(e));
     }
 };

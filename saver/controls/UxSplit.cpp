@@ -74,12 +74,13 @@ void TUxSplitter::SetControlSecond(TControl* C) {
 
 void TUxSplitter::Notification(TComponent* AComponent, TOperation Operation) {
     TCustomPanel::Notification(AComponent, Operation);
-    if (Operation != opRemove) return;
-    // Forget the control before cancelling a drag: the cancel looks at the controls again.
-    const bool gone = AComponent == first_ || AComponent == second_;
+    // Only the loss of one of our controls matters; another component's end (it may be a
+    // child of a control that is being destroyed itself) must not touch them.
+    if (Operation != opRemove || (AComponent != first_ && AComponent != second_)) return;
+    // Forgotten first: the control is half destroyed, cancelling the drag must not reach it.
     if (AComponent == first_) first_ = nullptr;
     if (AComponent == second_) second_ = nullptr;
-    if (gone && drag_) CancelDrag();
+    if (drag_) CancelDrag();
     UpdateCursor();
 }
 

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
@@ -294,6 +295,29 @@ TEST(Forms, KeyPreviewSeesKeysOfQtWidgetsFirst) {
     form.KeyPreview = false;
     SendKey(edit, Qt::Key_B);
     EXPECT_EQ(form.keys.size(), 3u);
+}
+
+TEST(Forms, KeyPreviewHearsNothingOfAQtDialogOnTheForm) {
+    struct Preview : TForm {
+        using TForm::TForm;
+        int keys = 0;
+        void KeyDown(uint16_t&, TShiftState) override { ++keys; }
+        void KeyUp(uint16_t&, TShiftState) override { ++keys; }
+    } form(nullptr);
+    form.KeyPreview = true;
+    form.Show();
+    // A dialog window of Qt's own with the form as its parent (as message boxes have it).
+    QDialog dialog(form.Widget());
+    auto* edit = new QLineEdit(&dialog);
+    dialog.show();
+    dialog.activateWindow();
+    QApplication::setActiveWindow(&dialog);
+    edit->setFocus(Qt::OtherFocusReason);
+    QApplication::processEvents();
+    ASSERT_EQ(QApplication::focusWidget(), edit);
+    SendKey(edit, Qt::Key_Escape);
+    SendKey(edit, Qt::Key_A);
+    EXPECT_EQ(form.keys, 0);
 }
 
 TEST(Forms, NamesFindControlsAndTheActiveControl) {

@@ -56,9 +56,18 @@ public:
 
 namespace {
 
+// The program-wide list of control hooks; what it still holds at the end of the program (a
+// free still waiting for the event loop) goes with it.
+struct THookList {
+    std::vector<TControlHook*> items;
+    ~THookList() {
+        for (TControlHook* h : items) delete h;
+    }
+};
+
 std::vector<TControlHook*>& HookList() {
-    static std::vector<TControlHook*> list;
-    return list;
+    static THookList list;
+    return list.items;
 }
 
 TControlHook* Find(TWinControl* c) {

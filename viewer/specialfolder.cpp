@@ -1,0 +1,32 @@
+#include "specialfolder.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+#include "global.h"
+
+namespace {
+
+std::string HomeFolder() { return QDir::cleanPath(QDir::homePath()).toStdString(); }
+
+}  // namespace
+
+std::string GetSpecialFolderPath(int Csidl) {
+    QStandardPaths::StandardLocation location;
+    switch (Csidl) {
+    case CSIDL_MYPICTURES: location = QStandardPaths::PicturesLocation; break;
+    case CSIDL_PERSONAL: location = QStandardPaths::DocumentsLocation; break;
+    default: return "";
+    }
+    const QString path = QStandardPaths::writableLocation(location);
+    if (path.isEmpty()) return "";
+    const std::string clean = QDir::cleanPath(path).toStdString();
+    return clean == HomeFolder() ? "" : clean;
+}
+
+std::string DefaultAlbumBase() {
+    if (std::string pictures = GetSpecialFolderPath(CSIDL_MYPICTURES); !pictures.empty()) return pictures;
+    if (std::string documents = GetSpecialFolderPath(CSIDL_PERSONAL); !documents.empty())
+        return documents + "/" + GlobalStrings.sgdalbumsname;
+    return HomeFolder() + "/" + GlobalStrings.sgdalbumsname;
+}
