@@ -253,8 +253,8 @@ void TMainForm::FormCreate() {
     LoadRegistrySettings();
     CreateShow();
     if (RunMode == rmSlideshow && ParamCount() == 0) {
-        auto help = std::make_unique<Thelpform>(this);
-        help->exec();
+        Thelpform help(nullptr);
+        help.ShowModal();
     }
 }
 
@@ -396,12 +396,47 @@ bool TMainForm::PasswordInUse() { return SaverPasswordInUse(); }
 bool TMainForm::VerifyPassword() { return VerifySaverPassword(uintptr_t(winId())); }
 void TMainForm::ShowSettingsDialog() {
     // The settings dialog of the show comes later; its stand-in stores nothing here.
-    TConfigForm dlg(this);
+    TConfigForm dlg(nullptr);
+    const bool regrab = BeforeDialog(&dlg);
     dlg.exec();
+    AfterDialog(regrab);
 }
 void TMainForm::ShowHelpDialog() {
-    Thelpform help(this);
-    help.exec();
+    Thelpform help(nullptr);
+    ShowModalOverShow(help);
+}
+
+// ---- Dialogs over the show ----
+
+int TMainForm::ShowModalOverShow(TForm& Dialog) {
+    const bool regrab = BeforeDialog(Dialog.Widget());
+    struct After {
+        TMainForm* show;
+        bool regrab;
+        ~After() { show->AfterDialog(regrab); }
+    } after{this, regrab};
+    return Dialog.ShowModal();
+}
+
+bool TMainForm::BeforeDialog(QWidget* Dialog) {
+    // A grab would keep every key from the dialog.
+    const bool grabbed = QWidget::keyboardGrabber() == this;
+    if (grabbed) releaseKeyboard();
+    // Above the stay-on-top show, and transient for it: the window manager keeps it in front
+    // and gives the focus back to the show when it closes.
+    Dialog->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    Dialog->winId();
+    if (QWindow* w = Dialog->windowHandle(); w && windowHandle()) w->setTransientParent(windowHandle());
+    TestLog("dialog over the show");
+    return grabbed;
+}
+
+void TMainForm::AfterDialog(bool Regrab) {
+    if (!isVisible()) return;
+    raise();
+    activateWindow();
+    setFocus(Qt::ActiveWindowFocusReason);
+    if (Regrab) grabKeyboard();
 }
 void TMainForm::RegisterTempFile(const std::string& FileName) {
     if (Application) Application->RegisterTempFile(FileName);

@@ -16,6 +16,7 @@
 
 class QLabel;
 class QTimer;
+class TForm;
 class TLuxImage;
 class TTimer;
 class TShowMusicPlayer;
@@ -46,6 +47,11 @@ public:
     QLabel* Label2 = nullptr;   // comment, never shown
     TShowController* Show() const { return controller_.get(); }
 
+    // A dialog opened from the running show: made transient for the show window (the window
+    // manager keeps it above the full-screen show), shown modally with the saver's keyboard
+    // grab released, and afterwards the show is raised and gets its focus and keyboard back.
+    int ShowModalOverShow(TForm& Dialog);
+
 protected:
     void paintEvent(QPaintEvent* E) override;
     void closeEvent(QCloseEvent* E) override;
@@ -61,6 +67,9 @@ private:
     void showlabelTimer(TObject* Sender);
     void scrollTimer(TObject* Sender);
     void CheckPreviewParent();
+    // The two halves of ShowModalOverShow around a dialog's own modal loop.
+    bool BeforeDialog(QWidget* Dialog);
+    void AfterDialog(bool Regrab);
     void CreateShow();
 
     // IShowHost
