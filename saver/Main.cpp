@@ -26,6 +26,8 @@
 namespace {
 // How often the preview checks that its parent window still exists.
 constexpr int kParentPollMs = 500;
+// After a dialog: how often and how long the show asks for the focus again.
+constexpr int kRefocusMs = 100, kRefocusTries = 10;
 
 QColor ToQColor(TColor c) {
     const TColor rgb = ColorToRGB(c);
@@ -437,6 +439,18 @@ void TMainForm::AfterDialog(bool Regrab) {
     activateWindow();
     setFocus(Qt::ActiveWindowFocusReason);
     if (Regrab) grabKeyboard();
+    // A window manager may move the focus while the dialog goes away, after the request
+    // above: ask again until the show has it, for a little while.
+    auto* retry = new QTimer(this);
+    retry->setInterval(kRefocusMs);
+    connect(retry, &QTimer::timeout, this, [this, retry, left = kRefocusTries]() mutable {
+        if (!isVisible() || --left < 0) {
+            retry->deleteLater();
+            return;
+        }
+        if (QGuiApplication::focusWindow() != windowHandle()) activateWindow();
+    });
+    retry->start();
 }
 void TMainForm::RegisterTempFile(const std::string& FileName) {
     if (Application) Application->RegisterTempFile(FileName);
