@@ -218,9 +218,15 @@ void TUxHTMLText::SetUxPictures(TUxPictureContainer* v) {
 void TUxHTMLText::Notification(TComponent* AComponent, TOperation Operation) {
     TCustomControl::Notification(AComponent, Operation);
     if (Operation != opRemove) return;
-    if (AComponent == images_) images_ = nullptr;
-    if (AComponent == pictures_) pictures_ = nullptr;
-    if (AComponent == images_ || AComponent == pictures_ || !images_ || !pictures_) layoutValid_ = false;
+    // The layout may point into what goes away.
+    if (AComponent == images_) {
+        images_ = nullptr;
+        layoutValid_ = false;
+    }
+    if (AComponent == pictures_) {
+        pictures_ = nullptr;
+        layoutValid_ = false;
+    }
 }
 
 TRect TUxHTMLText::TextArea() const {
