@@ -307,6 +307,21 @@ void TUxHTMLText::AdjustSize() {
     if (w != Width() || h != Height()) SetBounds(Left(), Top(), w, h);
 }
 
+void TUxHTMLText::SetEnabled(bool v) {
+    TCustomControl::SetEnabled(v);
+    Changed();
+}
+
+void TUxHTMLText::SetColor(TColor c) {
+    TCustomControl::SetColor(c);
+    Changed();
+}
+
+void TUxHTMLText::SetBorderStyle(TBorderStyle Value) {
+    TCustomControl::SetBorderStyle(Value);
+    Changed();
+}
+
 void TUxHTMLText::Resize() {
     layoutValid_ = false;
     TCustomControl::Resize();
@@ -329,9 +344,9 @@ void TUxHTMLText::Paint() {
             r = Rect(r.Left + 1, r.Top + 1, r.Right - 1, r.Bottom - 1);
         }
     Bevel(p, r, bevelInner_, bevelWidth_, Color());
-    layout_ = LayOut(r);
-    layoutValid_ = true;
-    uxhtml::PaintLayout(p, layout_, r, Measure());
+    // The layout is kept until something it depends on changes.
+    r = TextArea();
+    uxhtml::PaintLayout(p, Layout(), r, Measure());
     if (Focused() && selected_ >= 0) {
         QPen pen(uxhtml::QtColor(font_.Color()), 1, Qt::DotLine);
         p.setPen(pen);

@@ -55,33 +55,33 @@ public:
     void SetVAlignment(TTextVAlignment v);
 
     TColor URLColor() const { return urlColor_; }
-    void SetURLColor(TColor c) { urlColor_ = c; Invalidate(); }
+    void SetURLColor(TColor c) { urlColor_ = c; Changed(); }
     bool Hover() const { return hover_; }
-    void SetHover(bool v) { hover_ = v; Invalidate(); }
+    void SetHover(bool v) { hover_ = v; Changed(); }
     TColor HoverColor() const { return hoverColor_; }
-    void SetHoverColor(TColor c) { hoverColor_ = c; Invalidate(); }
+    void SetHoverColor(TColor c) { hoverColor_ = c; Changed(); }
     TColor HoverFontColor() const { return hoverFontColor_; }
-    void SetHoverFontColor(TColor c) { hoverFontColor_ = c; Invalidate(); }
+    void SetHoverFontColor(TColor c) { hoverFontColor_ = c; Changed(); }
     bool AnchorHint = false;
     TColor ShadowColor() const { return shadowColor_; }
-    void SetShadowColor(TColor c) { shadowColor_ = c; Invalidate(); }
+    void SetShadowColor(TColor c) { shadowColor_ = c; Changed(); }
     int ShadowOffset() const { return shadowOffset_; }
-    void SetShadowOffset(int v) { shadowOffset_ = v; Invalidate(); }
+    void SetShadowOffset(int v) { shadowOffset_ = v; Changed(); }
     TBevelCut BevelInner() const { return bevelInner_; }
-    void SetBevelInner(TBevelCut v) { bevelInner_ = v; Invalidate(); }
+    void SetBevelInner(TBevelCut v) { bevelInner_ = v; Changed(); }
     TBevelCut BevelOuter() const { return bevelOuter_; }
-    void SetBevelOuter(TBevelCut v) { bevelOuter_ = v; Invalidate(); }
+    void SetBevelOuter(TBevelCut v) { bevelOuter_ = v; Changed(); }
     int BevelWidth() const { return bevelWidth_; }
-    void SetBevelWidth(int v) { bevelWidth_ = std::max(v, 1); Invalidate(); }
+    void SetBevelWidth(int v) { bevelWidth_ = std::max(v, 1); Changed(); }
     // The label draws its own border: black lines of BorderLineWidth with BorderStyle bsSingle
     // (the layer's border stays out, so BorderWidth() is 0).
     int BorderWidth() const override { return 0; }
     int BorderLineWidth() const { return borderLineWidth_; }
-    void SetBorderLineWidth(int v) { borderLineWidth_ = std::max(v, 0); Invalidate(); }
+    void SetBorderLineWidth(int v) { borderLineWidth_ = std::max(v, 0); Changed(); }
     bool EnableBlink() const { return enableBlink_; }
     void SetEnableBlink(bool v);
     bool Ellipsis() const { return ellipsis_; }
-    void SetEllipsis(bool v) { ellipsis_ = v; Invalidate(); }
+    void SetEllipsis(bool v) { ellipsis_ = v; Changed(); }
 
     TImageList* Images() const { return images_; }
     void SetImages(TImageList* v);
@@ -103,6 +103,10 @@ public:
     std::string AnchorTarget(int Index);
     int HoverAnchor() const { return hoverAnchor_; }
     int ScrollPos() const { return scrollPos_; }
+
+    void SetEnabled(bool v) override;
+    void SetColor(TColor c) override;
+    void SetBorderStyle(TBorderStyle Value) override;
 
     // The blink and animation timer's tick (100 ms).
     void TimerTick();
