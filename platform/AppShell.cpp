@@ -71,6 +71,9 @@ int gCursorCount = 0;
 TApplication::TApplication() = default;
 
 TApplication::~TApplication() {
+    // The idle timer belongs to the Qt application, which may outlive this object.
+    delete idleTimer_;
+    idleTimer_ = nullptr;
     signalNotifier_.reset();
     app_.reset();
 }
@@ -129,8 +132,8 @@ void TApplication::ArmIdle() {
         idleTimer_ = new QTimer(QCoreApplication::instance());
         idleTimer_->setSingleShot(true);
         idleTimer_->setInterval(0);
-        QObject::connect(idleTimer_, &QTimer::timeout, [this] { RunIdle(); });
-        QObject::connect(QCoreApplication::instance(), &QObject::destroyed, [this] { idleTimer_ = nullptr; });
+        QObject::connect(idleTimer_, &QTimer::timeout, idleTimer_, [this] { RunIdle(); });
+        QObject::connect(QCoreApplication::instance(), &QObject::destroyed, idleTimer_, [this] { idleTimer_ = nullptr; });
     }
     idleTimer_->start();
 }
