@@ -75,14 +75,17 @@ void TUxSplitter::SetControlSecond(TControl* C) {
 void TUxSplitter::Notification(TComponent* AComponent, TOperation Operation) {
     TCustomPanel::Notification(AComponent, Operation);
     if (Operation != opRemove) return;
+    // The control is half destroyed already: forget it before anything asks it its alignment.
+    bool gone = false;
     if (AComponent == first_) {
-        if (drag_) CancelDrag();
         first_ = nullptr;
+        gone = true;
     }
     if (AComponent == second_) {
-        if (drag_) CancelDrag();
         second_ = nullptr;
+        gone = true;
     }
+    if (gone && drag_) CancelDrag();
     UpdateCursor();
 }
 
