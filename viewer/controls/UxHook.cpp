@@ -51,6 +51,7 @@ public:
     QList<QPointer<QWidget>> installed;
     bool destroying = false;
     bool inOwnHandling = false;
+    int notifying = 0;   // Notify calls on the stack
 };
 
 namespace {
@@ -68,8 +69,15 @@ TControlHook* Find(TWinControl* c) {
 
 bool Listed(TControlHook* h) { return std::find(HookList().begin(), HookList().end(), h) != HookList().end(); }
 
-// Frees a control hook that nobody watches any more, from the event loop.
+// Frees a control hook that nobody watches any more: at once, or from the event loop when
+// one of its notifications is still running (a program that never returns to the loop
+// would keep it otherwise).
 void PostFree(TControlHook* h) {
+    if (h->notifying == 0) {
+        std::erase(HookList(), h);
+        delete h;
+        return;
+    }
     QTimer::singleShot(0, QCoreApplication::instance(), [h] {
         if (!Listed(h) || !h->hooks.empty()) return;
         std::erase(HookList(), h);
@@ -106,6 +114,11 @@ unsigned MessageOf(QEvent::Type t) {
 bool TControlHook::Notify(TMessage& m, bool after) {
     bool handled = false;
     if (hooks.empty() || !control || destroying || control->Destroying()) return false;
+    struct Depth {
+        int& n;
+        explicit Depth(int& v) : n(v) { ++n; }
+        ~Depth() { --n; }
+    } depth(notifying);
     // The last attached first; the copy survives components that detach meanwhile.
     const std::vector<TUxWindowHook*> list(hooks.rbegin(), hooks.rend());
     for (TUxWindowHook* h : list) {
