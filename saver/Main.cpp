@@ -29,6 +29,8 @@
 namespace {
 // How often the preview checks that its parent window still exists.
 constexpr int kParentPollMs = 500;
+// After a dialog: how often and how long the show asks for the focus again.
+constexpr int kRefocusMs = 100, kRefocusTries = 10;
 
 QColor ToQColor(TColor c) {
     const TColor rgb = ColorToRGB(c);
@@ -260,8 +262,8 @@ void TMainForm::FormCreate() {
     LoadRegistrySettings();
     CreateShow();
     if (RunMode == rmSlideshow && ParamCount() == 0) {
-        auto help = std::make_unique<Thelpform>(this);
-        help->exec();
+        Thelpform help(nullptr);
+        help.ShowModal();
     }
 }
 
@@ -401,26 +403,6 @@ void TMainForm::GrabKeyboard(bool Grab) {
 }
 bool TMainForm::PasswordInUse() { return SaverPasswordInUse(); }
 bool TMainForm::VerifyPassword() { return VerifySaverPassword(uintptr_t(winId())); }
-int TMainForm::ShowModalOverShow(TForm& Dialog) {
-    const bool grabbed = QWidget::keyboardGrabber() == this;
-    if (grabbed) releaseKeyboard();
-    QWidget* w = Dialog.Widget();
-    w->winId();
-    if (QWindow* own = windowHandle(); own && w->windowHandle()) w->windowHandle()->setTransientParent(own);
-    const int result = Dialog.ShowModal();
-    if (grabbed) grabKeyboard();
-    if (isVisible()) {
-        raise();
-        setFocus(Qt::ActiveWindowFocusReason);
-        // Asked once the window manager has seen the dialog go; asked while the dialog is
-        // still mapped, the request is dropped and the focus falls back elsewhere.
-        QTimer::singleShot(0, this, [this] {
-            if (!isActiveWindow()) activateWindow();
-        });
-    }
-    return result;
-}
-
 void TMainForm::ShowSettingsDialog() {
     TConfigForm dlg(nullptr);
     dlg.Button3->show();
@@ -429,8 +411,53 @@ void TMainForm::ShowSettingsDialog() {
     LoadRegistrySettings();
 }
 void TMainForm::ShowHelpDialog() {
-    Thelpform help(this);
-    help.exec();
+    Thelpform help(nullptr);
+    ShowModalOverShow(help);
+}
+
+// ---- Dialogs over the show ----
+
+int TMainForm::ShowModalOverShow(TForm& Dialog) {
+    const bool regrab = BeforeDialog(Dialog.Widget());
+    struct After {
+        TMainForm* show;
+        bool regrab;
+        ~After() { show->AfterDialog(regrab); }
+    } after{this, regrab};
+    return Dialog.ShowModal();
+}
+
+bool TMainForm::BeforeDialog(QWidget* Dialog) {
+    // A grab would keep every key from the dialog.
+    const bool grabbed = QWidget::keyboardGrabber() == this;
+    if (grabbed) releaseKeyboard();
+    // Above the stay-on-top show, and transient for it: the window manager keeps it in front
+    // and gives the focus back to the show when it closes.
+    Dialog->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    Dialog->winId();
+    if (QWindow* w = Dialog->windowHandle(); w && windowHandle()) w->setTransientParent(windowHandle());
+    TestLog("dialog over the show");
+    return grabbed;
+}
+
+void TMainForm::AfterDialog(bool Regrab) {
+    if (!isVisible()) return;
+    raise();
+    activateWindow();
+    setFocus(Qt::ActiveWindowFocusReason);
+    if (Regrab) grabKeyboard();
+    // A window manager may move the focus while the dialog goes away, after the request
+    // above: ask again until the show has it, for a little while.
+    auto* retry = new QTimer(this);
+    retry->setInterval(kRefocusMs);
+    connect(retry, &QTimer::timeout, this, [this, retry, left = kRefocusTries]() mutable {
+        if (!isVisible() || --left < 0) {
+            retry->deleteLater();
+            return;
+        }
+        if (QGuiApplication::focusWindow() != windowHandle()) activateWindow();
+    });
+    retry->start();
 }
 void TMainForm::RegisterTempFile(const std::string& FileName) {
     if (Application) Application->RegisterTempFile(FileName);

@@ -48,10 +48,9 @@ public:
     QLabel* Label2 = nullptr;   // comment, never shown
     TShowController* Show() const { return controller_.get(); }
 
-    // Shows a dialog modally over the running show: transient for the show window (so a
-    // window manager keeps it above the full-screen window), painted as soon as it is up,
-    // with the saver's keyboard grab released meanwhile; afterwards the show has the focus
-    // and the keyboard again.
+    // A dialog opened from the running show: made transient for the show window (the window
+    // manager keeps it above the full-screen show), shown modally with the saver's keyboard
+    // grab released, and afterwards the show is raised and gets its focus and keyboard back.
     int ShowModalOverShow(TForm& Dialog);
 
 protected:
@@ -69,6 +68,9 @@ private:
     void showlabelTimer(TObject* Sender);
     void scrollTimer(TObject* Sender);
     void CheckPreviewParent();
+    // The two halves of ShowModalOverShow around a dialog's own modal loop.
+    bool BeforeDialog(QWidget* Dialog);
+    void AfterDialog(bool Regrab);
     void CreateShow();
 
     // IShowHost

@@ -5,25 +5,66 @@
 
 #include "AppShell.h"
 #include "ScrnSave.h"
+#include "StdCtrls.h"
+#include "UxHTMLText.h"
+#include "UxSplit.h"
 
-Thelpform::Thelpform(QWidget* Owner) : QDialog(Owner) {
-    setFixedSize(367, 238);
-    page_ = new QLabel(this);
-    page_->setGeometry(8, 8, 353, 169);
-    page_->setTextFormat(Qt::PlainText);
-    page_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    page_->setWordWrap(true);
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setGeometry(288, 208, 75, 25);
-    ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    FormCreate();
+namespace {
+
+// The page the form was designed with; block 0 always replaces it.
+constexpr const char* kBuiltInPage =
+    "<P ALIGN=\"CENTER\"><B>Glimmerdeck Slideshow</B></P>\n"
+    "Right arrow, Space or a left click: next photo\n"
+    "Left arrow: previous photo\n"
+    "F10 or a right click: settings\n"
+    "Escape: end the slideshow";
+
+}  // namespace
+
+Thelpform::Thelpform(TComponent* AOwner) : TForm(AOwner) {
+    SetName("helpform");
+    SetCaption("Glimmerdeck Slideshow Help");
+    SetBorderStyle(bsDialog);
+    SetPosition(poScreenCenter);
+    SetClientSize(367, 238);
+
+    HTMLStaticText1 = new TUxHTMLText(this);
+    HTMLStaticText1->SetName("HTMLStaticText1");
+    HTMLStaticText1->SetParent(this);
+    HTMLStaticText1->SetBounds(8, 8, 353, 169);
+    HTMLStaticText1->SetAutoScroll(false);
+    HTMLStaticText1->SetAutoSizing(false);
+    HTMLStaticText1->SetAutoSizeType(asVertical);
+    HTMLStaticText1->SetMiniScroll(false);
+    HTMLStaticText1->SetShadowOffset(1);
+    HTMLStaticText1->SetVAlignment(tvaTop);
+    HTMLStaticText1->SetUxHTMLText(kBuiltInPage);
+
+    Label8 = NewControl<QLabel>(this, "Label8", 8, 183);
+    ::SetCaption(Label8, "Created with Glimmerdeck:");
+
+    UxSplitter1 = new TUxSplitter(this);
+    UxSplitter1->SetName("UxSplitter1");
+    UxSplitter1->SetParent(this);
+    UxSplitter1->SetBounds(4, 200, 357, 2);
+    UxSplitter1->SetBevelInner(bvLowered);
+    UxSplitter1->SetBevelOuter(bvNone);
+
+    Button1 = NewControl<QPushButton>(this, "Button1", 288, 208, 75, 25);
+    ::SetCaption(Button1, "OK");
+    ::SetModalResult(Button1, mrOk);
+    // Enter closes the help, whichever control has the focus.
+    SetDefault(Button1, true);
+
+    FormCreate(this);
 }
 
-void Thelpform::FormCreate() { ApplyHelpTexts(); }
+void Thelpform::FormCreate(TObject*) { ApplyHelpTexts(); }
 
 void Thelpform::ApplyHelpTexts() {
-    setWindowTitle(QString::fromStdString(PayloadTexts[21]));
-    page_->setText(QString::fromStdString(PayloadTexts[0]));
+    SetCaption(PayloadTexts[21]);
+    HTMLStaticText1->SetUxHTMLText(PayloadTexts[0]);
+    ::SetCaption(Label8, PayloadTexts[5]);
+    Label8->hide();
     TestLog("window help");
 }

@@ -1,17 +1,22 @@
-// The help dialog. For now a plain stand-in: its caption and its page as plain text, and the
-// OK button; the HTML page comes with the HTML label.
+// The help dialog: the player's help page (block 0's text 0, in the HTML label's markup)
+// above a separator line and the OK button.
 #pragma once
 
-#include <QDialog>
+#include "Forms.h"
 
 class QLabel;
+class QPushButton;
+class TUxHTMLText;
+class TUxSplitter;
 
-class Thelpform : public QDialog {
+class Thelpform : public TForm {
 public:
-    explicit Thelpform(QWidget* Owner = nullptr);
-    void FormCreate();
+    explicit Thelpform(TComponent* AOwner);
+    void FormCreate(TObject* Sender);
     void ApplyHelpTexts();
 
-private:
-    QLabel* page_ = nullptr;
+    TUxHTMLText* HTMLStaticText1 = nullptr;
+    QLabel* Label8 = nullptr;
+    TUxSplitter* UxSplitter1 = nullptr;
+    QPushButton* Button1 = nullptr;
 };

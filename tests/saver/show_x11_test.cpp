@@ -5,24 +5,9 @@
 #include <filesystem>
 #include <thread>
 
-#include "SaverFixture.h"
+#include "X11Fixture.h"
 
 namespace {
-
-gdpack::Bytes SolidBmp(int w, int h, uint8_t r, uint8_t g, uint8_t b) {
-    const uint32_t row = uint32_t((w * 3 + 3) & ~3), size = 54 + row * uint32_t(h);
-    gdpack::Bytes out = {'B', 'M'};
-    auto le32 = [&](uint32_t v) { gdpack::AppendLE32(out, v); };
-    auto le16 = [&](uint16_t v) { out.push_back(uint8_t(v)); out.push_back(uint8_t(v >> 8)); };
-    le32(size); le32(0); le32(54);
-    le32(40); le32(uint32_t(w)); le32(uint32_t(h)); le16(1); le16(24); le32(0); le32(row * uint32_t(h));
-    le32(2835); le32(2835); le32(0); le32(0);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) { out.push_back(b); out.push_back(g); out.push_back(r); }
-        for (uint32_t p = uint32_t(w * 3); p < row; ++p) out.push_back(0);
-    }
-    return out;
-}
 
 // 0.2 s of silence as a real WAV, 8 kHz mono 8-bit.
 gdpack::Bytes TinyWav() {
@@ -40,11 +25,11 @@ gdpack::Bytes TinyWav() {
     return w;
 }
 
-class X11Show : public SaverRun {
+class X11Show : public X11Run {
 protected:
     void SetUp() override {
-        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
-        SaverRun::SetUp();
+        X11Run::SetUp();
+        if (IsSkipped()) return;
         gdpack::WriteFileBytes(dir.File("red.bmp"), SolidBmp(400, 300, 255, 0, 0), false);
         gdpack::WriteFileBytes(dir.File("green.bmp"), SolidBmp(400, 300, 0, 255, 0), false);
         gdpack::WriteFileBytes(dir.File("blue.bmp"), SolidBmp(400, 300, 0, 0, 255), false);
@@ -61,13 +46,6 @@ protected:
         ChildProcess p(GD_GDPACK_EXE, args, {}, dir.File("gdpack.err"));
         EXPECT_EQ(p.Wait(), 0) << ReadText(dir.File("gdpack.err"));
         return dir.File(file);
-    }
-    std::map<std::string, std::string> XEnv(const std::string& log) const {
-        auto e = Env(log);
-        e["QT_QPA_PLATFORM"] = "xcb";
-        e["DISPLAY"] = std::getenv("DISPLAY");
-        e["LSAN_OPTIONS"] = "suppressions=" GD_LSAN_SUPPRESSIONS;
-        return e;
     }
     // "r,g,b" of the root window at x, y.
     static std::string PixelAt(int x, int y) {

@@ -51,7 +51,7 @@ public:
     QList<QPointer<QWidget>> installed;
     bool destroying = false;
     bool inOwnHandling = false;
-    int dispatching = 0;   // event filter calls under way
+    int dispatching = 0;   // event filter and notification calls under way
 };
 
 namespace {
@@ -122,6 +122,11 @@ unsigned MessageOf(QEvent::Type t) {
 bool TControlHook::Notify(TMessage& m, bool after) {
     bool handled = false;
     if (hooks.empty() || !control || destroying || control->Destroying()) return false;
+    struct Depth {
+        int& n;
+        explicit Depth(int& v) : n(v) { ++n; }
+        ~Depth() { --n; }
+    } depth(dispatching);
     // The last attached first; the copy survives components that detach meanwhile.
     const std::vector<TUxWindowHook*> list(hooks.rbegin(), hooks.rend());
     for (TUxWindowHook* h : list) {

@@ -1,0 +1,92 @@
+// The help page (tests/saver/fixtures/help.html) in the help dialog's label size, 353 x 169:
+// a full repaint by TUxHTMLText (layout and painting on every paint) beside a QLabel showing
+// the same page as Qt rich text, what a Qt program would use. Both are widgets on one host
+// window, repainted synchronously; a text change (the label's layout from scratch) too.
+#include <QApplication>
+#include <QLabel>
+#include <QWidget>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <vector>
+
+#include "Forms.h"
+#include "UxHTMLText.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Stats {
+    double min, median, max;
+};
+
+Stats Time(int Runs, const std::function<void()>& f) {
+    std::vector<double> t;
+    f();   // warm up
+    for (int i = 0; i < Runs; ++i) {
+        const auto a = Clock::now();
+        f();
+        t.push_back(std::chrono::duration<double, std::milli>(Clock::now() - a).count());
+    }
+    std::sort(t.begin(), t.end());
+    return {t.front(), t[t.size() / 2], t.back()};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    const int runs = argc > 1 ? std::max(5, std::atoi(argv[1])) : 200;
+    std::ifstream in(GD_SOURCE_DIR "/tests/saver/fixtures/help.html", std::ios::binary);
+    const std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Qt's rich text breaks lines only at <br>.
+    QString qtPage = QString::fromStdString(page);
+    qtPage.replace(QLatin1String("\n"), QLatin1String("<br>"));
+
+    TForm form(nullptr);
+    form.SetClientSize(367 * 2 + 24, 238);
+    auto* html = new TUxHTMLText(&form);
+    html->SetParent(&form);
+    html->SetBounds(8, 8, 353, 169);
+    html->SetUxHTMLText(page);
+    auto* label = new QLabel(form.ClientWidget());
+    label->setGeometry(16 + 353, 8, 353, 169);
+    label->setTextFormat(Qt::RichText);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setText(qtPage);
+    form.Show();
+    QApplication::processEvents();
+
+    const Stats ours = Time(runs, [&] { html->Repaint(); });
+    const Stats qt = Time(runs, [&] { label->repaint(); });
+    bool flip = false;
+    const std::string other = page + " ";
+    const Stats oursNew = Time(runs, [&] {
+        html->SetUxHTMLText((flip = !flip) ? other : page);
+        html->Repaint();
+    });
+    const QString qtOther = qtPage + QLatin1Char(' ');
+    const Stats qtNew = Time(runs, [&] {
+        label->setText((flip = !flip) ? qtOther : qtPage);
+        label->repaint();
+    });
+
+    std::printf("Help page in 353 x 169, %d runs each (ms: min / median / max; lower is better;\n"
+                "speed-up = QLabel rich text / TUxHTMLText, by median)\n", runs);
+    std::printf("%-16s %26s %26s %9s\n", "case", "TUxHTMLText", "QLabel rich text", "speed-up");
+    auto row = [](const char* name, const Stats& a, const Stats& b) {
+        std::printf("%-16s %8.3f / %7.3f / %7.3f %8.3f / %7.3f / %7.3f %8.2fx\n", name, a.min, a.median, a.max,
+                    b.min, b.median, b.max, b.median / a.median);
+    };
+    row("repaint", ours, qt);
+    row("new text", oursNew, qtNew);
+    return 0;
+}
