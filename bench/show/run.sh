@@ -17,8 +17,8 @@ player=${3:-$build/saver/GlimmerdeckScreenSaver}
 data=$build/bench-data/show
 mkdir -p "$data"
 packs=()
-for spec in 2MP:1800x1200 24MP:6000x4000 50MP:8660x5774; do
-  label=${spec%%:*} size=${spec#*:}
+for pack in 2MP:1800x1200 24MP:6000x4000 50MP:8660x5774; do
+  label=${pack%%:*} size=${pack#*:}
   files=()
   for seed in 1 2 3 4; do
     f=$data/$label-$seed.jpg

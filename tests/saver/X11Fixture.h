@@ -7,22 +7,6 @@
 
 #include "SaverFixture.h"
 
-// A w x h BMP of one colour.
-inline gdpack::Bytes SolidBmp(int w, int h, uint8_t r, uint8_t g, uint8_t b) {
-    const uint32_t row = uint32_t((w * 3 + 3) & ~3), size = 54 + row * uint32_t(h);
-    gdpack::Bytes out = {'B', 'M'};
-    auto le32 = [&](uint32_t v) { gdpack::AppendLE32(out, v); };
-    auto le16 = [&](uint16_t v) { out.push_back(uint8_t(v)); out.push_back(uint8_t(v >> 8)); };
-    le32(size); le32(0); le32(54);
-    le32(40); le32(uint32_t(w)); le32(uint32_t(h)); le16(1); le16(24); le32(0); le32(row * uint32_t(h));
-    le32(2835); le32(2835); le32(0); le32(0);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) { out.push_back(b); out.push_back(g); out.push_back(r); }
-        for (uint32_t p = uint32_t(w * 3); p < row; ++p) out.push_back(0);
-    }
-    return out;
-}
-
 class X11Run : public SaverRun {
 protected:
     void SetUp() override {

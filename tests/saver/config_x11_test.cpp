@@ -8,16 +8,15 @@
 #include <filesystem>
 #include <thread>
 
-#include "SaverFixture.h"
+#include "X11Fixture.h"
 
 namespace {
 
-class X11Dialog : public SaverRun {
+class X11Dialog : public X11Run {
 protected:
     void SetUp() override {
-        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
         if (std::string(GD_XDOTOOL).empty()) GTEST_SKIP() << "xdotool not installed";
-        SaverRun::SetUp();
+        X11Run::SetUp();
     }
     std::string Pack(const std::string& file, std::vector<std::string> extra = {}) {
         std::vector<std::string> args = {
@@ -36,22 +35,6 @@ protected:
         ChildProcess p(GD_GDPACK_EXE, args, {}, dir.File("gdpack.err"));
         EXPECT_EQ(p.Wait(), 0) << ReadText(dir.File("gdpack.err"));
         return dir.File(file);
-    }
-    std::map<std::string, std::string> XEnv(const std::string& log) const {
-        auto e = Env(log);
-        e["QT_QPA_PLATFORM"] = "xcb";
-        e["DISPLAY"] = std::getenv("DISPLAY");
-        e["LSAN_OPTIONS"] = "suppressions=" GD_LSAN_SUPPRESSIONS;
-        return e;
-    }
-    static std::string Run(const std::string& cmd) {
-        std::string out;
-        if (FILE* f = ::popen(cmd.c_str(), "r")) {
-            char buf[512];
-            while (size_t n = std::fread(buf, 1, sizeof buf, f)) out.append(buf, n);
-            ::pclose(f);
-        }
-        return out;
     }
     static void Keys(const std::string& keys) { Run(std::string(GD_XDOTOOL) + " " + keys); }
     // The window of that title on screen: x, y, width, height; false when there is none.

@@ -32,7 +32,7 @@ TEST(ShortcutLink, LinksFromTheLayoutResolveToTheirFolders) {
     std::filesystem::create_directories(dir.File("albums"));
     struct Case {
         const char* name;
-        LnkSpec spec;
+        LnkSpec fields;
         std::string target;
         const char* lnkinfoLine;   // what the outside reader must find in the file
     } cases[] = {
@@ -51,24 +51,24 @@ TEST(ShortcutLink, LinksFromTheLayoutResolveToTheirFolders) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string file = dir.File("albums/link.lnk");
-        LnkSpec spec = c.spec;
-        if (spec.description.empty()) spec.description = "Our holiday";
-        if (spec.arguments.empty()) spec.arguments = "/open \"x\"";
-        spec.workingDir = "C:\\Work";
-        spec.iconLocation = "C:\\icons.dll";
-        spec.iconIndex = 3;
-        LnkWriter::Save(file, LnkWriter::Make(spec));
+        LnkSpec fields = c.fields;
+        if (fields.description.empty()) fields.description = "Our holiday";
+        if (fields.arguments.empty()) fields.arguments = "/open \"x\"";
+        fields.workingDir = "C:\\Work";
+        fields.iconLocation = "C:\\icons.dll";
+        fields.iconIndex = 3;
+        LnkWriter::Save(file, LnkWriter::Make(fields));
         if (HaveLnkinfo()) {
             const std::string info = RunLnkinfo(file);
             EXPECT_NE(info.find(c.lnkinfoLine), std::string::npos) << info;
-            EXPECT_NE(info.find(spec.description), std::string::npos) << info;
+            EXPECT_NE(info.find(fields.description), std::string::npos) << info;
         }
         TShortcutLink link(nullptr);
         link.ShortcutFile = file;
         link.ReadLink();
         EXPECT_EQ(link.Target, c.target);
-        EXPECT_EQ(link.Description, spec.description);
-        EXPECT_EQ(link.Arguments, spec.arguments);
+        EXPECT_EQ(link.Description, fields.description);
+        EXPECT_EQ(link.Arguments, fields.arguments);
         EXPECT_EQ(link.WorkingDir, "C:\\Work");
         EXPECT_EQ(link.IconLocation, "C:\\icons.dll");
         EXPECT_EQ(link.IconNumber, 3);
