@@ -2,7 +2,6 @@
 // on the display, solid-colour photos and a shell for the X tools.
 #pragma once
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "SaverFixture.h"
@@ -20,13 +19,5 @@ protected:
         e["LSAN_OPTIONS"] = "suppressions=" GD_LSAN_SUPPRESSIONS;
         return e;
     }
-    static std::string Run(const std::string& cmd) {
-        std::string out;
-        if (FILE* f = ::popen(cmd.c_str(), "r")) {
-            char buf[512];
-            while (size_t n = std::fread(buf, 1, sizeof buf, f)) out.append(buf, n);
-            ::pclose(f);
-        }
-        return out;
-    }
+    static std::string Run(const std::string& cmd) { return RunCommand(cmd); }
 };

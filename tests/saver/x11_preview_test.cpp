@@ -4,24 +4,16 @@
 #include <cstdio>
 #include <sstream>
 
-#include "SaverFixture.h"
+#include "X11Fixture.h"
 
 namespace {
 
-class X11Preview : public SaverRun {
+class X11Preview : public X11Run {
 protected:
     void SetUp() override {
-        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
-        SaverRun::SetUp();
+        X11Run::SetUp();
+        if (IsSkipped()) return;
         BuildPlayer("Alps.scr");
-    }
-
-    std::map<std::string, std::string> XEnv(const std::string& log) const {
-        auto e = Env(log);
-        e["QT_QPA_PLATFORM"] = "xcb";
-        e["DISPLAY"] = std::getenv("DISPLAY");
-        e["LSAN_OPTIONS"] = "suppressions=" GD_LSAN_SUPPRESSIONS;
-        return e;
     }
 
     struct Parent {
