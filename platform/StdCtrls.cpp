@@ -96,7 +96,10 @@ void FitControl(QWidget* W) {
     // wider, not cut.
     const int w = d.width() > 0 ? std::max(d.width(), hint.width()) : hint.width();
     const int h = d.height() > 0 ? std::max(d.height(), hint.height()) : hint.height();
-    const QRect r(d.left(), d.top(), std::max(w, 0), std::max(h, 0));
+    QRect r(d.left(), d.top(), std::max(w, 0), std::max(h, 0));
+    // A control widened past its parent's right edge moves left to stay whole.
+    if (const QWidget* p = W->parentWidget(); p && p->width() > 0 && r.right() >= p->width())
+        r.moveLeft(std::max(0, std::min(d.left(), p->width() - r.width())));
     if (W->geometry() != r) W->setGeometry(r);
 }
 
