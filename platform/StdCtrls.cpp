@@ -78,6 +78,7 @@ private:
 
 void PlaceControl(QWidget* W, int Left, int Top, int Width, int Height) {
     W->setProperty(kDesignMark, QRect(Left, Top, Width, Height));
+    W->setGeometry(Left, Top, std::max(Width, 0), std::max(Height, 0));
     FitControl(W);
 }
 
@@ -96,10 +97,9 @@ void FitControl(QWidget* W) {
     // wider, not cut.
     const int w = d.width() > 0 ? std::max(d.width(), hint.width()) : hint.width();
     const int h = d.height() > 0 ? std::max(d.height(), hint.height()) : hint.height();
-    QRect r(d.left(), d.top(), std::max(w, 0), std::max(h, 0));
-    // A control widened past its parent's right edge moves left to stay whole.
-    if (const QWidget* p = W->parentWidget(); p && p->width() > 0 && r.right() >= p->width())
-        r.moveLeft(std::max(0, std::min(d.left(), p->width() - r.width())));
+    // Where and as large as the control is now, at the least: the form may have moved or
+    // widened it since it was placed.
+    const QRect r(W->pos(), QSize(std::max(w, W->width()), std::max(h, W->height())));
     if (W->geometry() != r) W->setGeometry(r);
 }
 

@@ -1,5 +1,7 @@
 #include "use.h"
 
+#include <algorithm>
+
 #include <QLabel>
 #include <QPushButton>
 
@@ -52,6 +54,9 @@ Thelpform::Thelpform(TComponent* AOwner) : TForm(AOwner) {
 
     Button1 = NewControl<QPushButton>(this, "Button1", 288, 208, 75, 25);
     ::SetCaption(Button1, "OK");
+    // The desktop's button may be wider than the stored 75 pixels: it keeps its 4-pixel margin
+    // to the right edge.
+    Button1->move(std::min(Button1->x(), ClientWidth() - 4 - Button1->width()), Button1->y());
     ::SetModalResult(Button1, mrOk);
     // Enter closes the help, whichever control has the focus.
     SetDefault(Button1, true);
