@@ -389,10 +389,13 @@ void TUxCustomSlider::DrawTicks() {
     };
     tick(min_, 5);
     if (range <= 0) return;
-    // The smallest multiple of the increment whose ticks are at least 4 pixels apart; the
-    // loop ends at the range, so a short track or a tiny increment cannot make it long.
-    int64_t k = Inc();
-    while (k < range && double(k) * std::max(trackLength_, 0) / double(range) < 4) k += Inc();
+    // The smallest multiple of the increment whose ticks are at least 4 pixels apart,
+    // computed rather than searched: a full int range on a short track would take billions
+    // of steps. Without a track only the end ticks are drawn.
+    const int64_t track = std::max(trackLength_, 0);
+    const int64_t inc = Inc();
+    int64_t k = range;
+    if (track > 0) k = std::min<int64_t>(range, std::max<int64_t>(1, (4 * range + track * inc - 1) / (track * inc)) * inc);
     for (int64_t v = min_ + k; v < max_; v += k) tick(int(v), 3);
     tick(max_, 5);
 }

@@ -164,3 +164,26 @@ TEST(UxSlider, RulerRepeatStopsWhenTheThumbPassesThePointer) {
     Mouse(&s, QEvent::MouseButtonRelease, 40, y);
     EXPECT_EQ(s.ev.log.back(), "changed");
 }
+
+// Tick marks keep about 4 pixels apart whatever the range (so at most a quarter of the width
+// of them), and a full int range with the smallest increment on a short track is drawn at
+// once rather than searched step by step.
+TEST(UxSlider, TicksStayApartOverAnyRange) {
+    struct Case { int min, max, width; };
+    for (const Case& k : {Case{0, 200, 122}, Case{INT32_MIN, INT32_MAX, 122}, Case{INT32_MIN, INT32_MAX, 600},
+                          Case{-5, 5, 600}, Case{INT32_MIN, INT32_MAX, 12}}) {
+        Slider s(k.min, k.max);
+        s.SetOptions(soSmooth | soShowPoints);
+        s.SetIncrement(1);
+        s.SetWidth(k.width);
+        s.Show();
+        const QImage img = s.ClientWidget()->grab().toImage();
+        const int y = s.ThumbRect().Bottom + 2;
+        std::vector<int> xs;
+        for (int x = 0; x < img.width(); ++x)
+            if (qGray(img.pixel(x, y)) < 64) xs.push_back(x);
+        SCOPED_TRACE(testing::Message() << k.min << ".." << k.max << " width " << k.width);
+        EXPECT_GE(xs.size(), k.width > 12 ? 2u : 1u);   // both ends, unless they meet
+        EXPECT_LE(int(xs.size()), k.width / 4 + 2);
+    }
+}
