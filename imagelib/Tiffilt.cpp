@@ -832,8 +832,10 @@ void Decode(TBitmap* Bitmap, TStream* Stream, int& PageCount, TLXMask* Mask, boo
     FillExif(f, ifd, exif, P);
 
     P.FreePalette();
+    bool hasMap = false;
     if (TiffFile::Find(ifd, 320) && pg.bits >= 1 && pg.bits <= 8) {
         const std::vector<uint32_t> map = f.TagArray(ifd, 320);
+        hasMap = map.size() >= 3;
         const size_t n = size_t(1) << pg.bits;
         const size_t third = map.size() / 3;
         TRGB* pal = P.AllocPalette(int(n));
@@ -857,7 +859,8 @@ void Decode(TBitmap* Bitmap, TStream* Stream, int& PageCount, TLXMask* Mask, boo
     const bool jpegBlock = pg.compression == 6 && f.TagValue(ifd, 512, 0) == 0;
     // With one sample a plane is the whole pixel, whatever the planar configuration says.
     if (pg.spp == 1) pg.planar = 1;
-    if (!jpegBlock && !Decodable(pg)) {
+    // A palette page without its colour map has no colours to show: an error, not a black picture.
+    if (!jpegBlock && (!Decodable(pg) || (pg.photo == 3 && !hasMap))) {
         ab.set();
         return;
     }

@@ -455,6 +455,19 @@ TEST(TiffRead, FaxCodedPaletteRowsAreIndexes) {
             EXPECT_EQ(PixelOf(bmp, x, y), (x % 2 ? TRGB{0, 0, 255} : TRGB{255, 0, 0})) << x << "," << y;
 }
 
+// A palette page whose colour map is missing is refused instead of decoding to black.
+TEST(TiffRead, PalettePageWithoutColourMapAborts) {
+    Builder b;
+    b.Long(256, {4});
+    b.Long(257, {1});
+    b.Short(258, {8});
+    b.Short(262, {3});
+    b.Pixels({0, 1, 2, 3});
+    TBitmap bmp;
+    TLXIOParams p(nullptr);
+    EXPECT_TRUE(Decode(b.Build(), bmp, p).abort);
+}
+
 TEST(TiffRead, TilesAreLaidOutInRows) {
     // 256 x 256 in 128 x 128 tiles: the third tile is at x 0 of the second tile row.
     Builder b = Grey8(256, 256);
