@@ -1,5 +1,8 @@
 #include "SysUtils.h"
 
+#include <QCollator>
+#include <QString>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -76,6 +79,12 @@ std::string LowerCase(const std::string& s) {
     for (char& c : r)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
     return r;
+}
+
+int AnsiCompareText(const std::string& a, const std::string& b) {
+    QCollator c;   // the default locale's rules
+    c.setCaseSensitivity(Qt::CaseInsensitive);
+    return c.compare(QString::fromUtf8(a.data(), qsizetype(a.size())), QString::fromUtf8(b.data(), qsizetype(b.size())));
 }
 
 bool SameText(const std::string& a, const std::string& b) {

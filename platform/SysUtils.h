@@ -44,6 +44,8 @@ int StrToIntDef(const std::string& s, int def);
 std::string UpperCase(const std::string& s);         // ASCII only, as the class library's
 std::string LowerCase(const std::string& s);
 bool SameText(const std::string& a, const std::string& b);
+// Case-insensitive order of UTF-8 texts in the user's language, as the desktop sorts names.
+int AnsiCompareText(const std::string& a, const std::string& b);
 std::string Trim(const std::string& s);
 std::string ExtractFileExt(const std::string& name);  // ".jpg", or "" when none
 std::string ExtractFileName(const std::string& name);

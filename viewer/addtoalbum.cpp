@@ -76,7 +76,7 @@ void BuildAlbumList(TAlbumList& List, TShortcutLink* Shortcut) {
             albums.push_back({n, full});
     }
     std::stable_sort(albums.begin(), albums.end(),
-                     [](const Album& a, const Album& b) { return CaseInsensitiveLess()(a.name, b.name); });
+                     [](const Album& a, const Album& b) { return AnsiCompareText(a.name, b.name) < 0; });
     for (size_t i = 0; i < albums.size(); ++i) {
         bool shown = false;
         for (size_t j = 0; j < i && !shown; ++j) shown = albums[j].name == albums[i].name;

@@ -3,7 +3,8 @@
 # small files whose headers claim a 16384 x 16384 picture (a cut download, a damaged file).
 # Ours: imageio_load (the I/O component by file name, as the viewer loads); the tools a user
 # would pick instead: djpeg and pngtopam. Prints wall time and peak memory as min / median /
-# max over the runs, and the ratio of the medians ours / tool.
+# max over the runs, and the ratio of the medians ours / tool. First the large photo through
+# load_bench: in process against libjpeg alone, and as processes against djpeg, pair by pair.
 #   bench/imageio/loads.sh [build-dir] [runs]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -74,6 +75,10 @@ row() {
   rm -rf "$w"
 }
 
+# The large photo through the I/O component beside libjpeg alone (in process) and djpeg.
+cmake --build "$build" --target load_bench >/dev/null
+QT_QPA_PLATFORM=offscreen "$build/bench/imageio/load_bench" "$data/photo.jpg" "$runs"
+echo
 echo "whole-process loads, $runs runs each (min / median / max)"
 row "6000 x 4000 photo" "$data/photo.jpg" djpeg -outfile /dev/null
 row "baseline JPEG claim" "$data/claim_baseline.jpg" djpeg -outfile /dev/null

@@ -2,7 +2,8 @@
 # Builds the view benchmarks (Release) and runs the transition benchmark: one frame of each
 # of the 30 effects at 1920 x 1080, the quarter turn of a 24-megapixel picture, and ffmpeg's
 # xfade on the same two pictures for the transitions it shares (Debian package ffmpeg); then
-# the view's repaint and its selection drawing beside QPainter.
+# the view's repaint and its selection drawing beside QPainter; one cross-dissolve frame
+# beside memcpy; the quarter turn beside ImageMagick and Pillow.
 #   bench/views/run.sh [build-dir]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -22,3 +23,10 @@ QT_QPA_PLATFORM=offscreen "${pin[@]}" "$build/bench/views/views_bench"
 # The selection's outline while dragging and animating, beside QPainter's dashed pen.
 cmake --build "$build" --target selection_bench
 QT_QPA_PLATFORM=offscreen "${pin[@]}" "$build/bench/views/selection_bench"
+# One cross-dissolve frame built and put on the surface, beside a memcpy of its bytes.
+cmake --build "$build" --target frame_bench
+QT_QPA_PLATFORM=offscreen "${pin[@]}" "$build/bench/views/frame_bench"
+# The quarter turn through the processing component, beside the bare routine, ImageMagick
+# and Pillow.
+cmake --build "$build" --target rotate_bench
+QT_QPA_PLATFORM=offscreen "$build/bench/views/rotate_bench" "$data"

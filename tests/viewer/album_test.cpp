@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <QListWidget>
+#include <QLocale>
 #include <QPushButton>
 
 #include <filesystem>
@@ -133,6 +134,21 @@ TEST_F(Albums, ListFromTheBaseFolder) {
     GlobalStrings.sdumpdir = "glimmerdeck dumped photos";
     BuildAlbumList(list, &shortcut);
     EXPECT_EQ(list.Names.at(2), "Glimmerdeck Dumped Photos");
+}
+
+// Names sort as the desktop sorts them in the user's language, accented letters beside
+// their base letters rather than after "Z".
+TEST_F(Albums, NamesSortInTheUsersLanguage) {
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const std::string base = home + "/Photos";
+    for (const char* d : {"Zoo", "\xC3\x84pfel", "apple", "B\xC3\xA4r", "bus", "Baum"}) fs::create_directories(base + "/" + d);
+    SetBase(base);
+    TAlbumList list;
+    BuildAlbumList(list, &shortcut);
+    QLocale::setDefault(before);
+    EXPECT_EQ(list.Names, (std::vector<std::string>{"Photos (album base directory)", "\xC3\x84pfel", "apple",
+                                                    "B\xC3\xA4r", "Baum", "bus", "Zoo"}));
 }
 
 TEST_F(Albums, SameNamesAreAllListedEachWithItsOwnFolder) {
