@@ -511,6 +511,16 @@ void TBitmap::SetSize(int w, int h) {
     Changed();
 }
 
+void TBitmap::NewUncleared(int w, int h, TPixelFormat pf) {
+    if (pf == pfDevice) pf = pf24bit;
+    if (pf == pfCustom) throw EInvalidGraphic("Invalid pixel format");
+    Reallocate(w, h, pf, false, false);
+    palette_.clear();
+    if (pf == pf1bit) palette_ = {0x000000, 0xFFFFFF};
+    else if (pf == pf4bit || pf == pf8bit) palette_ = GreyPalette(pf == pf4bit ? 16 : 256);
+    Changed();
+}
+
 void TBitmap::SetPixelFormat(TPixelFormat pf) {
     // A device-dependent bitmap here is a true-colour one; custom layouts cannot be held.
     if (pf == pfDevice) pf = pf24bit;

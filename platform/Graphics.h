@@ -204,6 +204,9 @@ public:
     void SetHeight(int h) { SetSize(width_, h); }
     // Keeps the visual top-left overlap of the old picture; the rest is zero.
     void SetSize(int w, int h);
+    // A new picture of w x h in pf whose pixels are not cleared (a reused block keeps what it
+    // held): for a reader that writes every pixel. The palette is the format's default.
+    void NewUncleared(int w, int h, TPixelFormat pf);
     bool Empty() const { return width_ <= 0 || height_ <= 0; }
 
     TPixelFormat PixelFormat() const { return format_; }

@@ -1,7 +1,9 @@
 // The in-memory bitmap: row order, polarity, padding, sizes, format conversions, changes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "Graphics.h"
 
@@ -400,4 +402,28 @@ TEST(PixelBlocks, KeptAndReused) {
     EXPECT_LT(left, smallIdle);
     small.SetSize(1000, 800);
     EXPECT_EQ(PixelBlockStats().IdleBytes, 0) << "the small block was reused";
+}
+
+// A picture whose every pixel a reader writes: the size, format and default palette of the
+// format, the old pixels not kept.
+TEST(BitmapResize, NewUnclearedPicture) {
+    TBitmap b;
+    b.SetPixelFormat(pf8bit);
+    b.SetSize(10, 10);
+    b.Palette()[5] = 0x123456;
+    b.NewUncleared(1000, 700, pf24bit);
+    EXPECT_EQ(b.Width(), 1000);
+    EXPECT_EQ(b.Height(), 700);
+    EXPECT_EQ(b.PixelFormat(), pf24bit);
+    EXPECT_TRUE(b.Palette().empty());
+    EXPECT_EQ(b.RowBytes(), 3000);
+    b.ScanLine(699)[2999] = 1;   // all of it is there
+    b.NewUncleared(8, 8, pf8bit);
+    ASSERT_EQ(b.Palette().size(), 256u);
+    EXPECT_EQ(b.Palette()[5], 0x050505u);
+    b.NewUncleared(9, 1, pf1bit);
+    EXPECT_EQ(b.Palette(), (std::vector<uint32_t>{0x000000, 0xFFFFFF}));
+    b.NewUncleared(0, 0, pf24bit);
+    EXPECT_TRUE(b.Empty());
+    EXPECT_EQ(b.PixelBlock(), nullptr);
 }
