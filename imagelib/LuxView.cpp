@@ -309,9 +309,15 @@ void TLuxView::SetZoom(double Value) {
     Update();
     UnlockPaintNoUpdate();
     Paint();
+    // The back buffer now shows this zoom; when the second update moves nothing, it stays
+    // valid, and the paint that follows only shows it instead of rendering it again.
+    const bool rendered = !dirty_;
+    const int geometry[] = {viewX_, viewY_, offsetX_, offsetY_, extentX_, extentY_, DrawAreaWidth(), DrawAreaHeight()};
     LockPaint();
     Update();
     UnlockPaintNoUpdate();
+    const int after[] = {viewX_, viewY_, offsetX_, offsetY_, extentX_, extentY_, DrawAreaWidth(), DrawAreaHeight()};
+    if (rendered && std::equal(std::begin(geometry), std::end(geometry), std::begin(after))) dirty_ = false;
     DoViewChange(1);
 }
 
