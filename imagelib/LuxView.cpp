@@ -172,6 +172,8 @@ TLuxView::TLuxView(TComponent* AOwner)
     SetCursor(crLXViewDefault);
     SetBounds(Left(), Top(), 105, 105);
     SetDpi(ScreenPixelsPerInch(), ScreenPixelsPerInch());
+    // The bars change with every zoom and scroll step: the plain style redraws them cheaply.
+    SetPlainScrollBars(true);
     viewTimer_ = std::make_unique<TTimer>(nullptr);
     viewTimer_->SetEnabled(false);
     viewTimer_->SetInterval(kViewTimerInterval);
