@@ -242,6 +242,8 @@ public:
 
 private:
     void Reallocate(int w, int h, TPixelFormat pf, bool keep, bool zero = true);
+    // A new size kept in the same pixel block when it holds it; false when not possible.
+    bool ResizeInPlace(int w, int h, int64_t rb, int64_t total);
     int width_ = 0, height_ = 0;
     TPixelFormat format_ = pf24bit;
     TBitmapHandleType handleType_ = bmDIB;
