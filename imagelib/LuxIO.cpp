@@ -279,16 +279,17 @@ void TLuxIO::SetAttachedTImage(TImage* Image) {
     mask_ = nullptr;
 }
 
-void TLuxIO::SetAttachedBitmap(TBitmap* Bitmap) {
+void TLuxIO::SetAttachedBitmap(TBitmap* Bitmap, TLXMask* Mask) {
     if (!Bitmap) {
         if (view_ || image_) return;
         bitmap_ = nullptr;
+        mask_ = nullptr;
         target_ = Target::None;
         return;
     }
     DetachView();
     DetachImage();
-    mask_ = nullptr;
+    mask_ = Mask;
     bitmap_ = Bitmap;
     target_ = Target::Bare;
 }

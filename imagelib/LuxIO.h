@@ -156,7 +156,9 @@ public:
     void SetAttachedView(TLXView* View);
     TImage* AttachedTImage() const { return image_; }
     void SetAttachedTImage(TImage* Image);
-    void SetAttachedBitmap(TBitmap* Bitmap);
+    // A bare bitmap; with a Mask the readers that write alpha fill it, and every load leaves
+    // it the bitmap's size (as a view's mask).
+    void SetAttachedBitmap(TBitmap* Bitmap, TLXMask* Mask = nullptr);
     TBitmap* Bitmap() const { return bitmap_; }
     TLXMask* Mask() const { return mask_; }
     // The change callback registered with an attached view: flag 1 (view destroyed) drops

@@ -172,6 +172,8 @@ TLuxView::TLuxView(TComponent* AOwner)
     SetCursor(crLXViewDefault);
     SetBounds(Left(), Top(), 105, 105);
     SetDpi(ScreenPixelsPerInch(), ScreenPixelsPerInch());
+    // The bars change with every zoom and scroll step: the plain style redraws them cheaply.
+    SetPlainScrollBars(true);
     viewTimer_ = std::make_unique<TTimer>(nullptr);
     viewTimer_->SetEnabled(false);
     viewTimer_->SetInterval(kViewTimerInterval);
@@ -309,9 +311,15 @@ void TLuxView::SetZoom(double Value) {
     Update();
     UnlockPaintNoUpdate();
     Paint();
+    // The back buffer now shows this zoom; when the second update moves nothing, it stays
+    // valid, and the paint that follows only shows it instead of rendering it again.
+    const bool rendered = !dirty_;
+    const int geometry[] = {viewX_, viewY_, offsetX_, offsetY_, extentX_, extentY_, DrawAreaWidth(), DrawAreaHeight()};
     LockPaint();
     Update();
     UnlockPaintNoUpdate();
+    const int after[] = {viewX_, viewY_, offsetX_, offsetY_, extentX_, extentY_, DrawAreaWidth(), DrawAreaHeight()};
+    if (rendered && std::equal(std::begin(geometry), std::end(geometry), std::begin(after))) dirty_ = false;
     DoViewChange(1);
 }
 

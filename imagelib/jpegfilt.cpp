@@ -312,6 +312,7 @@ void JpegDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, b
     c.progress = &d->progress;
 
     std::vector<uint8_t> side;   // one CMYK row
+    int sized = 0;               // the height of the picture made for the rows
     try {
         ok = JpegGuarded(d->err, [&] {
             jpeg_save_markers(&c, JPEG_COM, 0xFFFF);
@@ -402,15 +403,18 @@ void JpegDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, b
                 const bool cmyk = c.out_color_space == JCS_CMYK;
                 const int w = int(c.output_width), h = int(c.output_height);
                 if (cmyk) side.resize(size_t(w) * 4);
-                Bitmap->SetSize(1, 1);
-                Bitmap->SetPixelFormat(pf24bit);
-                Bitmap->SetSize(w, h);
+                // Every row is written below (or cleared after a failure): clearing the whole
+                // picture first would cost a pass over all of it for nothing.
+                Bitmap->NewUncleared(w, h, pf24bit);
+                sized = h;
+                const size_t pad = size_t(Bitmap->RowBytes()) - size_t(w) * 3;
                 Progress.per = 100.0 / h;
                 Progress.val = 0;
                 uint8_t* sideRow = side.data();
                 ok = JpegGuarded(d->err, [&] {
                     while (c.output_scanline < c.output_height && !*aborting) {
                         uint8_t* row = Bitmap->ScanLine(int(c.output_scanline));
+                        if (pad) std::memset(row + size_t(w) * 3, 0, pad);
                         JSAMPROW target = cmyk ? sideRow : row;
                         JDIMENSION n = jpeg_read_scanlines(&c, &target, 1);
                         if (n == 0) break;
@@ -431,6 +435,12 @@ void JpegDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, b
         *aborting = true;
     }
     if (!ok) *aborting = true;
+    // The rows a failed decode never reached are black, as in a cleared picture. They are
+    // the lowest in the bottom-up block: one run from its start.
+    if (sized > 0 && Bitmap->Height() == sized && int(c.output_scanline) < sized) {
+        const int from = int(c.output_scanline);
+        std::memset(Bitmap->ScanLine(sized - 1), 0, size_t(Bitmap->RowBytes()) * size_t(sized - from));
+    }
 
     // The markers live in the library's image pool: copy them before finishing.
     try {

@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCommonStyle>
 #include <QCursor>
 #include <QEvent>
 #include <QFocusEvent>
@@ -19,6 +20,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStyleFactory>
 #include <QWheelEvent>
 #include <QWidget>
 
@@ -119,11 +121,13 @@ struct TWinControlImpl {
     Qt::WindowFlags topFlags;   // flags of a top-level window (forms); empty: never top-level
     std::function<void()> closeRequest;
     QImage blit;                // reused for showing the surface
+    bool plainBars = false;
 
     explicit TWinControlImpl(TWinControl* c);
     ~TWinControlImpl();
 
     void Layout();
+    void StyleBars();
     void SyncBar(int bar);
     void ApplyVisible();
     void Dispatch(int bar, int code, int pos);
@@ -348,6 +352,18 @@ void TWinControlImpl::BuildWidgets() {
             state[bar].track = state[bar].pos;
         });
     }
+    StyleBars();
+}
+
+void TWinControlImpl::StyleBars() {
+    // One plain style for every control that asks, freed with the application.
+    static QPointer<QStyle> plain;
+    if (plainBars && !plain && QCoreApplication::instance()) {
+        plain = QStyleFactory::create(QStringLiteral("Windows"));
+        if (!plain) plain = new QCommonStyle;
+        plain->setParent(QCoreApplication::instance());
+    }
+    for (QScrollBar* sb : bars) sb->setStyle(plainBars ? plain.data() : nullptr);
 }
 
 TWinControlImpl::~TWinControlImpl() {
@@ -1274,6 +1290,14 @@ bool TWinControl::ScrollBarVisible(int Bar) const {
 
 QWidget* TWinControl::Widget() const { return impl_->frame; }
 QWidget* TWinControl::ClientWidget() const { return impl_->client; }
+void TWinControl::SetPlainScrollBars(bool Value) {
+    if (impl_->plainBars == Value) return;
+    impl_->plainBars = Value;
+    impl_->StyleBars();
+}
+
+bool TWinControl::PlainScrollBars() const { return impl_->plainBars; }
+
 QScrollBar* TWinControl::ScrollBarWidget(int Bar) const {
     return (Bar == SB_HORZ || Bar == SB_VERT) ? impl_->bars[Bar] : nullptr;
 }

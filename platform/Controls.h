@@ -279,6 +279,11 @@ public:
 
     // Window scroll bars; Bar is SB_HORZ or SB_VERT. See the free functions below.
     bool ScrollBarVisible(int Bar) const;
+    // The window scroll bars in the classic plain style instead of the desktop's: for a
+    // control whose bars change with every step of a drag (an image view while it zooms),
+    // where redrawing the desktop style's bars costs several milliseconds a frame.
+    void SetPlainScrollBars(bool Value);
+    bool PlainScrollBars() const;
 
     // The window (outer widget) and the client widget; for embedding and for tests.
     QWidget* Widget() const;

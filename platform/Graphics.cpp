@@ -294,6 +294,15 @@ TBlockCache& BlockCache() {
     return *cache;
 }
 
+// The capacity of a large mapped block handed out; 0 for any other.
+size_t MappedCapacity(uint8_t* Block) {
+    if (!kMapped || !Block) return 0;
+    TBlockCache& c = BlockCache();
+    std::lock_guard<std::mutex> g(c.lock);
+    const auto it = c.capacities.find(Block);
+    return it != c.capacities.end() ? it->second : 0;
+}
+
 size_t CapacityFor(size_t size) {
     if (!kMapped) return size;
     const size_t unit = size >= kHugePage ? kHugePage : size_t(4096);
@@ -470,6 +479,14 @@ void TBitmap::Reallocate(int w, int h, TPixelFormat pf, bool keep, bool zero) {
     int64_t total = rb * h;
     if (total > kMaxImageBytes) throw EOutOfMemory("Out of memory: a bitmap of " + IntToStr(w) + " x " + IntToStr(h) + " is too large");
     const int64_t oldTotal = ImageSize();
+    if (keep && bits_ && bits == BitsOfPixelFormat(format_) && ResizeInPlace(w, h, rb, total)) {
+        if (canvas_) canvas_->ResetClip();
+        width_ = w;
+        height_ = h;
+        format_ = pf;
+        rowBytes_ = rb;
+        return;
+    }
     uint8_t* nb = nullptr;
     if (!keep && bits_ && total == oldTotal) {
         // Same block size: the block stays, only its content starts over.
@@ -503,11 +520,55 @@ void TBitmap::Reallocate(int w, int h, TPixelFormat pf, bool keep, bool zero) {
     rowBytes_ = rb;
 }
 
+bool TBitmap::ResizeInPlace(int w, int h, int64_t rb, int64_t total) {
+    // Only a large block that holds the new size, and only when every row moves the same way:
+    // all rows down in memory (smaller in both directions) or all up (larger in both).
+    if (total < int64_t(kLargeBlock) || ImageSize() < int64_t(kLargeBlock)) return false;
+    const bool shrink = w <= width_ && h <= height_, grow = w >= width_ && h >= height_;
+    if (!shrink && !grow) return false;
+    if (size_t(total) > MappedCapacity(bits_)) return false;
+    const int bits = BitsOfPixelFormat(format_);
+    const int rows = std::min(h, height_);
+    const int64_t keepBits = int64_t(std::min(w, width_)) * bits;
+    const size_t full = size_t(keepBits / 8);
+    const int rest = int(keepBits % 8);
+    const size_t kept = full + (rest ? 1 : 0);
+    // Visual row y sits at (height - 1 - y) * row length. Shrinking moves every row to a lower
+    // address: the lowest first, so no row is overwritten before it is moved; growing the
+    // other way round.
+    auto move = [&](int y) {
+        const uint8_t* src = bits_ + int64_t(height_ - 1 - y) * rowBytes_;
+        uint8_t* dst = bits_ + int64_t(h - 1 - y) * rb;
+        const uint8_t last = rest ? uint8_t(src[full] & (0xFF00 >> rest)) : 0;   // before the move covers it
+        std::memmove(dst, src, full);
+        if (rest) dst[full] = last;
+        std::memset(dst + kept, 0, size_t(rb) - kept);
+    };
+    if (shrink) {
+        for (int y = rows - 1; y >= 0; --y) move(y);
+    } else {
+        for (int y = 0; y < rows; ++y) move(y);
+        // The new rows at the bottom: the lowest addresses.
+        std::memset(bits_, 0, size_t(int64_t(h - rows) * rb));
+    }
+    return true;
+}
+
 void TBitmap::SetSize(int w, int h) {
     if (w < 0) w = 0;
     if (h < 0) h = 0;
     if (w == width_ && h == height_) return;
     Reallocate(w, h, format_, true);
+    Changed();
+}
+
+void TBitmap::NewUncleared(int w, int h, TPixelFormat pf) {
+    if (pf == pfDevice) pf = pf24bit;
+    if (pf == pfCustom) throw EInvalidGraphic("Invalid pixel format");
+    Reallocate(w, h, pf, false, false);
+    palette_.clear();
+    if (pf == pf1bit) palette_ = {0x000000, 0xFFFFFF};
+    else if (pf == pf4bit || pf == pf8bit) palette_ = GreyPalette(pf == pf4bit ? 16 : 256);
     Changed();
 }
 

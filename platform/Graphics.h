@@ -204,6 +204,9 @@ public:
     void SetHeight(int h) { SetSize(width_, h); }
     // Keeps the visual top-left overlap of the old picture; the rest is zero.
     void SetSize(int w, int h);
+    // A new picture of w x h in pf whose pixels are not cleared (a reused block keeps what it
+    // held): for a reader that writes every pixel. The palette is the format's default.
+    void NewUncleared(int w, int h, TPixelFormat pf);
     bool Empty() const { return width_ <= 0 || height_ <= 0; }
 
     TPixelFormat PixelFormat() const { return format_; }
@@ -239,6 +242,8 @@ public:
 
 private:
     void Reallocate(int w, int h, TPixelFormat pf, bool keep, bool zero = true);
+    // A new size kept in the same pixel block when it holds it; false when not possible.
+    bool ResizeInPlace(int w, int h, int64_t rb, int64_t total);
     int width_ = 0, height_ = 0;
     TPixelFormat format_ = pf24bit;
     TBitmapHandleType handleType_ = bmDIB;

@@ -92,9 +92,20 @@ void SetTickCountSource(std::function<DWORD()> source) {
     g_tickSource = std::move(source);
 }
 
+namespace {
+thread_local TScreenDpiStandIn* t_dpiStandIn = nullptr;
+}
+
+TScreenDpiStandIn::TScreenDpiStandIn(int Dpi) : dpi_(Dpi), outer_(t_dpiStandIn) { t_dpiStandIn = this; }
+TScreenDpiStandIn::~TScreenDpiStandIn() { t_dpiStandIn = outer_; }
+
 int ScreenPixelsPerInch() {
     if (const int d = g_dpi.load()) return d;
     if (const int d = g_screenDpi.load()) return d;
+    if (TScreenDpiStandIn* s = t_dpiStandIn) {
+        s->asked_ = true;
+        return s->dpi_;
+    }
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         int d = 96;
         if (QScreen* s = QGuiApplication::primaryScreen()) {

@@ -62,3 +62,21 @@ void SetTickCountSource(std::function<DWORD()> source);   // empty restores the 
 // Logical pixels per inch of the screen: 96 unless a screen tells otherwise (and in tests).
 int ScreenPixelsPerInch();
 void SetScreenPixelsPerInch(int dpi);
+
+// A thread that decodes before the application object exists must not ask Qt for the screen:
+// while one of these lives on it, ScreenPixelsPerInch there answers Dpi when the screen is not
+// known yet, and notes that it did (so the caller can tell whether the guess mattered).
+class TScreenDpiStandIn {
+public:
+    explicit TScreenDpiStandIn(int Dpi);
+    ~TScreenDpiStandIn();
+    TScreenDpiStandIn(const TScreenDpiStandIn&) = delete;
+    TScreenDpiStandIn& operator=(const TScreenDpiStandIn&) = delete;
+    bool Asked() const { return asked_; }
+
+private:
+    friend int ScreenPixelsPerInch();
+    int dpi_;
+    bool asked_ = false;
+    TScreenDpiStandIn* outer_;
+};

@@ -1,8 +1,8 @@
 // Decode-ahead for the show: while a photo is on screen, one worker thread reads and decodes
-// the next one through an I/O component of its own into a bitmap of its own, so that the
-// photo timer's tick only swaps pictures. The image library's objects are not thread-safe:
-// the worker touches only its own component, its own bitmap and mask (held by a view that is
-// never shown) and the block reader; the show's view changes only on the UI thread, in Take.
+// the next one through an I/O component of its own into a bitmap of its own (TLuxIOAhead), so
+// that the photo timer's tick only swaps pictures. The image library's objects are not
+// thread-safe: the worker touches only its decode-ahead and the block reader; the show's view
+// changes only on the UI thread, in Take.
 #pragma once
 
 #include <atomic>
@@ -18,9 +18,8 @@
 #include "ShowLoop.h"
 
 class TLuxImage;
-class TLuxIO;
+class TLuxIOAhead;
 class TLXIOParams;
-class TDecodeTarget;
 
 class TPhotoAhead : public IPhotoAhead {
 public:
@@ -48,8 +47,7 @@ private:
 
     TLuxImage* view_;
     std::function<std::unique_ptr<TStream>(int)> open_;
-    std::unique_ptr<TDecodeTarget> target_;
-    std::unique_ptr<TLuxIO> io_;   // the worker's own; attached to target_
+    std::unique_ptr<TLuxIOAhead> ahead_;   // the worker's own
 
     std::mutex lock_;
     std::condition_variable changed_;

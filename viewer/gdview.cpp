@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "AppShell.h"
+#include "PhotoPrefetch.h"
 #include "SysUtils.h"
 #include "global.h"
 #include "main.h"
@@ -15,6 +16,10 @@
 #include "transclass.h"
 
 int main(int argc, char** argv) {
+    // The photo decodes while Qt, the language file and the window start: a new view's
+    // background is the button face. The window takes it only if it opens that very file.
+    std::unique_ptr<TPhotoPrefetch> prefetch;
+    if (argc > 1) prefetch = std::make_unique<TPhotoPrefetch>(argv[1], clBtnFace);
     TApplication app;
     Application = &app;
     std::unique_ptr<tlangdata> lang;
@@ -22,6 +27,11 @@ int main(int argc, char** argv) {
     int exitCode = 0;
     try {
         app.Initialize(argc, argv);
+        // A decode still running must not outlive the program's end.
+        app.AddShutdownHandler([&] {
+            prefetch.reset();
+            if (form) form->Prefetch.reset();
+        });
         // Qt has taken its own options out by now.
         const QStringList args = QCoreApplication::arguments();
         std::vector<std::string> params;
@@ -34,6 +44,7 @@ int main(int argc, char** argv) {
         InitLanguage(folder);
         LoadGlobalStrings();
         form = std::make_unique<TForm1>(nullptr, folder);
+        form->Prefetch = std::move(prefetch);
         app.SetMainForm(form.get());
         form->Show();
         TestLog("shown");

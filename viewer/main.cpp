@@ -23,6 +23,7 @@
 #include "LuxIO.h"
 #include "LuxProc.h"
 #include "LuxView.h"
+#include "PhotoPrefetch.h"
 #include "ShortcutLink.h"
 #include "StdCtrls.h"
 #include "SysUtils.h"
@@ -381,7 +382,10 @@ void TForm1::LoadPhoto(const std::string& Path) {
         ~HideBar() { bar->hide(); }
     } hide{progress};
     TLuxIO* io = view->GetIO();
-    io->LoadFromFile(Path);
+    std::unique_ptr<TPhotoPrefetch> ahead = std::move(Prefetch);
+    const bool taken = ahead && ahead->TakeInto(Path, io, io->OnProgress);
+    ahead.reset();   // a decode not taken stops before the file is read again
+    if (!taken) io->LoadFromFile(Path);
     if (io->Aborting || !view->GetBitmap() || view->GetBitmap()->Empty()) {
         view->Update();
         throw Exception("Cannot read the photo \"" + Path + "\"");

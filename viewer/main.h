@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <string>
 
 #include "ExtCtrls.h"
@@ -19,6 +20,7 @@ class QToolButton;
 class TFormPlacement;
 class TLuxView;
 class TOpenDialog;
+class TPhotoPrefetch;
 class TShortcutLink;
 class TStatusBar;
 class TUxSlider;
@@ -74,6 +76,9 @@ public:
 
     // The photo shown; empty until one is loaded.
     std::string PhotoPath;
+    // The command-line photo decoded ahead: the first LoadPhoto takes it when it fits, then
+    // it is gone either way.
+    std::unique_ptr<TPhotoPrefetch> Prefetch;
     TAlbumList Albums;
 
     // Loads a photo into the view and fits it (fit mode) or keeps the zoom. Raises when the

@@ -2,6 +2,7 @@
 // truncated input, writing round trips through the outside tools, failure paths.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -563,6 +564,43 @@ TEST(JpegProgress, AbortFromTheEventStopsDecoding) {
     JpegDecodeStream(s.get(), &bmp, p, false, log.rec);
     EXPECT_TRUE(log.aborted);
     EXPECT_EQ(log.values.size(), 6u);
+}
+
+// The reader does not clear the picture before writing its rows: what it never writes (the
+// row padding, the rows after a stop) must still come out black, also in a block that held
+// another picture of the same size before.
+TEST(JpegProgress, RowsNeverWrittenAreBlackInAReusedBlock) {
+    const Bytes file = ReadFile(JpegFixture("baseline.jpg"));   // 33 x 17: one padding byte a row
+    TBitmap fresh;
+    TLXIOParams p(nullptr);
+    {
+        ProgressLog log;
+        auto s = MemStream(file);
+        JpegDecodeStream(s.get(), &fresh, p, false, log.rec);
+        ASSERT_FALSE(log.aborted);
+    }
+    for (const int stopAt : {-1, 6}) {
+        SCOPED_TRACE(stopAt);
+        TBitmap bmp;
+        bmp.SetPixelFormat(pf24bit);
+        bmp.SetSize(33, 17);
+        uint8_t* block = bmp.PixelBlock();
+        std::memset(block, 0xAB, size_t(bmp.ImageSize()));
+        ProgressLog log;
+        log.abortAt = stopAt;
+        auto s = MemStream(file);
+        JpegDecodeStream(s.get(), &bmp, p, false, log.rec);
+        EXPECT_EQ(log.aborted, stopAt > 0);
+        ASSERT_EQ(bmp.PixelBlock(), block);
+        ASSERT_EQ(bmp.RowBytes(), 100);
+        const int decoded = stopAt > 0 ? stopAt : 17;
+        for (int y = 0; y < 17; ++y) {
+            const uint8_t* row = bmp.ScanLine(y);
+            if (y < decoded) EXPECT_EQ(std::memcmp(row, fresh.ScanLine(y), 99), 0) << "row " << y;
+            else EXPECT_EQ(std::count(row, row + 99, 0), 99) << "row " << y;
+            EXPECT_EQ(row[99], 0) << "padding of row " << y;
+        }
+    }
 }
 
 TEST(JpegProgress, WriterReportsEveryRow) {

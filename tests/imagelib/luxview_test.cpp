@@ -594,6 +594,28 @@ TEST_F(LuxViewTest, BackBufferIsShownOnTheSurface) {
     EXPECT_FALSE(v->BackBufferDirty());
 }
 
+// A zoom step renders once: the step's own paint leaves the back buffer as a new render would,
+// and the paint that shows it takes it without rendering again.
+TEST_F(LuxViewTest, AZoomStepRendersTheBackBufferOnce) {
+    TSpyView* v = MakeView(200, 150);
+    SetPicture(400, 300);
+    v->Paint();
+    auto bytes = [](TBitmap* b) {
+        b->FlushCanvas();
+        return std::vector<uint8_t>(b->PixelBlock(), b->PixelBlock() + b->ImageSize());
+    };
+    for (const double z : {50.0, 75.0, 200.0, 300.0, 20.0}) {
+        SCOPED_TRACE(z);
+        v->SetZoom(z);
+        EXPECT_FALSE(v->BackBufferDirty());
+        const std::vector<uint8_t> kept = bytes(v->BackBuffer());
+        v->Update();
+        ASSERT_TRUE(v->BackBufferDirty());
+        v->Paint();
+        EXPECT_EQ(bytes(v->BackBuffer()), kept);
+    }
+}
+
 TEST_F(LuxViewTest, FilteredPathTakesTheResampler) {
     // A filter delays while zooming, then the view renders through the filtered stretch.
     TSpyView* v = MakeView(100, 100);

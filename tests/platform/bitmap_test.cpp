@@ -1,7 +1,9 @@
 // The in-memory bitmap: row order, polarity, padding, sizes, format conversions, changes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "Graphics.h"
 
@@ -400,4 +402,86 @@ TEST(PixelBlocks, KeptAndReused) {
     EXPECT_LT(left, smallIdle);
     small.SetSize(1000, 800);
     EXPECT_EQ(PixelBlockStats().IdleBytes, 0) << "the small block was reused";
+}
+
+// A new size keeps the visual top-left of the picture and clears the rest (row padding and
+// the bits after the last pixel included), whether the block is large enough to be kept
+// (a large one that holds the new size, every row moving the same way) or a new one is made.
+TEST(BitmapResize, KeptPartAndClearedRestWhateverTheBlock) {
+    struct Case {
+        const char* what;
+        TPixelFormat pf;
+        int w0, h0, w1, h1;
+        bool sameBlock;   // where large blocks are kept (not in sanitizer builds)
+    };
+    const Case cases[] = {
+        {"a view losing room for its scroll bars", pf24bit, 1920, 1080, 1904, 1064, true},
+        {"and getting it back", pf24bit, 1904, 1064, 1920, 1080, true},
+        {"a surface one bar narrower", pf32bit, 1920, 1080, 1904, 1080, true},
+        {"odd widths, padded rows", pf24bit, 1001, 800, 999, 797, true},
+        {"odd widths growing", pf24bit, 999, 797, 1001, 800, true},
+        {"one bit a pixel, a partial last byte", pf1bit, 8003, 1200, 7993, 1190, true},
+        {"one bit a pixel growing", pf1bit, 7993, 1190, 8003, 1200, true},
+        {"grey levels", pf8bit, 1500, 1000, 1499, 999, true},
+        {"wider but lower", pf24bit, 1000, 1000, 1100, 900, false},
+        {"far larger", pf24bit, 1000, 400, 2000, 2000, false},
+        {"far smaller", pf24bit, 2000, 2000, 500, 400, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TBitmap b;
+        b.SetPixelFormat(c.pf);
+        b.SetSize(c.w0, c.h0);
+        const int64_t rb0 = b.RowBytes();
+        for (int y = 0; y < c.h0; ++y) {
+            uint8_t* row = b.ScanLine(y);
+            for (int64_t i = 0; i < rb0; ++i) row[i] = uint8_t(i * 7 + y * 13 + 1) | 1;
+        }
+        const uint8_t* block = b.PixelBlock();
+        b.SetSize(c.w1, c.h1);
+        ASSERT_EQ(b.Width(), c.w1);
+        ASSERT_EQ(b.Height(), c.h1);
+#if !defined(__SANITIZE_ADDRESS__)
+        EXPECT_EQ(b.PixelBlock() == block, c.sameBlock);
+#endif
+        const int bits = BitsOfPixelFormat(c.pf);
+        const int64_t keptBits = int64_t(std::min(c.w0, c.w1)) * bits;
+        int wrong = 0;
+        for (int y = 0; y < c.h1; ++y) {
+            const uint8_t* row = b.ScanLine(y);
+            for (int64_t i = 0; i < b.RowBytes(); ++i) {
+                uint8_t want = 0;
+                if (y < c.h0 && i * 8 < keptBits) {
+                    want = uint8_t(i * 7 + y * 13 + 1) | 1;
+                    if ((i + 1) * 8 > keptBits) want &= uint8_t(0xFF00 >> (keptBits - i * 8));
+                }
+                if (row[i] != want && wrong++ < 5) ADD_FAILURE() << "row " << y << " byte " << i;
+            }
+        }
+        EXPECT_EQ(wrong, 0);
+    }
+}
+
+// A picture whose every pixel a reader writes: the size, format and default palette of the
+// format, the old pixels not kept.
+TEST(BitmapResize, NewUnclearedPicture) {
+    TBitmap b;
+    b.SetPixelFormat(pf8bit);
+    b.SetSize(10, 10);
+    b.Palette()[5] = 0x123456;
+    b.NewUncleared(1000, 700, pf24bit);
+    EXPECT_EQ(b.Width(), 1000);
+    EXPECT_EQ(b.Height(), 700);
+    EXPECT_EQ(b.PixelFormat(), pf24bit);
+    EXPECT_TRUE(b.Palette().empty());
+    EXPECT_EQ(b.RowBytes(), 3000);
+    b.ScanLine(699)[2999] = 1;   // all of it is there
+    b.NewUncleared(8, 8, pf8bit);
+    ASSERT_EQ(b.Palette().size(), 256u);
+    EXPECT_EQ(b.Palette()[5], 0x050505u);
+    b.NewUncleared(9, 1, pf1bit);
+    EXPECT_EQ(b.Palette(), (std::vector<uint32_t>{0x000000, 0xFFFFFF}));
+    b.NewUncleared(0, 0, pf24bit);
+    EXPECT_TRUE(b.Empty());
+    EXPECT_EQ(b.PixelBlock(), nullptr);
 }

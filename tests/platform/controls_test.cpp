@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QScrollBar>
+#include <QStyle>
 #include <QWheelEvent>
 #include <QWidget>
 
@@ -184,6 +185,31 @@ TEST_F(Fixture, BorderIsSunkenWith3DAndFlatWithout) {
     EXPECT_EQ(img.pixel(0, 0), RgbOf(clWindowFrame));
     EXPECT_EQ(img.pixel(99, 79), RgbOf(clWindowFrame));
     EXPECT_EQ(probe->ClientWidth(), 98);
+}
+
+// One plain style for the bars of every control that asks for it, kept when the control gets
+// a new window, and the desktop's style back on request.
+TEST_F(Fixture, PlainScrollBarsKeepTheirStyleInANewWindow) {
+    QStyle* desktop = QApplication::style();
+    EXPECT_FALSE(probe->PlainScrollBars());
+    EXPECT_EQ(probe->ScrollBarWidget(SB_HORZ)->style(), desktop);
+    probe->SetPlainScrollBars(true);
+    QStyle* plain = probe->ScrollBarWidget(SB_HORZ)->style();
+    EXPECT_NE(plain, desktop);
+    EXPECT_EQ(plain->name().toLower(), QStringLiteral("windows"));
+    EXPECT_EQ(probe->ScrollBarWidget(SB_VERT)->style(), plain);
+    Probe other(form.get());
+    other.SetPlainScrollBars(true);
+    EXPECT_EQ(other.ScrollBarWidget(SB_VERT)->style(), plain);
+    // A foreign parent window that goes away leaves the control a new window and new bars.
+    auto* host = new QWidget;
+    other.SetParentWindow(host);
+    delete host;
+    EXPECT_EQ(other.ScrollBarWidget(SB_HORZ)->style(), plain);
+    EXPECT_EQ(other.ScrollBarWidget(SB_VERT)->style(), plain);
+    probe->SetPlainScrollBars(false);
+    EXPECT_EQ(probe->ScrollBarWidget(SB_HORZ)->style(), desktop);
+    EXPECT_EQ(probe->ScrollBarWidget(SB_VERT)->style(), desktop);
 }
 
 TEST_F(Fixture, ResizeReportsOuterSizeChangesOnly) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "Win32.h"
 
@@ -257,4 +258,34 @@ TEST(ScreenDpi, DefaultsTo96AndCanBeSet) {
     EXPECT_EQ(ScreenPixelsPerInch(), 120);
     SetScreenPixelsPerInch(0);
     EXPECT_EQ(ScreenPixelsPerInch(), 96);
+}
+
+// A stand-in answers on its own thread only, only while the screen is not known (an explicit
+// resolution is known), and notes when it did; the inner of two answers until it goes.
+TEST(ScreenDpi, AStandInAnswersOnlyForTheUnknownScreenOnItsThread) {
+    SetScreenPixelsPerInch(120);
+    {
+        TScreenDpiStandIn s(77);
+        EXPECT_EQ(ScreenPixelsPerInch(), 120);
+        EXPECT_FALSE(s.Asked());
+    }
+    SetScreenPixelsPerInch(0);
+    // Known from here on when this program has a screen; not known (96 for each ask) when not.
+    const int screen = ScreenPixelsPerInch();
+    std::thread([&] {
+        TScreenDpiStandIn outer(77);
+        bool asked = false;
+        {
+            TScreenDpiStandIn inner(78);
+            const int d = ScreenPixelsPerInch();
+            asked = inner.Asked();
+            EXPECT_EQ(d, asked ? 78 : screen);
+            EXPECT_FALSE(outer.Asked());
+        }
+        EXPECT_EQ(ScreenPixelsPerInch(), asked ? 77 : screen);
+        EXPECT_EQ(outer.Asked(), asked);
+    }).join();
+    TScreenDpiStandIn here(55);
+    std::thread([&] { EXPECT_NE(ScreenPixelsPerInch(), 55); }).join();
+    EXPECT_FALSE(here.Asked());
 }
