@@ -144,6 +144,35 @@ TEST_F(LuxMViewTest, LayoutTable) {
     EXPECT_EQ(fresh.GetBitmap(), nullptr);
 }
 
+// Visibility: 2 whole, 1 partly, 0 not at all. A cell larger than the view that covers it
+// is partly visible (the rectangle rule alone would call it hidden).
+TEST_F(LuxMViewTest, VisibilityOfCellsIncludingOnesLargerThanTheView) {
+    struct Case {
+        const char* name;
+        int thumb, viewX, index, expected;
+    };
+    // Client 200 x 150, one row, borders 4: entry i at x = 4 + i * (thumb + 4).
+    const Case cases[] = {
+        {"small cell inside", 50, 0, 0, 2},
+        {"small cell across the right edge", 50, 0, 3, 1},
+        {"small cell beyond the right edge", 50, 0, 5, 0},
+        {"small cell scrolled out on the left", 50, 100, 0, 0},
+        {"cell larger than the view, crossing it", 400, 0, 0, 1},
+        {"cell larger than the view, covering it", 400, 10, 0, 1},
+        {"no such entry", 50, 0, 9, 0},
+    };
+    for (const Case& c : cases) {
+        Make(200, 150, 6);
+        view->SetGridWidth(0);
+        view->SetHorizBorder(4);
+        view->SetVertBorder(4);
+        view->SetThumbWidth(c.thumb);
+        view->SetThumbHeight(c.thumb);
+        view->SetViewXY(c.viewX, c.thumb > 150 ? 10 : 0);
+        EXPECT_EQ(view->IsVisible(c.index), c.expected) << c.name;
+    }
+}
+
 // ---- Mouse ----
 
 TEST_F(LuxMViewTest, ClickSelectsTheCellUnderTheMouse) {

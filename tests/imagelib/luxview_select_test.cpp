@@ -552,6 +552,14 @@ TEST_F(SelectTest, GripHitTestsAndCursors) {
         EXPECT_EQ(ev.grips.front(), r.grip) << r.at.x() << "," << r.at.y();
         EXPECT_EQ(v->ShownCursor(), r.cursor) << r.at.x() << "," << r.at.y();
     }
+    // The mouse over selected pixels reports it, elsewhere not.
+    const std::pair<QPoint, int> overSel[] = {{{100, 75}, 1}, {{51, 51}, 1}, {{148, 98}, 1},
+                                              {{180, 180}, 0}, {{44, 75}, 0}, {{100, 120}, 0}};
+    for (const auto& [at, fired] : overSel) {
+        ev.inSel = 0;
+        Move(at, {}, Qt::NoButton);
+        EXPECT_EQ(ev.inSel, fired) << at.x() << "," << at.y();
+    }
     // Without lxsoSizeable there are no grips; without lxsoMoveable no inside.
     v->SetSelectionOptions(SO(lxsoAnimated));
     ev.grips.clear();
