@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QLabel>
 #include <QListWidget>
 #include <QLocale>
 #include <QPushButton>
@@ -275,6 +276,46 @@ TEST_F(Albums, ACopyThatFailsHalfWayKeepsTheOldPhoto) {
     EXPECT_EQ(fs::status(album + "/p.jpg").permissions(), fs::perms(0640));
     EXPECT_THROW(CopyFileByStream(home + "/none.jpg", album + "/q.jpg"), EFOpenError);
     EXPECT_FALSE(fs::exists(album + "/q.jpg"));
+}
+
+// The chooser keeps its stored layout for the built-in texts and grows for long
+// translations: the whole question shown, both buttons as wide as their captions, inside
+// the window and apart.
+TEST_F(Albums, ChooserGrowsForLongTranslations) {
+    auto check = [](Taddphoto& f) {
+        QWidget* client = f.Button2->parentWidget();
+        EXPECT_GE(f.Label1->height(), f.Label1->heightForWidth(f.Label1->width()));
+        for (QPushButton* b : {f.Button2, f.Button3}) {
+            EXPECT_GE(b->width(), b->sizeHint().width()) << b->text().toStdString();
+            EXPECT_TRUE(client->rect().contains(b->geometry())) << b->text().toStdString();
+        }
+        EXPECT_LE(f.Button2->geometry().right(), f.Button3->geometry().left());
+        EXPECT_LE(f.Label1->geometry().bottom(), f.list->geometry().top());
+        EXPECT_LE(f.list->geometry().bottom(), f.Button2->geometry().top());
+    };
+    Taddphoto plain(nullptr);
+    check(plain);
+    const int plainWidth = plain.ClientWidth(), plainHeight = plain.ClientHeight();
+
+    TestDir dir;
+    const std::string longWords(12, 'W');
+    std::string question;
+    for (int i = 0; i < 12; ++i) question += "Choose the album for this photograph ";
+    LngWriter()
+        .Header(3)
+        .Entry("viewer.add.label1.caption", question, 12)   // longer than a short string holds
+        .Entry("viewer.add.button2.caption", "Add to the album " + longWords)
+        .Entry("viewer.add.button3.caption", "Cancel without copying " + longWords)
+        .Save(dir.File("long.lng"));
+    tlangdata table;
+    table.LoadFromFile(dir.File("long.lng"));
+    LangData = &table;
+    Taddphoto grown(nullptr);
+    LangData = nullptr;
+    EXPECT_EQ(grown.Button3->text().toStdString(), "Cancel without copying " + longWords);
+    check(grown);
+    EXPECT_GT(grown.ClientWidth(), plainWidth);
+    EXPECT_GT(grown.ClientHeight(), plainHeight);
 }
 
 TEST_F(Albums, TranslatedQuestionTakesOnlyStringArguments) {
