@@ -138,11 +138,12 @@ bool ParsePayloadSettings(TStream* S, TPlayerSettings& Settings, TPayloadTexts& 
     return whole;
 }
 
-void LoadPayloadSettings() {
+bool LoadPayloadSettings() {
     TMemoryStream ms;
-    if (!ReadAppendedBlock(OwnDataFileName(), 0, &ms)) return;
+    if (!ReadAppendedBlock(OwnDataFileName(), 0, &ms)) return false;
     ms.SetPosition(0);
     ParsePayloadSettings(&ms, PlayerSettings, PayloadTexts);
+    return true;
 }
 
 // ---- Durations ----
