@@ -220,13 +220,15 @@ TEST_F(SaverRun, GdpackListsTheBlocks) {
 }
 
 TEST_F(SaverRun, GdpackBuildOptionsReachBlock0) {
-    gdpack::WriteFileBytes(dir.File("song.wav"), gdpack::Bytes(33, 0x52), false);
+    gdpack::Bytes wav = {'R', 'I', 'F', 'F', 25, 0, 0, 0, 'W', 'A', 'V', 'E'};
+    wav.resize(33, 0x52);
+    gdpack::WriteFileBytes(dir.File("song.wav"), wav, false);
     gdpack::WriteFileBytes(dir.File("help.html"), {'<', 'B', '>', 'H', '\r', '\n'}, false);
     gdpack::WriteFileBytes(dir.File("base"), gdpack::Bytes(10, 0), false);
     ChildProcess p(GD_GDPACK_EXE,
                    {"build", "-o", dir.File("out.scr"), "--base", dir.File("base"),
                     "--photo", "Berg", "c", dir.File("berg.bmp"), "--music", dir.File("song.wav"),
-                    "--set", "Background=0x00FF8000", "--set", "Duration=-1", "--set", "Random=2",
+                    "--set", "Background=0x00FF8000", "--set", "Duration=-1", "--set", "Random=1",
                     "--set", "NameFont=Arial", "--set", "AboutText=Made by me",
                     "--text", "13=immer", "--text-file", "0=" + dir.File("help.html")},
                    {}, dir.File("b.err"));
@@ -236,7 +238,7 @@ TEST_F(SaverRun, GdpackBuildOptionsReachBlock0) {
     want.PhotoCount = 1;
     want.Background = 0x00FF8000;
     want.Duration = -1;
-    want.Random = 2;
+    want.Random = 1;
     want.NameFont = "Arial";
     want.AboutText = "Made by me";
     want.MusicName = "song.wav";
