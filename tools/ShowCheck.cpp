@@ -121,6 +121,8 @@ std::string PhotoProblem(const Bytes& Image) {
 std::string MusicType(const Bytes& m) {
     if (StartsWith(m, 0, "RIFF") && StartsWith(m, 8, "WAVE")) return "WAV";
     if (StartsWith(m, 0, "fLaC")) return "FLAC";
+    if (StartsWith(m, 0, "FORM") && (StartsWith(m, 8, "AIFF") || StartsWith(m, 8, "AIFC"))) return "AIFF";
+    if (StartsWith(m, 0, "\x1A\x45\xDF\xA3")) return "Matroska";
     if (StartsWith(m, 0, "OggS") && m.size() >= 27) {
         const size_t segments = m[26], packet = 27 + segments;
         if (StartsWith(m, packet, "\x01vorbis")) return "Ogg Vorbis";
@@ -152,8 +154,8 @@ std::string MusicProblem(const Bytes& Music, const std::string& MusicName) {
         return "MusicName \"" + MusicName +
                "\" has no extension the player takes (1 to 10 letters or digits after the last dot)";
     if (!MusicType(Music).empty()) return "";
-    std::string why = "its content is no music the player plays (WAV, MP3, Ogg Vorbis, Opus or FLAC, FLAC, "
-                      "AAC, MP4 audio)";
+    std::string why = "its content is no music the player plays (WAV, AIFF, MP3, Ogg Vorbis, Opus or FLAC, "
+                      "FLAC, AAC, MP4 audio, Matroska)";
     TPointerStream s(Music.data(), int64_t(Music.size()));
     if (const int type = DetectStreamFormat(&s); type != lxftUnknown)
         why += std::string(": it is a ") + FormatName(type) + " image";

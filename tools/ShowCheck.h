@@ -18,8 +18,9 @@ namespace gdpack {
 std::string PhotoProblem(const Bytes& Image);
 
 // The type of a music file by its content, among those the player's media stack plays
-// (GStreamer with its base, good and libav plugins): "WAV", "MP3", "Ogg Vorbis", "Ogg Opus",
-// "Ogg FLAC", "Ogg Speex", "FLAC", "AAC", "MP4 audio"; "" for anything else.
+// (GStreamer with its base, good and libav plugins): "WAV", "AIFF", "MP3", "Ogg Vorbis",
+// "Ogg Opus", "Ogg FLAC", "Ogg Speex", "FLAC", "AAC", "MP4 audio", "Matroska"; "" for anything
+// else (WMA and MIDI among them: no decoder of those is in that stack).
 std::string MusicType(const Bytes& Music);
 // Why the player would not play this music block under this MusicName (only its extension
 // counts, and it must be one the player takes), or "".

@@ -94,7 +94,11 @@ TEST(ShowCheck, MusicIsToldByItsContent) {
     const gdpack::Bytes jpeg = Read(GD_SOURCE_DIR "/tests/imagelib/fixtures/jpeg/baseline.jpg");
     const struct { const char* name; gdpack::Bytes bytes; const char* type; } cases[] = {
         {"WAV", Cat({S("RIFF"), B({36, 0, 0, 0}), S("WAVEfmt ")}), "WAV"},
-        {"FLAC", S("fLaC\0\0\0\x22"), "FLAC"},
+        {"FLAC", Cat({S("fLaC"), B({0, 0, 0, 0x22})}), "FLAC"},
+        {"AIFF", Cat({S("FORM"), B({0, 0, 1, 0}), S("AIFFCOMM")}), "AIFF"},
+        {"Matroska", B({0x1A, 0x45, 0xDF, 0xA3, 0x9F, 0x42, 0x86}), "Matroska"},
+        {"WMA (ASF)", B({0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9}), ""},
+        {"MIDI", Cat({S("MThd"), B({0, 0, 0, 6, 0, 1, 0, 2})}), ""},
         {"Ogg Vorbis", ogg("\x01vorbis"), "Ogg Vorbis"},
         {"Ogg Opus", ogg("OpusHead"), "Ogg Opus"},
         {"Ogg FLAC", ogg("\x7F" "FLAC"), "Ogg FLAC"},
