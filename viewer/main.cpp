@@ -480,6 +480,7 @@ void TForm1::FormResize(TObject*) {
     if (const int v = ZoomToSlider(view->Zoom()); v != sliderzoom->Value()) sliderzoom->SetValue(v);
     sliderzoom->OnChange = MakeMethod(this, &TForm1::sliderzoomChanged);
     ::SetCaption(Labelzoom, ZoomText(view->Zoom()));
+    TestLog("zoom display " + Labelzoom->text().toStdString() + " slider " + std::to_string(sliderzoom->Value()));
 }
 
 // Whatever zoomed the view (the wheel, a click, a refit), the zoom display follows.
