@@ -57,8 +57,9 @@ public:
     int ShowCode() const { return showCode_; }
 
     // Fills the properties from ShortcutFile. EShortcutError "Unable to open link file" when
-    // the file cannot be read (or is no regular file) or is not a shortcut (ParseShellLink). A link whose target does not exist here
-    // does not resolve: nothing changes and nothing is raised.
+    // the file cannot be read (or is no regular file) or is not a shortcut (ParseShellLink).
+    // A link whose target does not exist here does not resolve: nothing changes and nothing
+    // is raised.
     void ReadLink();
 
 private:

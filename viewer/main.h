@@ -3,10 +3,11 @@
 // fits and turns it, copies it into an album and starts the main album program.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <memory>
 #include <string>
-#include <sys/stat.h>
 
 #include "ExtCtrls.h"
 #include "Forms.h"
