@@ -267,34 +267,36 @@ TEST(ColorPalette, ColourDialogWithTheCustomColours) {
 TEST(ColorButton, CustomColoursInTheRegistry) {
     TestDir dir;
     ::setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
-    TUxColorButton b(nullptr);
-    for (int i = 1; i <= 16; ++i) b.CustomColors()->SetColorByIndex(i, TColor(i));
-    // (1,1), (1,2), (2,1), (2,2) ... (8,2): flat indexes 1, 9, 2, 10 ...
-    EXPECT_EQ(b.CustomColorsText(),
-              "$00000001,$00000009,$00000002,$0000000A,$00000003,$0000000B,$00000004,$0000000C,"
-              "$00000005,$0000000D,$00000006,$0000000E,$00000007,$0000000F,$00000008,$00000010");
-    b.ReadCustomColorsText("$000000FF,junk,$1,,$123456789,$-1");
-    EXPECT_EQ(b.CustomColors()->Color(1, 1), clRed);
-    EXPECT_EQ(b.CustomColors()->Color(1, 2), clWhite);   // not a number
-    EXPECT_EQ(b.CustomColors()->Color(2, 1), TColor(1));
-    EXPECT_EQ(b.CustomColors()->Color(2, 2), clWhite);   // empty
-    EXPECT_EQ(b.CustomColors()->Color(3, 1), clWhite);   // too long
-    EXPECT_EQ(b.CustomColors()->Color(3, 2), clWhite);   // signed
-    EXPECT_EQ(b.CustomColors()->Color(8, 2), clWhite);   // missing
-    {
-        TUxColorButton saved(nullptr);
-        saved.SetName("cfont");
-        saved.CustomColors()->SetColor(4, 2, clLime);
-        saved.SetCustomColorsKey("Software\\Test\\Colours");   // reads nothing yet
-        EXPECT_EQ(saved.CustomColors()->Color(4, 2), clLime);
-    }   // written when the button goes
-    TRegIniFile ini("Software\\Test\\Colours");
-    const std::string stored = ini.ReadString("Colors", ".cfont", "");
-    EXPECT_NE(stored.find("$0000FF00"), std::string::npos) << stored;
-    TUxColorButton again(nullptr);
-    again.SetName("cfont");
-    again.SetCustomColorsKey("Software\\Test\\Colours");
-    EXPECT_EQ(again.CustomColors()->Color(4, 2), clLime);
-    EXPECT_EQ(again.CustomColors()->Color(1, 1), clWhite);
+    {   // the buttons write their colours when they go: before the folder is let go
+        TUxColorButton b(nullptr);
+        for (int i = 1; i <= 16; ++i) b.CustomColors()->SetColorByIndex(i, TColor(i));
+        // (1,1), (1,2), (2,1), (2,2) ... (8,2): flat indexes 1, 9, 2, 10 ...
+        EXPECT_EQ(b.CustomColorsText(),
+                  "$00000001,$00000009,$00000002,$0000000A,$00000003,$0000000B,$00000004,$0000000C,"
+                  "$00000005,$0000000D,$00000006,$0000000E,$00000007,$0000000F,$00000008,$00000010");
+        b.ReadCustomColorsText("$000000FF,junk,$1,,$123456789,$-1");
+        EXPECT_EQ(b.CustomColors()->Color(1, 1), clRed);
+        EXPECT_EQ(b.CustomColors()->Color(1, 2), clWhite);   // not a number
+        EXPECT_EQ(b.CustomColors()->Color(2, 1), TColor(1));
+        EXPECT_EQ(b.CustomColors()->Color(2, 2), clWhite);   // empty
+        EXPECT_EQ(b.CustomColors()->Color(3, 1), clWhite);   // too long
+        EXPECT_EQ(b.CustomColors()->Color(3, 2), clWhite);   // signed
+        EXPECT_EQ(b.CustomColors()->Color(8, 2), clWhite);   // missing
+        {
+            TUxColorButton saved(nullptr);
+            saved.SetName("cfont");
+            saved.CustomColors()->SetColor(4, 2, clLime);
+            saved.SetCustomColorsKey("Software\\Test\\Colours");   // reads nothing yet
+            EXPECT_EQ(saved.CustomColors()->Color(4, 2), clLime);
+        }   // written when the button goes
+        TRegIniFile ini("Software\\Test\\Colours");
+        const std::string stored = ini.ReadString("Colors", ".cfont", "");
+        EXPECT_NE(stored.find("$0000FF00"), std::string::npos) << stored;
+        TUxColorButton again(nullptr);
+        again.SetName("cfont");
+        again.SetCustomColorsKey("Software\\Test\\Colours");
+        EXPECT_EQ(again.CustomColors()->Color(4, 2), clLime);
+        EXPECT_EQ(again.CustomColors()->Color(1, 1), clWhite);
+    }
     ::unsetenv("XDG_CONFIG_HOME");
 }
