@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -270,6 +271,95 @@ TEST_F(WithResponder, EnterPressesTheDefaultAndEscapeTheCancelButton) {
     Focus(form, edit);
     SendKey(edit, Qt::Key_Escape);
     EXPECT_EQ(form.ModalResult(), mrNone);
+}
+
+// A focusable layer control that records its keys; it may claim Enter for itself, as a
+// label with a selected link does.
+class KeyControl : public TCustomControl {
+public:
+    explicit KeyControl(TComponent* Owner) : TCustomControl(Owner) {
+        ClientWidget()->setFocusPolicy(Qt::StrongFocus);
+        SetBounds(0, 0, 40, 20);
+    }
+    std::vector<uint16_t> keys;
+    bool wantsEnter = false;
+
+protected:
+    void KeyDown(uint16_t& Key, TShiftState) override { keys.push_back(Key); }
+    bool WantSpecialKey(uint16_t Key) const override { return wantsEnter && Key == VK_RETURN; }
+};
+
+TEST_F(WithResponder, DialogKeysReachTheFormFromEveryControlWhereverItSits) {
+    struct Preview : TForm {
+        using TForm::TForm;
+        std::vector<uint16_t> keys;
+        void KeyDown(uint16_t& Key, TShiftState) override { keys.push_back(Key); }
+    } form(nullptr);
+    form.SetClientSize(300, 200);
+    auto* group = NewControl<QGroupBox>(&form, "GroupBox1", 8, 8, 200, 120);
+    auto* edit = NewControl<QLineEdit>(group, "Edit1", 10, 24, 80, 0);
+    // Layer controls placed into the Qt group box, and one straight on the form.
+    KeyControl inGroup(&form), onForm(&form);
+    inGroup.SetName("Swatch1");
+    inGroup.SetParentWindow(group);
+    inGroup.SetBounds(100, 60, 40, 20);
+    onForm.SetName("Swatch2");
+    onForm.SetParent(&form);
+    onForm.SetBounds(220, 20, 40, 20);
+    auto* ok = NewControl<QPushButton>(&form, "btnOk", 10, 150, 75, 25);
+    auto* cancel = NewControl<QPushButton>(&form, "btnCancel", 90, 150, 75, 25);
+    SetDefault(ok, true);
+    SetCancel(cancel, true);
+    SetModalResult(ok, mrOk);
+    SetModalResult(cancel, mrCancel);
+    EXPECT_EQ(GetParentForm(&inGroup), &form);
+    EXPECT_EQ(HostControl(&inGroup), &form);
+
+    struct Case {
+        const char* name;
+        QWidget* focus;
+        bool wantsEnter;
+        int key;
+        TModalResult expect;
+        uint16_t controlGets;   // 0: the control hears nothing of the key
+    };
+    const Case cases[] = {
+        {"group swatch Return", inGroup.ClientWidget(), false, Qt::Key_Return, mrOk, 0},
+        {"group swatch Escape", inGroup.ClientWidget(), false, Qt::Key_Escape, mrCancel, 0},
+        {"group edit Return", edit, false, Qt::Key_Return, mrOk, 0},
+        {"group edit Escape", edit, false, Qt::Key_Escape, mrCancel, 0},
+        {"form swatch Return", onForm.ClientWidget(), false, Qt::Key_Return, mrOk, 0},
+        // A control that uses Enter itself keeps it; Escape still cancels.
+        {"claiming swatch Return", inGroup.ClientWidget(), true, Qt::Key_Return, mrNone, VK_RETURN},
+        {"claiming swatch Escape", inGroup.ClientWidget(), true, Qt::Key_Escape, mrCancel, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        inGroup.keys.clear();
+        onForm.keys.clear();
+        inGroup.wantsEnter = c.wantsEnter;
+        form.SetModalResult(mrNone);
+        Focus(form, c.focus);
+        ASSERT_EQ(QApplication::focusWidget(), c.focus);
+        SendKey(c.focus, c.key);
+        EXPECT_EQ(form.ModalResult(), c.expect);
+        const std::vector<uint16_t> heard = c.focus == inGroup.ClientWidget() ? inGroup.keys : onForm.keys;
+        if (c.controlGets) EXPECT_EQ(heard, std::vector<uint16_t>{c.controlGets});
+        else if (c.focus != edit) EXPECT_TRUE(heard.empty());
+    }
+    // A form with KeyPreview hears the keys of a control in a group box first.
+    form.KeyPreview = true;
+    Focus(form, inGroup.ClientWidget());
+    SendKey(inGroup.ClientWidget(), Qt::Key_A);
+    EXPECT_EQ(form.keys, std::vector<uint16_t>{'A'});
+    EXPECT_EQ(inGroup.keys, std::vector<uint16_t>{'A'});
+
+    // A widget of no form (a foreign window) holds no form.
+    QWidget foreign;
+    KeyControl loose(nullptr);
+    loose.SetParentWindow(&foreign);
+    EXPECT_EQ(HostControl(&loose), nullptr);
+    EXPECT_EQ(GetParentForm(&loose), nullptr);
 }
 
 TEST(Forms, KeyPreviewSeesKeysOfQtWidgetsFirst) {
