@@ -17,7 +17,8 @@
 //    QLabel, QCheckBox, QComboBox, QListWidget, QGroupBox, QSpinBox, QLineEdit, QProgressBar,
 //    QMenuBar/QMenu/QAction), created with NewControl on the client widget of their parent
 //    (the form, a panel or a group box) at their stored bounds; the bounds are kept as a
-//    minimum, widened to the text's size hint so nothing is cut at the desktop font. Only
+//    minimum, widened to the text's size hint so nothing is cut at the desktop font (a
+//    control that is part of a drawn layout keeps exact bounds: SetFixedBounds). Only
 //    the class library's rules that Qt lacks are added, as helpers in StdCtrls.h: captions
 //    with the "&" accelerator rule, click events that also fire on programmatic changes,
 //    item lists from texts split at line breaks, modal results, default and cancel buttons.

@@ -82,6 +82,11 @@ void PlaceControl(QWidget* W, int Left, int Top, int Width, int Height) {
     FitControl(W);
 }
 
+void SetFixedBounds(QWidget* W, int Left, int Top, int Width, int Height) {
+    W->setProperty(kDesignMark, QVariant());
+    W->setGeometry(Left, Top, std::max(Width, 0), std::max(Height, 0));
+}
+
 void FitControl(QWidget* W) {
     const QVariant v = W ? W->property(kDesignMark) : QVariant();
     if (!v.isValid()) return;

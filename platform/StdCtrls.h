@@ -30,6 +30,10 @@ inline constexpr const char* kCancelMark = "gdCancel";
 // a later caption or item list (SetCaption, SetItemsText) and showing the form fit the
 // control again, so a translated or longer text is never cut.
 void PlaceControl(QWidget* W, int Left, int Top, int Width = 0, int Height = 0);
+// Places a widget at exactly these bounds and keeps them: later captions and showing the
+// form leave it alone (a control that is part of a drawn layout, such as the colour
+// palette's row); a text that does not fit is cut.
+void SetFixedBounds(QWidget* W, int Left, int Top, int Width, int Height);
 // Fits a placed control to its stored bounds and its current text (nothing for others).
 void FitControl(QWidget* W);
 // Fits every placed control inside Top.

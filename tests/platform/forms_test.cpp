@@ -527,6 +527,18 @@ TEST(StdCtrls, PlacedControlsAreNeverNarrowerThanTheirText) {
     EXPECT_EQ(ok->pos(), QPoint(200, 70));
 }
 
+TEST(StdCtrls, FixedBoundsSurviveCaptionsAndShowing) {
+    TForm form(nullptr);
+    form.SetClientSize(72, 114);
+    auto* b = NewControl<QPushButton>(&form, "btnOther", 1, 98, 50, 14);
+    SetFixedBounds(b, 1, 98, 50, 14);
+    SetCaption(b, "&Other colours, please");
+    form.Show();
+    QApplication::processEvents();
+    EXPECT_EQ(b->geometry(), QRect(1, 98, 50, 14));
+    form.Hide();
+}
+
 TEST(StdCtrls, GlyphsTakeTheBottomLeftColourAsTransparent) {
     TBitmap glyph;
     glyph.SetPixelFormat(pf24bit);
