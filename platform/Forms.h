@@ -21,7 +21,8 @@
 //    control that is part of a drawn layout keeps exact bounds: SetFixedBounds). Only
 //    the class library's rules that Qt lacks are added, as helpers in StdCtrls.h: captions
 //    with the "&" accelerator rule, click events that also fire on programmatic changes,
-//    item lists from texts split at line breaks, modal results, default and cancel buttons.
+//    item lists from texts split at line breaks, modal results, default and cancel buttons,
+//    spin edits that keep a value set outside their range until the user edits it.
 // 4. Layer controls (TPanel, TStatusBar, the views, the Parts' own controls built on
 //    TCustomControl) are placed with SetParent and SetBounds or SetAlign. Align is the one
 //    layout manager of every form (Controls.h); Qt layouts are not used on forms.

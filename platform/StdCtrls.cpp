@@ -9,7 +9,9 @@
 #include <QIcon>
 #include <QImage>
 #include <QKeySequence>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -17,6 +19,7 @@
 #include <QPushButton>
 #include <QRect>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QWidget>
 
 #include <algorithm>
@@ -230,6 +233,76 @@ std::string ItemsText(const QListWidget* List) {
     std::string t;
     for (int i = 0; i < List->count(); ++i) t += List->item(i)->text().toStdString() + "\n";
     return t;
+}
+
+namespace {
+
+constexpr const char* kSpinRangeMark = "gdSpinRange";
+
+// Gives a spin box its own range back once the user edits a value the program set outside
+// it: a typed value is clamped into the range, and a first step (arrow key, page key, wheel,
+// arrow button) only brings the value into the range.
+class SpinRangeWatch : public QObject {
+public:
+    explicit SpinRangeWatch(QSpinBox* Box) : QObject(Box), box_(Box) {
+        QObject::connect(Box, &QSpinBox::valueChanged, this, [this] {
+            if (!setting) Restore();
+        });
+        Box->installEventFilter(this);
+        if (QLineEdit* e = Box->findChild<QLineEdit*>()) e->installEventFilter(this);
+    }
+    bool Widened() const {
+        const QPoint r = box_->property(kSpinRangeMark).toPoint();
+        return box_->minimum() != r.x() || box_->maximum() != r.y();
+    }
+    void Restore() {
+        if (!Widened()) return;
+        const QPoint r = box_->property(kSpinRangeMark).toPoint();
+        setting = true;
+        box_->setRange(r.x(), r.y());
+        setting = false;
+    }
+    bool eventFilter(QObject* Watched, QEvent* E) override {
+        if (!Widened() || !box_->isEnabled() || box_->isReadOnly()) return false;
+        bool step = E->type() == QEvent::Wheel || (E->type() == QEvent::MouseButtonPress && Watched == box_);
+        if (E->type() == QEvent::KeyPress) {
+            const int k = static_cast<QKeyEvent*>(E)->key();
+            step = k == Qt::Key_Up || k == Qt::Key_Down || k == Qt::Key_PageUp || k == Qt::Key_PageDown;
+        }
+        if (!step) return false;
+        Restore();
+        return true;
+    }
+    static SpinRangeWatch* Of(QSpinBox* Box) {
+        for (QObject* c : Box->children())
+            if (auto* w = dynamic_cast<SpinRangeWatch*>(c)) return w;
+        return new SpinRangeWatch(Box);
+    }
+    bool setting = false;
+
+private:
+    QSpinBox* box_;
+};
+
+}  // namespace
+
+void SetSpinRange(QSpinBox* Box, int MinValue, int MaxValue) {
+    if (MaxValue < MinValue) MaxValue = MinValue;
+    Box->setProperty(kSpinRangeMark, QPoint(MinValue, MaxValue));
+    SpinRangeWatch* w = SpinRangeWatch::Of(Box);
+    w->setting = true;
+    Box->setRange(MinValue, MaxValue);
+    w->setting = false;
+}
+
+void SetSpinValue(QSpinBox* Box, int Value) {
+    if (!Box->property(kSpinRangeMark).isValid()) SetSpinRange(Box, Box->minimum(), Box->maximum());
+    const QPoint r = Box->property(kSpinRangeMark).toPoint();
+    SpinRangeWatch* w = SpinRangeWatch::Of(Box);
+    w->setting = true;
+    Box->setRange(std::min(r.x(), Value), std::max(r.y(), Value));
+    Box->setValue(Value);
+    w->setting = false;
 }
 
 void SetModalResult(QAbstractButton* Button, TModalResult Result) {

@@ -19,6 +19,7 @@ class QListWidget;
 class QMenu;
 class QMenuBar;
 class QObject;
+class QSpinBox;
 class QWidget;
 
 // Dynamic properties the helpers leave on buttons; the form reads them for Enter and Escape.
@@ -86,6 +87,14 @@ void SetItemsText(QListWidget* List, const std::string& Text);
 // The items as text, each line ended with a line break.
 std::string ItemsText(const QComboBox* Box);
 std::string ItemsText(const QListWidget* List);
+
+// ---- Spin edits ----
+
+// The class library's spin edit over QSpinBox: what the user edits stays within MinValue ..
+// MaxValue, while a value the program sets outside them is shown and kept as it is until the
+// user changes the field (then it is clamped into the range).
+void SetSpinRange(QSpinBox* Box, int MinValue, int MaxValue);
+void SetSpinValue(QSpinBox* Box, int Value);
 
 // ---- Dialog buttons ----
 

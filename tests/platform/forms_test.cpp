@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -537,6 +538,48 @@ TEST(StdCtrls, FixedBoundsSurviveCaptionsAndShowing) {
     QApplication::processEvents();
     EXPECT_EQ(b->geometry(), QRect(1, 98, 50, 14));
     form.Hide();
+}
+
+TEST(StdCtrls, SpinEditsKeepAValueOutsideTheirRangeUntilEdited) {
+    struct Case {
+        int value;
+        int key;          // the user's first edit
+        int afterEdit;
+    };
+    // Range 1..60; a first step only brings a value from outside into the range.
+    const Case cases[] = {
+        {0, Qt::Key_Up, 1},     {0, Qt::Key_Down, 1},   {-5, Qt::Key_Up, 1},
+        {61, Qt::Key_Up, 60},   {61, Qt::Key_Down, 60}, {1000, Qt::Key_PageDown, 60},
+        {30, Qt::Key_Up, 31},   {60, Qt::Key_Up, 60},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        QSpinBox box;
+        SetSpinRange(&box, 1, 60);
+        SetSpinValue(&box, c.value);
+        EXPECT_EQ(box.value(), c.value);
+        EXPECT_EQ(box.text().toStdString(), std::to_string(c.value));
+        SendKey(&box, c.key);
+        EXPECT_EQ(box.value(), c.afterEdit);
+        EXPECT_EQ(box.minimum(), 1);
+        EXPECT_EQ(box.maximum(), 60);
+        // Set again from outside: shown as it is once more.
+        SetSpinValue(&box, c.value);
+        EXPECT_EQ(box.value(), c.value);
+    }
+    // A typed value is clamped once the range is back.
+    QSpinBox box;
+    SetSpinRange(&box, 4, 128);
+    SetSpinValue(&box, 200);
+    QLineEdit* edit = box.findChild<QLineEdit*>();
+    ASSERT_NE(edit, nullptr);
+    edit->selectAll();
+    for (QChar ch : QString("99")) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_9, Qt::NoModifier, QString(ch));
+        QApplication::sendEvent(edit, &press);
+    }
+    EXPECT_EQ(box.value(), 99);
+    EXPECT_EQ(box.maximum(), 128);
 }
 
 TEST(StdCtrls, GlyphsTakeTheBottomLeftColourAsTransparent) {
