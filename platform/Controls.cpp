@@ -714,9 +714,10 @@ bool TWinControlImpl::ForeignKey(TWinControl* holder, QWidget* w, QKeyEvent* e) 
         }
         if (!down || shift != 0) return;
         if (vk == VK_RETURN) {
-            // A text box of several lines keeps Enter; a focused button is pressed by it.
+            // A text box of several lines keeps Enter; a focused push button is pressed by
+            // it. Check boxes and radio buttons leave it to the form, as Win32's do.
             if (w->inherits("QTextEdit") || w->inherits("QPlainTextEdit")) return;
-            if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+            if (auto* b = qobject_cast<QAbstractButton*>(w); b && !w->inherits("QCheckBox") && !w->inherits("QRadioButton")) {
                 b->click();
                 eaten = true;
                 return;

@@ -299,6 +299,7 @@ TEST_F(WithResponder, DialogKeysReachTheFormFromEveryControlWhereverItSits) {
     form.SetClientSize(300, 200);
     auto* group = NewControl<QGroupBox>(&form, "GroupBox1", 8, 8, 200, 120);
     auto* edit = NewControl<QLineEdit>(group, "Edit1", 10, 24, 80, 0);
+    auto* check = NewControl<QCheckBox>(group, "CheckBox1", 10, 90);
     // Layer controls placed into the Qt group box, and one straight on the form.
     KeyControl inGroup(&form), onForm(&form);
     inGroup.SetName("Swatch1");
@@ -329,6 +330,8 @@ TEST_F(WithResponder, DialogKeysReachTheFormFromEveryControlWhereverItSits) {
         {"group swatch Escape", inGroup.ClientWidget(), false, Qt::Key_Escape, mrCancel, 0},
         {"group edit Return", edit, false, Qt::Key_Return, mrOk, 0},
         {"group edit Escape", edit, false, Qt::Key_Escape, mrCancel, 0},
+        // Enter on a check box is the form's, not a click.
+        {"group check box Return", check, false, Qt::Key_Return, mrOk, 0},
         {"form swatch Return", onForm.ClientWidget(), false, Qt::Key_Return, mrOk, 0},
         // A control that uses Enter itself keeps it; Escape still cancels.
         {"claiming swatch Return", inGroup.ClientWidget(), true, Qt::Key_Return, mrNone, VK_RETURN},
@@ -346,8 +349,9 @@ TEST_F(WithResponder, DialogKeysReachTheFormFromEveryControlWhereverItSits) {
         EXPECT_EQ(form.ModalResult(), c.expect);
         const std::vector<uint16_t> heard = c.focus == inGroup.ClientWidget() ? inGroup.keys : onForm.keys;
         if (c.controlGets) EXPECT_EQ(heard, std::vector<uint16_t>{c.controlGets});
-        else if (c.focus != edit) EXPECT_TRUE(heard.empty());
+        else if (c.focus != edit && c.focus != check) EXPECT_TRUE(heard.empty());
     }
+    EXPECT_FALSE(check->isChecked());
     // A form with KeyPreview hears the keys of a control in a group box first.
     form.KeyPreview = true;
     Focus(form, inGroup.ClientWidget());
