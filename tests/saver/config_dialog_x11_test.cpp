@@ -384,3 +384,50 @@ TEST_F(X11Settings, ColourDialogStaysAboveTheShowWithItsOwner) {
     p.Signal(SIGTERM);
     EXPECT_EQ(p.Wait(std::chrono::seconds(10)), 0);
 }
+
+// The controls that use Enter and Escape themselves keep them: an open drop-down list and
+// the colour palette close, the dialog stays.
+TEST_F(X11Settings, AnOpenDropDownAndThePaletteKeepTheirKeys) {
+    const std::string scr = Pack("Alps.scr");
+    const std::string log = dir.File("log");
+    ChildProcess p(scr, {"/C"}, XEnv(log), log + ".err");
+    const unsigned long w = WaitForWindow(kSaverCaption);
+    ASSERT_NE(w, 0u) << ReadText(log) << ReadText(log + ".err");
+    ASSERT_TRUE(TakeFocus(w, log, 0, p)) << ReadText(log);
+    auto tabTo = [&](const std::string& name) {
+        for (int i = 0; i < 20 && Focused(log) != "ConfigForm." + name; ++i) {
+            const int before = Count(log, "focus ");
+            Key("Tab");
+            if (!WaitFocusChange(log, before, p)) break;
+        }
+        return Focused(log) == "ConfigForm." + name;
+    };
+    for (const char* key : {"Escape", "Return"}) {
+        SCOPED_TRACE(key);
+        ASSERT_TRUE(tabTo("ComboBox1")) << ReadText(log);
+        Key("alt+Down");
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        Key(key);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_TRUE(p.Running()) << "the list's key closed the dialog";
+        EXPECT_NE(FindWindow(kSaverCaption), 0u);
+    }
+    for (const char* key : {"Escape", "Return"}) {
+        SCOPED_TRACE(key);
+        ASSERT_TRUE(tabTo("cbackground")) << ReadText(log);
+        const int shown = Count(log, "focus UxColorButtonPalette.Surface");
+        Key("space");
+        for (int i = 0; i < 100 && Count(log, "focus UxColorButtonPalette.Surface") == shown; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_GT(Count(log, "focus UxColorButtonPalette.Surface"), shown) << ReadText(log);
+        Key(key);
+        for (int i = 0; i < 100 && Focused(log) != "ConfigForm.cbackground"; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(Focused(log), "ConfigForm.cbackground") << "the palette closed, the button has the focus";
+        EXPECT_TRUE(p.Running()) << "the palette's key closed the dialog";
+    }
+    EXPECT_FALSE(Contains(ReadText(Registry()), "\tDuration\t"));
+    Key("Escape");
+    EXPECT_EQ(p.Wait(std::chrono::seconds(10)), 0);
+    EXPECT_FALSE(Contains(ReadText(Registry()), "\tDuration\t")) << "Escape is Cancel";
+}
