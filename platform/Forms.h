@@ -8,7 +8,7 @@
 //    SetPosition, SetClientSize (or SetBounds for an outer size), then the components, then
 //    the form's own creation handler (FormCreate), called at the end of the constructor.
 //    A derived form whose OnDestroy handler uses its own members calls DoDestroy() first
-//    thing in its destructor.
+//    thing in its destructor (a form whose constructor fails never runs its own handler).
 // 2. Components are named exactly as the stored form names them: layer controls with
 //    SetName, Qt widgets and actions through NewControl/NewAction (StdCtrls.h), which set the
 //    object name. FindComponent, FindControl and the placement's "ActiveControl" find them by
@@ -73,7 +73,8 @@ public:
     void SetClientWidth(int W) { SetClientSize(W, ClientHeight()); }
     void SetClientHeight(int H) { SetClientSize(ClientWidth(), H); }
     // bsSizeable and bsSizeToolWin windows can be resized by the user; the others keep their
-    // size (a dialog border is fixed), unless the program changes it.
+    // size (a dialog border is fixed), unless the program changes it. A window is never made
+    // larger than its screen (nor are its size limits).
     void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
 
     // Where the window goes when shown: poScreenCenter and poDesktopCenter centre it on the

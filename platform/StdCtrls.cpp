@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QImage>
 #include <QKeySequence>
@@ -19,6 +20,7 @@
 #include <QPushButton>
 #include <QRect>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QWidget>
 
@@ -32,6 +34,8 @@ namespace {
 constexpr const char* kCaptionMark = "gdCaption";
 constexpr const char* kDesignMark = "gdDesignBounds";
 constexpr const char* kModalMark = "gdModalResult";
+// The growth limit where no screen tells one.
+constexpr int kNoScreenLimit = 4096;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -90,6 +94,19 @@ void SetFixedBounds(QWidget* W, int Left, int Top, int Width, int Height) {
     W->setGeometry(Left, Top, std::max(Width, 0), std::max(Height, 0));
 }
 
+namespace {
+
+// The most a text may make a control grow to: the screen's work area (a control can show no
+// more), whatever the text (a translation may hold anything).
+QSize GrowthLimit(const QWidget* W) {
+    QScreen* s = W->screen();
+    if (!s) s = QGuiApplication::primaryScreen();
+    const QSize area = s ? s->availableGeometry().size() : QSize();
+    return area.isValid() && !area.isEmpty() ? area : QSize(kNoScreenLimit, kNoScreenLimit);
+}
+
+}  // namespace
+
 void FitControl(QWidget* W) {
     const QVariant v = W ? W->property(kDesignMark) : QVariant();
     if (!v.isValid()) return;
@@ -102,9 +119,11 @@ void FitControl(QWidget* W) {
     if (auto* box = qobject_cast<QComboBox*>(W)) box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     const QSize hint = text ? W->sizeHint().expandedTo(W->minimumSizeHint()) : W->minimumSizeHint();
     // A fixed stored size stays a minimum: a wider font or a longer text makes the control
-    // wider, not cut.
-    const int w = d.width() > 0 ? std::max(d.width(), hint.width()) : hint.width();
-    const int h = d.height() > 0 ? std::max(d.height(), hint.height()) : hint.height();
+    // wider, not cut, up to what the screen can show; past that the text is cut.
+    const QSize most = GrowthLimit(W);
+    const int hw = std::clamp(hint.width(), 0, most.width()), hh = std::clamp(hint.height(), 0, most.height());
+    const int w = d.width() > 0 ? std::max(d.width(), hw) : hw;
+    const int h = d.height() > 0 ? std::max(d.height(), hh) : hh;
     // Where and as large as the control is now, at the least: the form may have moved or
     // widened it since it was placed.
     const QRect r(W->pos(), QSize(std::max(w, W->width()), std::max(h, W->height())));

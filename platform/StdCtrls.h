@@ -29,7 +29,8 @@ inline constexpr const char* kCancelMark = "gdCancel";
 // Places a widget at its stored bounds, widened (never narrowed) to what its text needs at
 // the desktop font; a width or height of 0 takes the size hint. The stored bounds are kept:
 // a later caption or item list (SetCaption, SetItemsText) and showing the form fit the
-// control again, so a translated or longer text is never cut.
+// control again, so a translated or longer text is not cut. A text never makes a control
+// larger than the screen's work area: what does not fit there is cut.
 void PlaceControl(QWidget* W, int Left, int Top, int Width = 0, int Height = 0);
 // Places a widget at exactly these bounds and keeps them: later captions and showing the
 // form leave it alone (a control that is part of a drawn layout, such as the colour

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -367,6 +368,32 @@ TEST_F(WithResponder, DialogKeysReachTheFormFromEveryControlWhereverItSits) {
     EXPECT_EQ(GetParentForm(&loose), nullptr);
 }
 
+// A derived form whose constructor fails after binding its own OnDestroy: the handler of
+// the gone part is not called while the form's base is destroyed; outside handlers are.
+TEST(Forms, AFailedConstructionRunsNoHandlerOfTheGonePart) {
+    struct Failing : TForm {
+        int* calls;
+        explicit Failing(int* Calls) : TForm(nullptr), calls(Calls) {
+            OnDestroy = MakeMethod(this, &Failing::Gone);
+            throw Exception("Out of memory");
+        }
+        ~Failing() override { DoDestroy(); }
+        void Gone(TObject*) { ++*calls; }
+    };
+    int calls = 0;
+    EXPECT_THROW(Failing f(&calls), Exception);
+    EXPECT_EQ(calls, 0);
+    struct Outside {
+        int calls = 0;
+        void Gone(TObject*) { ++calls; }
+    } outside;
+    {
+        TForm form(nullptr);
+        form.OnDestroy = MakeMethod(&outside, &Outside::Gone);
+    }
+    EXPECT_EQ(outside.calls, 1);
+}
+
 TEST(Forms, KeyPreviewSeesKeysOfQtWidgetsFirst) {
     struct Preview : TForm {
         using TForm::TForm;
@@ -530,6 +557,44 @@ TEST(StdCtrls, PlacedControlsAreNeverNarrowerThanTheirText) {
     SetCaption(ok, "A much longer caption than fits");
     EXPECT_GE(ok->width(), ok->sizeHint().width());
     EXPECT_EQ(ok->pos(), QPoint(200, 70));
+}
+
+// A text may hold anything (a language file is untrusted): a control grows to fit it only
+// up to the screen's work area, and a form never grows past its screen, whatever it is asked.
+TEST(StdCtrls, TextsGrowControlsNoLargerThanTheScreen) {
+    const QSize work = QGuiApplication::primaryScreen()->availableGeometry().size();
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    TForm form(nullptr);
+    auto* label = NewControl<QLabel>(&form, "Label1", 8, 6);
+    // As a hostile language file has it: 3000 wide letters, then 3000 line breaks.
+    const std::string huge = std::string(3000, 'W') + std::string(3000, '\n');
+    SetCaption(label, huge);
+    EXPECT_EQ(Caption(label), huge) << "the caption is kept as it is";
+    EXPECT_LE(label->width(), work.width());
+    EXPECT_LE(label->height(), work.height());
+    EXPECT_GE(label->width(), std::min(work.width(), 200)) << "it still grew";
+    auto* button = NewControl<QPushButton>(&form, "Button1", 8, 40, 75, 25);
+    SetCaption(button, std::string(100000, 'W'));
+    EXPECT_LE(button->width(), work.width());
+    form.Show();
+    QApplication::processEvents();
+    EXPECT_LE(label->width(), work.width());
+    form.Hide();
+
+    for (const QSize ask : {QSize(100000, 100000), QSize(INT32_MAX, INT32_MAX), QSize(screen.width() + 1, 10)}) {
+        SCOPED_TRACE(ask.width());
+        TForm f(nullptr);
+        f.SetClientSize(ask.width(), ask.height());
+        EXPECT_LE(f.Width(), screen.width());
+        EXPECT_LE(f.Height(), screen.height());
+        EXPECT_GT(f.Width(), 0);
+        f.SetSizeLimits(ask.width(), ask.height(), 0, 0);
+        f.Show();
+        QApplication::processEvents();
+        EXPECT_LE(f.Widget()->width(), screen.width());
+        EXPECT_LE(f.Widget()->height(), screen.height());
+        f.Hide();
+    }
 }
 
 TEST(StdCtrls, FixedBoundsSurviveCaptionsAndShowing) {
