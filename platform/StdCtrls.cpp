@@ -282,13 +282,14 @@ public:
         setting = false;
     }
     bool eventFilter(QObject* Watched, QEvent* E) override {
-        if (!Widened() || !box_->isEnabled() || box_->isReadOnly()) return false;
+        // Only the user's input is looked at (other events also come while the box is
+        // being destroyed).
         bool step = E->type() == QEvent::Wheel || (E->type() == QEvent::MouseButtonPress && Watched == box_);
         if (E->type() == QEvent::KeyPress) {
             const int k = static_cast<QKeyEvent*>(E)->key();
             step = k == Qt::Key_Up || k == Qt::Key_Down || k == Qt::Key_PageUp || k == Qt::Key_PageDown;
         }
-        if (!step) return false;
+        if (!step || !Widened() || !box_->isEnabled() || box_->isReadOnly()) return false;
         Restore();
         return true;
     }
