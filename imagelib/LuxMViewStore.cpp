@@ -40,7 +40,7 @@ bool RoundToBlocks(uint64_t n, uint64_t& out) {
 
 }  // namespace
 
-TLXVirtualDIBList::TLXVirtualDIBList(const std::string& Folder) : folder_(Folder) { ResizeFile(); }
+TLXVirtualDIBList::TLXVirtualDIBList(const std::string& Folder) : folder_(Folder) { ResizeFile(BlockSize); }
 
 TLXVirtualDIBList::~TLXVirtualDIBList() { Clear(); }
 
@@ -62,29 +62,63 @@ uint8_t* TLXVirtualDIBList::MapView(int Fd, uint64_t Offset, uint64_t Size) {
     return p == MAP_FAILED ? nullptr : static_cast<uint8_t*>(p);
 }
 
-bool TLXVirtualDIBList::ResizeFile() {
+namespace {
+
+// The store's file, unnamed from the start (O_TMPFILE): no kill at any moment can leave it
+// behind. Only where the file system has no unnamed files is a named one made and unlinked
+// at once. -1 on failure.
+int CreateStoreFile(const std::string& Folder) {
+    std::string dir = Folder;
+    if (dir.empty()) {
+        const char* t = std::getenv("TMPDIR");
+        dir = (t && *t) ? t : "/tmp";
+    }
+    const int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+    if (dir.back() != '/') dir += '/';
+    std::string name = dir + "luxXXXXXX.tmp";
+    const int named = ::mkostemps(name.data(), 4, O_CLOEXEC);
+    if (named >= 0) ::unlink(name.c_str());
+    return named;
+}
+
+}  // namespace
+
+bool TLXVirtualDIBList::ResizeFile(uint64_t NewSize) {
     freeBlocks_.clear();   // space given back before a growth is not reused after it
+    bool created = false;
     if (fd_ < 0) {
         Clear();
-        std::string dir = folder_;
-        if (dir.empty()) {
-            const char* t = std::getenv("TMPDIR");
-            dir = (t && *t) ? t : "/tmp";
+        fd_ = CreateStoreFile(folder_);
+        if (fd_ < 0) {
+            fileSize_ = 0;
+            return false;
         }
-        if (dir.back() != '/') dir += '/';
-        std::string name = dir + "luxXXXXXX.tmp";
-        const int fd = ::mkstemps(name.data(), 4);
-        if (fd < 0) return false;
-        ::unlink(name.c_str());   // a crash leaves nothing behind
-        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-        fd_ = fd;
+        fileSize_ = 0;   // what is really there
+        created = true;
     } else {
         UnmapAll();
     }
-    if (fileSize_ > uint64_t(std::numeric_limits<off_t>::max())) return false;
-    if (::ftruncate(fd_, off_t(fileSize_)) != 0) return false;
-    // Real blocks on disk, or a clean failure now instead of SIGBUS at a later write.
-    return ::posix_fallocate(fd_, 0, off_t(fileSize_)) == 0;
+    bool ok = NewSize > 0 && NewSize <= uint64_t(std::numeric_limits<off_t>::max());
+    if (ok) {
+        // A growth gets real blocks on disk (or fails now, instead of SIGBUS at a later write
+        // through the mapping); a shrink only cuts.
+        ok = NewSize > fileSize_ ? ::posix_fallocate(fd_, 0, off_t(NewSize)) == 0
+                                 : ::ftruncate(fd_, off_t(NewSize)) == 0;
+    }
+    if (!ok) {
+        if (created) {
+            // No room for the first block: the store is not open, and every add fails.
+            ::close(fd_);
+            fd_ = -1;
+        } else {
+            // Back to the size that is really there, all of it allocated.
+            (void)::ftruncate(fd_, off_t(fileSize_));
+        }
+        return false;
+    }
+    fileSize_ = NewSize;
+    return true;
 }
 
 bool TLXVirtualDIBList::Map(TImage* Image) {
@@ -170,15 +204,10 @@ bool TLXVirtualDIBList::AllocImage(TImage* Image, int Width, int Bits, int Heigh
             return false;
         }
         const uint64_t newEnd = nextOffset_ + mappedSize;
-        if (newEnd > fileSize_) {
-            const uint64_t oldSize = fileSize_;
-            if (fileSize_ > std::numeric_limits<uint64_t>::max() - growStep_ || !(fileSize_ += growStep_, ResizeFile())) {
-                // Back to the size that is really there.
-                fileSize_ = oldSize;
-                if (fd_ >= 0) (void)::ftruncate(fd_, off_t(fileSize_));
-                undo();
-                return false;
-            }
+        if (newEnd > fileSize_ &&
+            (fileSize_ > std::numeric_limits<uint64_t>::max() - growStep_ || !ResizeFile(fileSize_ + growStep_))) {
+            undo();
+            return false;
         }
         offset = nextOffset_;
     }
@@ -368,8 +397,8 @@ void TLXVirtualDIBList::DeleteImage(TImage* Image) {
     Unmap(Image);
     images_.erase(it);
     if (images_.empty()) {
-        fileSize_ = growStep_;
+        // A failed shrink keeps the file as it is; the next image still starts at 0.
         nextOffset_ = 0;
-        ResizeFile();
+        (void)ResizeFile(growStep_);
     }
 }

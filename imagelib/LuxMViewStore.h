@@ -2,9 +2,10 @@
 // bottom-up rows) in one temporary file, 64 KiB-aligned, with only a few of them mapped into
 // memory at a time (least recently used first out).
 //
-// The file is made with mkstemps and unlinked at once, so nothing is left behind even when
-// the process dies. Every growth is allocated on disk (posix_fallocate): a full disk makes
-// the add fail instead of raising SIGBUS on a later write through the mapping.
+// The file has no name (O_TMPFILE), so nothing is left behind whenever the process dies.
+// Every growth is allocated on disk (posix_fallocate): a full disk makes the add fail
+// instead of raising SIGBUS on a later write through the mapping. A store whose first block
+// finds no room is not open, and every add fails.
 //
 // Pointers from ImageBits and ImageBitmapInfo go stale at the next call that maps another
 // image or grows the file; a bitmap from GetBitmap goes with DeleteImage or its last
@@ -78,7 +79,7 @@ public:
     int MappedCount() const { return int(mapped_.size()); }
     bool IsMapped(const TImage* Image) const { return Image && Image->View; }
 
-    // The file, for the curious and the tests.
+    // The file, for the curious and the tests. FileSize is 0 when it is not open.
     bool FileOpen() const { return fd_ >= 0; }
     uint64_t FileSize() const { return fileSize_; }
     uint64_t NextOffset() const { return nextOffset_; }
@@ -102,7 +103,8 @@ private:
 
     void Clear();
     bool AllocImage(TImage* Image, int Width, int Bits, int Height, bool* Reused = nullptr);
-    bool ResizeFile();
+    // The file at NewSize, allocated; on failure the file and FileSize stay as they were.
+    bool ResizeFile(uint64_t NewSize);
     bool Map(TImage* Image);
     void Unmap(TImage* Image);
     void UnmapAll();

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -271,52 +273,74 @@ constexpr bool Sanitized = false;
 #endif
 
 constexpr size_t MaxSvgSize = size_t(64) << 20;
-constexpr int ConvertSeconds = 10;
+// CPU time for the conversion and the render together. 40 page-sized filled ellipses take
+// 0.2 s at the largest size; a file of thousands of them (over 10 s of filling) is refused.
+constexpr int CpuSeconds = 3;
+// Memory the conversion and the render may add to what the process already has mapped.
+constexpr rlim_t MemoryLimit = rlim_t(2) << 30;
+// Only a hang guard for a child that waits without using CPU time; generous, since a
+// loaded machine stretches the wall time of the CPU limit.
+constexpr int WallSeconds = 20;
 
-// The converters trust the counts and offsets in the records they read, so they run in a
-// child process of their own: whatever a hostile file makes them do (a crash, a read past a
-// record, an endless loop, a huge allocation) ends that child, and the file counts as one
-// that no renderer reads. The SVG comes back through a pipe.
-std::string Isolated(const std::function<std::string()>& Convert) {
+// The address space this process has mapped now (0 when unknown).
+rlim_t MappedNow() {
+    const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    char buf[64] = {};
+    const ssize_t n = ::read(fd, buf, sizeof buf - 1);
+    ::close(fd);
+    if (n <= 0) return 0;
+    const unsigned long long pages = std::strtoull(buf, nullptr, 10);
+    return rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE));
+}
+
+// The converters trust the counts and offsets in the records they read, and the SVG
+// renderer aborts the process on some of what they pass on (a font of millions of pixels):
+// both run in a child process of their own, under a CPU-time and a memory limit. Whatever a
+// hostile file makes them do (a crash, an abort, a read past a record, an endless loop, a
+// huge allocation) ends that child, and the file counts as one that no renderer reads.
+// True when Work returned true and the child ended cleanly in time.
+bool Isolated(const std::function<bool()>& Work) {
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return {};
+    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0) {
         ::close(fds[0]);
         ::close(fds[1]);
-        return {};
+        return false;
     }
     if (pid == 0) {
         ::close(fds[0]);
+        // No core file of a refused metafile, and no child left when the viewer goes.
+        ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+        rlimit none{0, 0};
+        ::setrlimit(RLIMIT_CORE, &none);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+        if (::getppid() != parent) ::_exit(1);
+        ::signal(SIGXCPU, SIG_DFL);
         const int devnull = ::open("/dev/null", O_WRONLY);
         if (devnull >= 0) ::dup2(devnull, 2);
-        rlimit cpu{ConvertSeconds, ConvertSeconds};
+        rlimit cpu{CpuSeconds, CpuSeconds + 1};   // SIGXCPU, then SIGKILL
         ::setrlimit(RLIMIT_CPU, &cpu);
         if (!Sanitized) {   // the sanitizers' shadow memory does not fit an address-space limit
-            rlimit as{rlim_t(2) << 30, rlim_t(2) << 30};
+            const rlim_t limit = MappedNow() + MemoryLimit;
+            rlimit as{limit, limit};
             ::setrlimit(RLIMIT_AS, &as);
         }
-        std::string svg;
+        bool ok = false;
         try {
-            svg = Convert();
+            ok = Work();
         } catch (...) {
-            ::_exit(1);
+            ok = false;
         }
-        if (svg.empty() || svg.size() > MaxSvgSize) ::_exit(1);
-        size_t done = 0;
-        while (done < svg.size()) {
-            const ssize_t w = ::write(fds[1], svg.data() + done, svg.size() - done);
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) ::_exit(1);
-            done += size_t(w);
-        }
+        const char done = 1;
+        if (!ok || ::write(fds[1], &done, 1) != 1) ::_exit(1);
         ::_exit(0);
     }
     ::close(fds[1]);
-    std::string out;
-    bool failed = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(ConvertSeconds + 2);
-    char buf[65536];
+    bool done = false, failed = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(WallSeconds);
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now()).count();
@@ -331,26 +355,56 @@ std::string Isolated(const std::function<std::string()>& Convert) {
             failed = true;
             break;
         }
-        const ssize_t n = ::read(fds[0], buf, sizeof buf);
+        char c = 0;
+        const ssize_t n = ::read(fds[0], &c, 1);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            failed = true;
-            break;
-        }
-        if (n == 0) break;
-        out.append(buf, size_t(n));
-        if (out.size() > MaxSvgSize) {
-            failed = true;
-            break;
-        }
+        if (n < 0) failed = true;
+        if (n == 1) done = c == 1;
+        break;   // the byte or the end: the child is done either way
     }
     ::close(fds[0]);
     if (failed) ::kill(pid, SIGKILL);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (failed || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
-    return out;
+    return done && !failed && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Rasterises the SVG into Pixels, a zeroed ARGB32 block of Width x Height with Stride bytes a
+// row; the page (in the SVG's coordinates for EMF) fills PageWidth x PageHeight pixels.
+bool RasteriseSvg(const std::string& Svg, const TLXMetafileHeader& Header, uint8_t* Pixels, int Width,
+                  int Height, int Stride, int PageWidth, int PageHeight) {
+    if (Svg.empty() || Svg.size() > MaxSvgSize) return false;
+    GError* error = nullptr;
+    RsvgHandle* handle =
+        rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(Svg.data()), Svg.size(), &error);
+    if (error) g_error_free(error);
+    if (!handle) return false;
+    double docW = 0, docH = 0;
+    if (!rsvg_handle_get_intrinsic_size_in_pixels(handle, &docW, &docH) || !(docW > 0) || !(docH > 0)) {
+        g_object_unref(handle);
+        return false;
+    }
+    cairo_surface_t* surface = cairo_image_surface_create_for_data(Pixels, CAIRO_FORMAT_ARGB32, Width, Height, Stride);
+    bool ok = cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS;
+    if (ok) {
+        cairo_t* cr = cairo_create(surface);
+        if (Header.Kind == TLXMetafileKind::Emf) {
+            cairo_scale(cr, PageWidth / (Header.PageRight - Header.PageLeft),
+                        PageHeight / (Header.PageBottom - Header.PageTop));
+            cairo_translate(cr, -Header.PageLeft, -Header.PageTop);
+        }
+        const RsvgRectangle viewport{0, 0, docW, docH};
+        GError* err = nullptr;
+        ok = rsvg_handle_render_document(handle, cr, &viewport, &err);
+        if (err) g_error_free(err);
+        ok = ok && cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+        cairo_destroy(cr);
+        cairo_surface_flush(surface);
+    }
+    cairo_surface_destroy(surface);
+    g_object_unref(handle);
+    return ok;
 }
 
 }  // namespace
@@ -360,48 +414,27 @@ bool RenderMetafile(const uint8_t* Data, size_t Size, const TLXMetafileHeader& H
     if (!Data || !Bitmap || Bitmap->Empty() || Bitmap->PixelFormat() != pf24bit || PageWidth <= 0 ||
         PageHeight <= 0)
         return false;
+    if (Header.Kind != TLXMetafileKind::Wmf && Header.Kind != TLXMetafileKind::Emf) return false;
     const double pw = Header.PageRight - Header.PageLeft, ph = Header.PageBottom - Header.PageTop;
     if (!std::isfinite(pw) || !std::isfinite(ph) || pw == 0 || ph == 0) return false;
-    std::string svg;
-    if (Header.Kind == TLXMetafileKind::Wmf)
-        svg = Isolated([&] { return WmfToSvg(Data, Size, Header, PageWidth, PageHeight); });
-    else if (Header.Kind == TLXMetafileKind::Emf)
-        svg = Isolated([&] { return EmfToSvg(Data, Size); });
-    if (svg.empty()) return false;
-
-    GError* error = nullptr;
-    RsvgHandle* handle =
-        rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(svg.data()), svg.size(), &error);
-    if (error) g_error_free(error);
-    if (!handle) return false;
-    double docW = 0, docH = 0;
-    if (!rsvg_handle_get_intrinsic_size_in_pixels(handle, &docW, &docH) || !(docW > 0) || !(docH > 0)) {
-        g_object_unref(handle);
-        return false;
-    }
     const int bw = Bitmap->Width(), bh = Bitmap->Height();
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, bw, bh);
-    bool ok = cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS;
-    if (ok) {
-        cairo_t* cr = cairo_create(surface);
-        // The page, in the SVG's own coordinates, fills PageWidth x PageHeight pixels.
-        if (Header.Kind == TLXMetafileKind::Emf) {
-            cairo_scale(cr, PageWidth / pw, PageHeight / ph);
-            cairo_translate(cr, -Header.PageLeft, -Header.PageTop);
-        }
-        const RsvgRectangle viewport{0, 0, docW, docH};
-        GError* err = nullptr;
-        ok = rsvg_handle_render_document(handle, cr, &viewport, &err);
-        if (err) g_error_free(err);
-        cairo_destroy(cr);
-        cairo_surface_flush(surface);
-    }
+    const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, bw);
+    if (stride <= 0) return false;
+    // The child draws into memory shared with this process; nothing goes through a file.
+    const size_t bytes = size_t(stride) * size_t(bh);
+    void* shared = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared == MAP_FAILED) return false;
+    uint8_t* pixels = static_cast<uint8_t*>(shared);
+    const bool ok = Isolated([&] {
+        const std::string svg = Header.Kind == TLXMetafileKind::Wmf
+                                    ? WmfToSvg(Data, Size, Header, PageWidth, PageHeight)
+                                    : EmfToSvg(Data, Size);
+        return RasteriseSvg(svg, Header, pixels, bw, bh, stride, PageWidth, PageHeight);
+    });
     if (ok) {
         // Over the pixels already in the bitmap (its background).
-        const uint8_t* src = cairo_image_surface_get_data(surface);
-        const int stride = cairo_image_surface_get_stride(surface);
         for (int y = 0; y < bh; ++y) {
-            const uint32_t* s = reinterpret_cast<const uint32_t*>(src + int64_t(stride) * y);
+            const uint32_t* s = reinterpret_cast<const uint32_t*>(pixels + int64_t(stride) * y);
             uint8_t* d = Bitmap->ScanLine(y);
             for (int x = 0; x < bw; ++x, d += 3) {
                 const uint32_t px = s[x];   // premultiplied
@@ -414,8 +447,7 @@ bool RenderMetafile(const uint8_t* Data, size_t Size, const TLXMetafileHeader& H
             }
         }
     }
-    cairo_surface_destroy(surface);
-    g_object_unref(handle);
+    ::munmap(shared, bytes);
     return ok;
 }
 

@@ -1,6 +1,7 @@
 // Windows metafiles: placeable WMF and EMF. The headers give the picture's size; the drawing
 // goes through a converter to SVG (libwmf for WMF, libemf2svg for EMF) that librsvg
-// rasterises. Fonts, hatches and raster operations are as close as those libraries get.
+// rasterises, both in a child process under a CPU-time and a memory limit. Fonts, hatches
+// and raster operations are as close as those libraries get.
 #pragma once
 
 #include <cstddef>
@@ -35,7 +36,9 @@ bool MetafileTargetSize(int64_t OwnWidth, int64_t OwnHeight, int W, int H, int& 
                         int& OutHeight);
 
 // Draws the page scaled to PageWidth x PageHeight over the pf24bit Bitmap (which may be
-// smaller: the page is cut at its edges). False when no converter can read the file.
+// smaller: the page is cut at its edges). False, the bitmap untouched, when no converter can
+// read the file, the renderer fails or ends on it, or the two together run out of their CPU
+// time (3 s) or memory.
 bool RenderMetafile(const uint8_t* Data, size_t Size, const TLXMetafileHeader& Header,
                     TBitmap* Bitmap, int PageWidth, int PageHeight);
 

@@ -293,8 +293,12 @@ TFileStream::TFileStream(const std::string& FileName, unsigned Mode) : name_(Fil
     case fmOpenReadWrite: flags |= O_RDWR; break;
     default: flags |= O_RDONLY; break;
     }
-    fd_ = ::open(FileName.c_str(), flags);
+    // Reading never waits in open(): a FIFO without a writer opens at once (and reads as
+    // empty) instead of holding the caller until one comes.
+    const bool reading = (flags & O_ACCMODE) == O_RDONLY;
+    fd_ = ::open(FileName.c_str(), reading ? flags | O_NONBLOCK | O_NOCTTY : flags);
     if (fd_ < 0) throw EFOpenError("Cannot open file \"" + FileName + "\". " + std::strerror(errno));
+    if (reading) ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
     struct stat st;
     if (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
         ::close(fd_);

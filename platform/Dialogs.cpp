@@ -4,12 +4,21 @@
 #include <QApplication>
 #include <QColor>
 #include <QColorDialog>
+#include <QDateTime>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QGuiApplication>
+#include <QHeaderView>
+#include <QLocale>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QPushButton>
+#include <QScreen>
+#include <QTreeView>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "AppShell.h"
 #include "Forms.h"
@@ -130,23 +139,6 @@ void ShowMessage(const std::string& Msg) { MessageBox(Msg, Application ? Applica
 
 // ---- Open-file dialog ----
 
-std::string CaseInsensitivePattern(const std::string& Pattern) {
-    std::string out;
-    for (char c : Pattern) {
-        const bool lower = c >= 'a' && c <= 'z', upper = c >= 'A' && c <= 'Z';
-        if (!lower && !upper) {
-            out += c;
-            continue;
-        }
-        const char l = lower ? c : char(c - 'A' + 'a');
-        out += '[';
-        out += l;
-        out += char(l - 'a' + 'A');
-        out += ']';
-    }
-    return out;
-}
-
 std::string QtNameFilters(const std::string& Filter) {
     std::vector<std::string> parts;
     std::string cur;
@@ -167,7 +159,7 @@ std::string QtNameFilters(const std::string& Filter) {
             const std::string t = Trim(p);
             if (t.empty()) return;
             if (!patterns.empty()) patterns += ' ';
-            patterns += CaseInsensitivePattern(t);
+            patterns += t;
             p.clear();
         };
         for (char c : parts[i + 1]) {
@@ -189,19 +181,88 @@ std::string QtNameFilters(const std::string& Filter) {
     return out;
 }
 
+namespace {
+
+// Qt sizes the Size, Type and Date columns of its dialog for texts shorter than the ones it
+// shows ("266 bytes", "JPEG image", a date with its seconds), which then come out cut: each
+// becomes as wide as the longest text it can show here, and the dialog wider by as much.
+void FitFileColumns(QFileDialog& Dialog, const std::vector<std::string>& Suffixes) {
+    auto* tree = Dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+    if (!tree || tree->header()->count() < 4) return;
+    const QFontMetrics fm(tree->font());
+    const QLocale locale = QLocale::system();
+    auto widest = [&](const QStringList& texts) {
+        int w = 0;
+        for (const QString& t : texts) w = std::max(w, fm.horizontalAdvance(t));
+        return w + 3 * fm.averageCharWidth();   // the cell's margins and the sort arrow
+    };
+    QStringList sizes, types{QStringLiteral("Folder")}, dates;
+    for (const qint64 bytes : {qint64(1023), qint64(1023) << 10, qint64(1023) << 20, qint64(1023) << 30})
+        sizes << locale.formattedDataSize(bytes) << locale.formattedDataSize(bytes + (qint64(1) << 10) - 1);
+    const QMimeDatabase mime;
+    for (const std::string& s : Suffixes)
+        types << mime.mimeTypeForFile(QStringLiteral("x.") + Q(s), QMimeDatabase::MatchExtension).comment();
+    for (int month = 1; month <= 12; ++month)
+        dates << locale.toString(QDateTime(QDate(2000, month, 28), QTime(23, 59, 59)), QLocale::ShortFormat);
+    QHeaderView* header = tree->header();
+    int extra = 0;
+    const QStringList* texts[] = {&sizes, &types, &dates};
+    for (int column = 1; column <= 3; ++column) {
+        const int want = widest(*texts[column - 1]);
+        if (want <= header->sectionSize(column)) continue;
+        extra += want - header->sectionSize(column);
+        header->resizeSection(column, want);
+    }
+    const QSize size = Dialog.size().expandedTo(Dialog.sizeHint());
+    int width = size.width() + extra;
+    if (const QScreen* screen = Dialog.screen()) width = std::min(width, screen->availableGeometry().width());
+    Dialog.resize(width, size.height());
+}
+
+// The suffixes of a filter's patterns ("*.jpg;*.jpeg" gives jpg, jpeg).
+std::vector<std::string> PatternSuffixes(const std::string& Filter) {
+    std::vector<std::string> out;
+    std::string cur;
+    auto flush = [&] {
+        const size_t dot = cur.rfind("*.");
+        if (dot != std::string::npos && cur.find_first_of("*?[", dot + 2) == std::string::npos && dot + 2 < cur.size())
+            out.push_back(Trim(cur.substr(dot + 2)));
+        cur.clear();
+    };
+    for (char c : Filter) {
+        if (c == '|' || c == ';') flush();
+        else cur += c;
+    }
+    flush();
+    return out;
+}
+
+}  // namespace
+
+void SetUpFileDialog(QFileDialog& Dialog, const TOpenDialog& Options) {
+    Dialog.setWindowTitle(Q(Options.Title));
+    if (!Options.InitialDir.empty()) Dialog.setDirectory(Q(Options.InitialDir));
+    // Qt's own dialog matches the patterns in any letter case (*.jpg offers PHOTO.JPG, as on
+    // the original platform); a desktop's native dialog would match them exactly.
+    Dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    Dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    Dialog.setFileMode((Options.Options & ofFileMustExist) ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    const QStringList filters = Q(QtNameFilters(Options.Filter)).split(QStringLiteral(";;"), Qt::SkipEmptyParts);
+    Dialog.setNameFilters(filters);
+    if (Options.FilterIndex >= 1 && Options.FilterIndex <= filters.size())
+        Dialog.selectNameFilter(filters[Options.FilterIndex - 1]);
+    if (!Options.FileName.empty()) Dialog.selectFile(Q(Options.FileName));
+    FitFileColumns(Dialog, PatternSuffixes(Options.Filter));
+}
+
 bool TOpenDialog::Execute() {
     if (g_responder) return g_responder->OpenFile(*this);
     if (!RealDisplay()) return false;
-    QFileDialog dlg(ActiveOwner(), Q(Title), Q(InitialDir));
-    dlg.setAcceptMode(QFileDialog::AcceptOpen);
-    dlg.setFileMode((Options & ofFileMustExist) ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    const QStringList filters = Q(QtNameFilters(Filter)).split(QStringLiteral(";;"), Qt::SkipEmptyParts);
-    dlg.setNameFilters(filters);
-    if (FilterIndex >= 1 && FilterIndex <= filters.size()) dlg.selectNameFilter(filters[FilterIndex - 1]);
-    if (!FileName.empty()) dlg.selectFile(Q(FileName));
+    QFileDialog dlg(ActiveOwner());
+    SetUpFileDialog(dlg, *this);
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return false;
     FileName = dlg.selectedFiles().first().toStdString();
-    const int fi = int(filters.indexOf(dlg.selectedNameFilter()));
+    const int fi = int(dlg.nameFilters().indexOf(dlg.selectedNameFilter()));
     if (fi >= 0) FilterIndex = fi + 1;
     return true;
 }

@@ -10,6 +10,7 @@
 #include "Classes.h"
 #include "Graphics.h"
 
+class QFileDialog;
 class TForm;
 
 // ---- Message boxes (Win32 flags and answers) ----
@@ -79,12 +80,14 @@ public:
     TOpenOptions Options = ofHideReadOnly | ofEnableSizing;
 };
 
-// The class library's filter as Qt's name filters ("Name (pattern pattern);;..."): each
-// pattern matches regardless of letter case (*.jpg offers PHOTO.JPG), as on the original
-// platform. Pairs without patterns are left out.
+// The class library's filter as Qt's name filters ("Name (pattern pattern);;..."), the
+// patterns as written; the dialog matches them regardless of letter case (*.jpg offers
+// PHOTO.JPG), as on the original platform. Pairs without patterns are left out.
 std::string QtNameFilters(const std::string& Filter);
-// One pattern made case-insensitive for Qt's wildcard matching ("*.jpg" -> "*.[jJ][pP][gG]").
-std::string CaseInsensitivePattern(const std::string& Pattern);
+// Qt's file dialog as Execute shows it: title, folder, filter, chosen filter and file, Qt's
+// own dialog (whatever the desktop), and its Size, Type and Date columns as wide as the
+// texts they show, the dialog widened to match.
+void SetUpFileDialog(QFileDialog& Dialog, const TOpenDialog& Options);
 
 // ---- Colour dialog ----
 

@@ -22,7 +22,9 @@
 // Paths, names and string data are escaped (\\ \t \n \r \xHH); binary data is hex.
 // Paths and names compare case-insensitively and keep the case they were first written in.
 // The file may be edited by hand: CRLF line ends are read, and lines that are none of the
-// above are kept where they stand, so a rewrite never drops them.
+// above are kept in their key, so a rewrite never drops them. A kept line is written back
+// byte for byte, with any CR before its LF: rewritten with another line end it could read
+// as a value or a key the next time (a line ending CR CR LF is no value, but CR LF is).
 
 namespace {
 
@@ -35,7 +37,8 @@ struct RegValue {
 struct RegKey {
     std::string path;   // as first written
     std::vector<RegValue> values;
-    std::vector<std::string> otherLines;   // hand-written lines we cannot read, kept verbatim
+    // Hand-written lines we cannot read, as they stood up to (not including) their LF.
+    std::vector<std::string> otherLines;
     std::unordered_map<std::string, size_t> index;   // lower-case name -> position in values
 
     const RegValue* Find(const std::string& name) const {
@@ -178,10 +181,11 @@ public:
         while (i < text.size()) {
             size_t e = text.find('\n', i);
             if (e == std::string::npos) e = text.size();
-            size_t len = e - i;
-            if (len > 0 && text[i + len - 1] == '\r') --len;   // written on Windows or by hand
-            std::string line = text.substr(i, len);
+            std::string raw = text.substr(i, e - i);
             i = e + 1;
+            // One CR before the LF is a line end written on Windows or by hand.
+            const bool crlf = !raw.empty() && raw.back() == '\r';
+            std::string line = crlf ? raw.substr(0, raw.size() - 1) : raw;
             if (first) {
                 first = false;
                 if (line == kMagic) continue;
@@ -197,7 +201,7 @@ public:
             RegValue v;
             if (ParseValue(line, v)) cur->Set(std::move(v));
             else {
-                cur->otherLines.push_back(std::move(line));
+                cur->otherLines.push_back(std::move(raw));
                 ++otherLineCount;
             }
         }
@@ -368,6 +372,8 @@ const Store& View(HKEY root) {
     return c.store;
 }
 
+uint64_t gRewrites = 0;
+
 // Read-modify-write under the store's lock; Change returns whether it changed anything.
 // A store that is not a regular file is never written over.
 template <class F>
@@ -380,16 +386,43 @@ bool Modify(HKEY root, F change) {
         return false;
     }
     Cache().erase(file);   // a rewrite in the same clock tick could look like the old file
-    return UpdateFileAtomically(file, [&](std::string& content) {
+    bool changed = false;
+    const bool ok = UpdateFileAtomically(file, [&](std::string& content) {
         Store s;
         s.Parse(content);
-        if (!change(s)) return false;
+        changed = change(s);
+        if (!changed) return false;
         content = s.Format();
         return true;
     });
+    if (ok && changed) ++gRewrites;
+    return ok;
 }
 
 }  // namespace
+
+std::string DescribeRegistryStore(const std::string& Text) {
+    Store s;
+    s.Parse(Text);
+    std::string r;
+    for (const auto& [lower, k] : s.keys) {
+        r += "key " + Escape(k.path) + "\n";
+        for (const auto& v : k.values) {
+            const char* t = v.type == rdExpandString ? "E" : v.type == rdInteger ? "I" : v.type == rdBinary ? "B" : "S";
+            r += std::string("  ") + t + " " + Escape(v.name) + " = " + Escape(v.data) + "\n";
+        }
+        for (const auto& l : k.otherLines) r += "  kept " + Escape(l) + "\n";
+    }
+    return r;
+}
+
+std::string RewriteRegistryStore(const std::string& Text) {
+    Store s;
+    s.Parse(Text);
+    return s.Format();
+}
+
+uint64_t TRegistry::StoreRewrites() { return gRewrites; }
 
 std::string TRegistry::StoreDirectory() {
     std::string base;
@@ -649,6 +682,18 @@ void TRegIniFile::WriteString(const std::string& Section, const std::string& Ide
     TRegistry r;
     if (!r.OpenKey(SectionPath(key_, Section), true)) throw ERegistryException("Failed to set data for '" + Ident + "'");
     r.WriteString(Ident, Value);
+}
+
+void TRegIniFile::WriteStrings(const std::string& Section,
+                               const std::vector<std::pair<std::string, std::string>>& Values) {
+    const std::string path = NormalizePath(SectionPath(key_, Section));
+    const bool ok = Modify(HKEY_CURRENT_USER, [&](Store& s) {
+        s.Create(path);
+        RegKey* k = s.Find(path);
+        for (const auto& [name, value] : Values) k->Set(RegValue{name, rdString, value});
+        return true;
+    });
+    if (!ok) throw ERegistryException("Failed to set data for '" + (Values.empty() ? Section : Values.front().first) + "'");
 }
 
 void TRegIniFile::WriteInteger(const std::string& Section, const std::string& Ident, int Value) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Classes.h"
@@ -52,6 +53,9 @@ public:
 
     // Where the store lives: $XDG_CONFIG_HOME/glimmerdeck/registry (tests point it elsewhere).
     static std::string StoreDirectory();
+    // How many times this process has rewritten a store file (each rewrite is a whole file,
+    // written beside it, synced and renamed over it).
+    static uint64_t StoreRewrites();
 
 private:
     HKEY root_ = HKEY_CURRENT_USER;
@@ -70,9 +74,19 @@ public:
     void WriteString(const std::string& Section, const std::string& Ident, const std::string& Value);
     void WriteInteger(const std::string& Section, const std::string& Ident, int Value);
     void WriteBool(const std::string& Section, const std::string& Ident, bool Value);
+    // Several text values of one section in one rewrite of the store, in the order given:
+    // all of them are written, or (raising ERegistryException) none.
+    void WriteStrings(const std::string& Section,
+                      const std::vector<std::pair<std::string, std::string>>& Values);
     void EraseSection(const std::string& Section);
     void DeleteKey(const std::string& Section, const std::string& Ident);
     const std::string& FileName() const { return key_; }
 private:
     std::string key_;
 };
+
+// The store file's format, for checks of its reader: what a text holds, one item a line in a
+// fixed form (each key with its values and the lines kept as they are), and the text a
+// rewrite of that store writes.
+std::string DescribeRegistryStore(const std::string& Text);
+std::string RewriteRegistryStore(const std::string& Text);

@@ -256,6 +256,21 @@ std::string ItemsText(const QListWidget* List) {
 
 namespace {
 
+// User input reaches the selection only through selectionCommand: what would take the
+// chosen item away without choosing another is dropped there.
+class TListBoxWidget : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& Index, const QEvent* Event) const override {
+        const QItemSelectionModel::SelectionFlags command = QListWidget::selectionCommand(Index, Event);
+        if (!Index.isValid() || (command & (QItemSelectionModel::Deselect | QItemSelectionModel::Toggle)))
+            return QItemSelectionModel::NoUpdate;
+        return command;
+    }
+};
+
 constexpr const char* kSpinRangeMark = "gdSpinRange";
 
 // Gives a spin box its own range back once the user edits a value the program set outside
@@ -305,6 +320,12 @@ private:
 };
 
 }  // namespace
+
+QListWidget* NewListBox(TWinControl* Parent, const std::string& Name, int Left, int Top, int Width, int Height) {
+    auto* list = NewControl<TListBoxWidget>(Parent, Name, Left, Top, Width, Height);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    return list;
+}
 
 void SetSpinRange(QSpinBox* Box, int MinValue, int MaxValue) {
     if (MaxValue < MinValue) MaxValue = MinValue;

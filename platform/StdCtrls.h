@@ -89,6 +89,12 @@ void SetItemsText(QListWidget* List, const std::string& Text);
 std::string ItemsText(const QComboBox* Box);
 std::string ItemsText(const QListWidget* List);
 
+// A list box as the class library's: one item chosen at a time, and the chosen item stays
+// chosen until the user picks another one (a click into the empty space below the items,
+// Ctrl+click and Ctrl+Space take nothing away; Qt's own list allows all three). The program
+// may still clear it. Named, placed and shown as NewControl does.
+QListWidget* NewListBox(TWinControl* Parent, const std::string& Name, int Left, int Top, int Width, int Height);
+
 // ---- Spin edits ----
 
 // The class library's spin edit over QSpinBox: what the user edits stays within MinValue ..

@@ -1,6 +1,7 @@
 #include "SysUtils.h"
 
 #include <QCollator>
+#include <QLocale>
 #include <QString>
 
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -81,10 +83,36 @@ std::string LowerCase(const std::string& s) {
     return r;
 }
 
-int AnsiCompareText(const std::string& a, const std::string& b) {
-    QCollator c;   // the default locale's rules
+namespace {
+
+QString FromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+
+// The user's language's rules, ignoring case. The C and POSIX locales name no language and
+// order by code point, which puts every accented letter after "z": there the common order of
+// Unicode stands in, which English takes as it is.
+QCollator TextCollator() {
+    QLocale locale = QLocale().collation();
+    if (locale.language() == QLocale::C) locale = QLocale(QLocale::English);
+    QCollator c(locale);
     c.setCaseSensitivity(Qt::CaseInsensitive);
-    return c.compare(QString::fromUtf8(a.data(), qsizetype(a.size())), QString::fromUtf8(b.data(), qsizetype(b.size())));
+    return c;
+}
+
+}  // namespace
+
+int AnsiCompareText(const std::string& a, const std::string& b) { return TextCollator().compare(FromUtf8(a), FromUtf8(b)); }
+
+std::vector<size_t> AnsiSortedOrder(const std::vector<std::string>& Texts) {
+    const QCollator c = TextCollator();
+    // One key per text: comparing keys is a byte compare, where comparing texts would run
+    // the collation again for every pair the sort looks at.
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(Texts.size());
+    for (const std::string& t : Texts) keys.push_back(c.sortKey(FromUtf8(t)));
+    std::vector<size_t> order(Texts.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) { return keys[x].compare(keys[y]) < 0; });
+    return order;
 }
 
 bool SameText(const std::string& a, const std::string& b) {
@@ -130,6 +158,21 @@ std::string IncludeTrailingPathDelimiter(const std::string& dir) {
 bool FileExists(const std::string& name) {
     struct stat st;
     return !name.empty() && ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+int OpenRegularFileRead(const std::string& name) {
+    struct stat st;
+    // Anything else is not even opened (opening a device may already do something).
+    if (name.empty() || ::stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    // The name may have been given to something else in between.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
 }
 
 bool DirectoryExists(const std::string& name) {

@@ -44,8 +44,12 @@ int StrToIntDef(const std::string& s, int def);
 std::string UpperCase(const std::string& s);         // ASCII only, as the class library's
 std::string LowerCase(const std::string& s);
 bool SameText(const std::string& a, const std::string& b);
-// Case-insensitive order of UTF-8 texts in the user's language, as the desktop sorts names.
+// Case-insensitive order of UTF-8 texts in the user's language, as the desktop sorts names;
+// under the C or POSIX locale (no language) the common order of Unicode, so that accented
+// letters still sort beside their base letters.
 int AnsiCompareText(const std::string& a, const std::string& b);
+// The indexes of Texts in that order, texts that compare equal in their given order.
+std::vector<size_t> AnsiSortedOrder(const std::vector<std::string>& Texts);
 std::string Trim(const std::string& s);
 std::string ExtractFileExt(const std::string& name);  // ".jpg", or "" when none
 std::string ExtractFileName(const std::string& name);
@@ -53,6 +57,10 @@ std::string ExtractFilePath(const std::string& name); // with the trailing '/'
 std::string ChangeFileExt(const std::string& name, const std::string& ext);
 std::string IncludeTrailingPathDelimiter(const std::string& dir);
 bool FileExists(const std::string& name);
+// Opens the file for reading only when it is a regular file, and never waits: a FIFO, a
+// device, a socket or a folder is refused without being read. The descriptor (close-on-exec,
+// blocking reads), or -1.
+int OpenRegularFileRead(const std::string& name);
 bool DirectoryExists(const std::string& name);
 bool DeleteFile(const std::string& name);
 std::string GetTempDir();                           // with the trailing '/'

@@ -25,6 +25,25 @@ std::string OwnProgramPath(const char* argv0) {
     return p.isEmpty() ? std::string(argv0 ? argv0 : "") : p.toStdString();
 }
 
+// The bare player has nothing to show: its dialog has no texts and its show no photos. Tells
+// where the builder is (beside the player in a build tree: ../tools/gdpack).
+void TellNoShowAppended() {
+    const std::string self = ExtractFileName(ParamStr(0));
+    std::string gdpack = ExtractFilePath(ParamStr(0)) + "../tools/gdpack";
+    if (char* real = ::realpath(gdpack.c_str(), nullptr)) {
+        gdpack = real;
+        std::free(real);
+    } else {
+        gdpack = "tools/gdpack";
+    }
+    std::fprintf(stderr,
+                 "%s: no show is appended to this file: it has no photos, settings or texts to show.\n"
+                 "Make a show from it with tools/gdpack, e.g.\n"
+                 "  %s build -o ~/MyShow.exe photo1.jpg photo2.jpg --music song.mp3\n"
+                 "(a .exe is a slideshow, a .scr a screen saver; gdpack --help tells every option).\n",
+                 self.c_str(), gdpack.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -49,7 +68,7 @@ int main(int argc, char** argv) {
             return 0;
         }
 
-        LoadPayloadSettings();
+        if (!LoadPayloadSettings()) TellNoShowAppended();
         RunMode = ChooseRunMode(ParamStr(0), ParamStr(1));
         TestLog("mode " + IntToStr(RunMode) + " photos " + IntToStr(PlayerSettings.PhotoCount));
 

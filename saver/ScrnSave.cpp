@@ -138,11 +138,12 @@ bool ParsePayloadSettings(TStream* S, TPlayerSettings& Settings, TPayloadTexts& 
     return whole;
 }
 
-void LoadPayloadSettings() {
+bool LoadPayloadSettings() {
     TMemoryStream ms;
-    if (!ReadAppendedBlock(OwnDataFileName(), 0, &ms)) return;
+    if (!ReadAppendedBlock(OwnDataFileName(), 0, &ms)) return false;
     ms.SetPosition(0);
     ParsePayloadSettings(&ms, PlayerSettings, PayloadTexts);
+    return true;
 }
 
 // ---- Durations ----
@@ -207,21 +208,23 @@ void LoadRegistrySettings() {
 
 void SaveRegistrySettings() {
     TRegIniFile ini(RegistrySettingsKey());
-    const std::string sec = RegistrySection();
     const TPlayerSettings& p = PlayerSettings;
-    ini.WriteString(sec, "Background", IntToStr(p.Background));
-    ini.WriteString(sec, "Duration", IntToStr(p.Duration));
-    ini.WriteString(sec, "Effect", IntToStr(p.Effect));
-    ini.WriteString(sec, "EffectDuration", IntToStr(p.EffectDuration));
-    ini.WriteString(sec, "Showname", p.Showname ? "1" : "0");
-    ini.WriteString(sec, "Loop", p.Loop ? "1" : "0");
-    ini.WriteString(sec, "NamePosition", IntToStr(p.NamePosition));
-    ini.WriteString(sec, "NameFont", p.NameFont);
-    ini.WriteString(sec, "NameSize", IntToStr(p.NameSize));
-    ini.WriteString(sec, "NameShowBackground", p.NameShowBackground ? "1" : "0");
-    ini.WriteString(sec, "NameBackground", IntToStr(p.NameBackground));
-    ini.WriteString(sec, "NameColor", IntToStr(p.NameColor));
-    ini.WriteString(sec, "Random", p.Random ? "1" : "0");
+    // One rewrite of the store for all 13: each is a whole-file write and sync.
+    ini.WriteStrings(RegistrySection(), {
+        {"Background", IntToStr(p.Background)},
+        {"Duration", IntToStr(p.Duration)},
+        {"Effect", IntToStr(p.Effect)},
+        {"EffectDuration", IntToStr(p.EffectDuration)},
+        {"Showname", p.Showname ? "1" : "0"},
+        {"Loop", p.Loop ? "1" : "0"},
+        {"NamePosition", IntToStr(p.NamePosition)},
+        {"NameFont", p.NameFont},
+        {"NameSize", IntToStr(p.NameSize)},
+        {"NameShowBackground", p.NameShowBackground ? "1" : "0"},
+        {"NameBackground", IntToStr(p.NameBackground)},
+        {"NameColor", IntToStr(p.NameColor)},
+        {"Random", p.Random ? "1" : "0"},
+    });
 }
 
 // ---- Password services ----

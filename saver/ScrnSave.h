@@ -85,8 +85,9 @@ constexpr int32_t kMaxPhotoCount = INT32_MAX - 2;
 bool ParsePayloadSettings(TStream* S, TPlayerSettings& Settings, TPayloadTexts& Texts);
 
 // Reads block 0 of the own file into PlayerSettings and PayloadTexts; without a block 0
-// nothing changes. Raises EFOpenError when the own file cannot be opened.
-void LoadPayloadSettings();
+// nothing changes and the result is false (the bare player). Raises EFOpenError when the own
+// file cannot be opened.
+bool LoadPayloadSettings();
 
 // Timer intervals from settings that may come from a hostile block or a hand-edited registry:
 // computed in 64 bits and clamped to 0..INT32_MAX ms; a negative transition time counts as 0.

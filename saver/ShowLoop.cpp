@@ -1,9 +1,11 @@
 #include "ShowLoop.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -83,18 +85,30 @@ std::string MusicExtension(const std::string& MusicName) {
     return ext;
 }
 
-std::string MakeTempFileName(const std::string& Ext) {
-    if (Ext.empty() || MusicExtension("x." + Ext) != Ext) return "";
-    const char* env = std::getenv("TMPDIR");
-    std::string dir = env && *env ? env : "/tmp";
-    if (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-    std::string templ = dir + "/~XXXXXX." + Ext;
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    const int fd = ::mkstemps(buf.data(), int(Ext.size() + 1));
-    if (fd < 0) return "";
-    ::close(fd);
-    return std::string(buf.data());
+bool TMusicCopy::Make(const std::string& Data, const std::string& Ext) {
+    Drop();
+    if (Ext.empty() || MusicExtension("x." + Ext) != Ext) return false;
+    const int fd = ::memfd_create(("~music." + Ext).c_str(), MFD_CLOEXEC);
+    if (fd < 0) return false;
+    // Under a file-size limit the write fails with EFBIG (the program ignores SIGXFSZ).
+    for (size_t done = 0; done < Data.size();) {
+        const ssize_t n = ::write(fd, Data.data() + done, Data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ::close(fd);
+            return false;
+        }
+        done += size_t(n);
+    }
+    fd_ = fd;
+    path_ = "/proc/self/fd/" + std::to_string(fd);
+    return true;
+}
+
+void TMusicCopy::Drop() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    path_.clear();
 }
 
 TShowController::TShowController(TPlayerSettings& Settings, TRunMode Mode, uint8_t PlatformId,
@@ -111,7 +125,7 @@ bool TShowController::Loops() const { return mode_ != rmSlideshow || s_.Loop; }
 
 void TShowController::FormShow(bool FromWindow) {
     rng_.Randomize();
-    DropMusicFile();   // a restart writes the music afresh; the old file must not stay behind
+    DropMusicFile();   // a restart copies the music afresh; the old copy must not stay behind
     if (mode_ != rmPreview) {
         host_.Maximize();
         if (mode_ != rmSlideshow) {
@@ -162,9 +176,7 @@ void TShowController::StopTimers() {
 
 void TShowController::DropMusicFile() {
     music_.Stop();
-    if (TempMusicFile.empty()) return;
-    std::remove(TempMusicFile.c_str());
-    host_.ForgetTempFile(TempMusicFile);
+    musicCopy_.Drop();
     TempMusicFile.clear();
 }
 
@@ -172,29 +184,18 @@ void TShowController::StartMusic() {
     if (s_.MusicName.empty() || !TempMusicFile.empty()) return;
     const std::string ext = MusicExtension(s_.MusicName);
     std::string data;
-    std::string name;
-    if (!ext.empty() && blocks_.ReadBlock(1, data) && !data.empty())
-        name = MakeTempFileName(ext);
-    if (name.empty()) {
-        host_.Log("music dropped");
-        s_.MusicName.clear();
-        return;
+    bool ok = !ext.empty() && blocks_.ReadBlock(1, data) && !data.empty() && musicCopy_.Make(data, ext);
+    if (ok) {
+        TempMusicFile = musicCopy_.Path();
+        ok = music_.Play(TempMusicFile);
     }
-    TempMusicFile = name;
-    host_.RegisterTempFile(name);
-    bool ok = false;
-    if (FILE* f = std::fopen(name.c_str(), "wb")) {
-        ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-        ok = std::fclose(f) == 0 && ok;
-    }
-    if (ok) ok = music_.Play(name);
     if (!ok) {
         host_.Log("music dropped");
         DropMusicFile();
         s_.MusicName.clear();
         return;
     }
-    host_.Log("music " + name);
+    host_.Log("music " + TempMusicFile);
 }
 
 void TShowController::MusicFailed() {

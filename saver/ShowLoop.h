@@ -136,9 +136,28 @@ bool TitlePosition(int32_t NamePosition, int W, int H, int w, int h, int& Left, 
 // the part after the last '.' of the last path element, when it is 1..10 letters or digits;
 // "" otherwise (no music).
 std::string MusicExtension(const std::string& MusicName);
-// A new, empty temporary file "~XXXXXX.<Ext>" in the temporary folder ($TMPDIR or /tmp);
-// "" when none can be made.
-std::string MakeTempFileName(const std::string& Ext);
+// The music's copy for the media player: an unnamed file in memory (memfd) holding the bytes
+// of block 1. It has no name in any folder, so no end of the program, a kill included, can
+// leave it behind, and it lives as long as this object: the player opens it by the path of
+// its descriptor, /proc/self/fd/N, again whenever it restarts the music.
+class TMusicCopy {
+public:
+    TMusicCopy() = default;
+    TMusicCopy(const TMusicCopy&) = delete;
+    TMusicCopy& operator=(const TMusicCopy&) = delete;
+    ~TMusicCopy() { Drop(); }
+    // A new copy of Data (the old one dropped), named "~music.<Ext>" for anyone who lists the
+    // process's files. False, with no copy, when none can be made or written (no memory, a
+    // file-size limit).
+    bool Make(const std::string& Data, const std::string& Ext);
+    void Drop();
+    // The path to give the player; empty without a copy.
+    const std::string& Path() const { return path_; }
+
+private:
+    int fd_ = -1;
+    std::string path_;
+};
 
 // Input events as the saver's filter and the key handlers see them.
 enum class TInputKind { MouseMove, KeyDown, KeyUp, ButtonDown, Deactivate, Other };
@@ -175,6 +194,7 @@ public:
     bool AcceptSpontaneousClose() const { return mode_ == rmSlideshow; }
 
     int32_t CurrentIndex = 0;
+    // TempMusicFile: the path of the music's copy while it plays (TMusicCopy), else empty.
     std::string PhotoName, PhotoComment, TempMusicFile;
     double PanScale = 1.0;
     bool PanVertical = false, PanDone = false;
@@ -201,6 +221,7 @@ private:
     IShowTimer &photo_, &title_, &pan_;
     IShowMusic& music_;
     IShowHost& host_;
+    TMusicCopy musicCopy_;
     IPhotoAhead* ahead_ = nullptr;
     bool panorama_ = false, filterInstalled_ = false, cursorHidden_ = false;
     int panW_ = 0, panH_ = 0;

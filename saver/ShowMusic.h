@@ -1,5 +1,5 @@
-// The show's music over Qt Multimedia: the temporary file played in a loop. Without Qt
-// Multimedia in the build, or without an audio output, nothing plays and the show runs on.
+// The show's music over Qt Multimedia: the music's copy (TMusicCopy) played in a loop. Without
+// Qt Multimedia in the build, or without an audio output, nothing plays and the show runs on.
 #pragma once
 
 #include <functional>

@@ -36,7 +36,10 @@ Block0 NewShowSettings() {
     b.NameColor = 0xFFFFFF;
     // The dialogs' own texts; lists and pages have their lines separated by CR LF.
     b.Texts = {
+        // The page lists each key where it works: Escape does nothing on the page itself.
         "<B>Glimmerdeck Slideshow</B><HR>"
+        "<I>On this page:</I> <B>OK</B> or <B>Enter</B> starts the show.<HR>"
+        "<I>During the show:</I>\r\n"
         "Right arrow, Space or a click: next photo\r\n"
         "Left arrow: previous photo\r\n"
         "F10 or the right mouse button: settings\r\n"

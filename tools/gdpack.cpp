@@ -2,13 +2,17 @@
 // blocks of a player file. `gdpack --help` tells every option and field.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <iostream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "PlayerFile.h"
+#include "ShowCheck.h"
 
 using namespace gdpack;
 
@@ -28,22 +32,29 @@ const char kHelp[] =
     "  -o OUT                    the player file to write (made executable)\n"
     "  --base PLAYER             the bare player; default: the one built beside gdpack\n"
     "                            (../saver/GlimmerdeckScreenSaver)\n"
-    "  PHOTO                     a photo file (JPEG, PNG, TIFF, BMP, PCX, TGA, PNM, ICO);\n"
+    "  PHOTO                     a photo file (JPEG, PNG, TIFF, BMP, PCX, TGA, PNM, ICO, CUR);\n"
     "                            its title is the file name without folder and extension\n"
     "  --photo NAME COMMENT FILE a photo with its title and a comment (never shown)\n"
-    "                            Photos are shown in the order given.\n"
-    "  --music FILE              an audio file played in a loop during the show (WAV, MP3,\n"
-    "                            OGG, ...); MusicName becomes its file name\n"
+    "                            Photos are shown in the order given. Each is read as the\n"
+    "                            player reads it; one it cannot show (no image by its content,\n"
+    "                            GIF, LZW TIFF, a picture that does not decode) is left out and\n"
+    "                            named on stderr.\n"
+    "  --music FILE              an audio file played in a loop during the show: WAV, AIFF,\n"
+    "                            MP3, Ogg (Vorbis, Opus, FLAC, Speex), FLAC, AAC, MP4 audio\n"
+    "                            (.m4a) or Matroska (.mka, .webm), told by its content (not WMA\n"
+    "                            or MIDI); MusicName becomes its file name\n"
     "  --set FIELD=VALUE         one setting (below); numbers in decimal or 0x hex\n"
     "  --text N=TEXT             user-interface text N (below)\n"
     "  --text-file N=PATH        user-interface text N from a file\n"
     "\n"
     "Settings (FIELD, meaning and unit, default). Colours are TColor values 0x00BBGGRR:\n"
-    "blue in the high byte, red in the low one (0x0000FF is red, 0xFF0000 is blue).\n"
-    "  Duration            display time of a photo, seconds; -1: until a key    5\n"
+    "blue in the high byte, red in the low one (0x0000FF is red, 0xFF0000 is blue); the\n"
+    "system colours 0x80000000..0x80000018 are taken too. A value outside its range is refused.\n"
+    "  Duration            display time of a photo, seconds (0..2147483);       5\n"
+    "                      -1: until a key\n"
     "  Effect              transition: 0 None, 1 Crossfade, 2 Fade, 3 Paint,    1\n"
     "                      4 Move, 5 Boxes, 6 Zoom in, 7 Zoom out\n"
-    "  EffectDuration      transition time, seconds                             2\n"
+    "  EffectDuration      transition time, seconds (0..60)                     2\n"
     "  Background          colour behind the photos, TColor                     0x000000\n"
     "  AutoFit             fit photos to the screen, 0 or 1 (0: actual size)    1\n"
     "  Random              random photo order, 0 or 1                           0\n"
@@ -53,7 +64,7 @@ const char kHelp[] =
     "  NamePosition        title position: 0 top left, 1 top centre, 2 top      4\n"
     "                      right, 3 bottom left, 4 bottom centre, 5 bottom right\n"
     "  NameFont            title font name                                      DejaVu Sans\n"
-    "  NameSize            title font size, points                              12\n"
+    "  NameSize            title font size, points (4..128)                     12\n"
     "  NameColor           title text colour, TColor                            0xFFFFFF\n"
     "  NameShowBackground  title on an opaque box, 0 or 1                       1\n"
     "  NameBackground      colour of that box, TColor                           0x000000\n"
@@ -77,6 +88,11 @@ const char kHelp[] =
     "  21 help dialog caption              22 settings caption, slideshow\n"
     "  23 settings caption, screen saver   24 about caption, slideshow\n"
     "  25 about caption, screen saver\n"
+    "\n"
+    "Exit status: 0 the show was written (photos left out are named on stderr, and a line on\n"
+    "stdout tells what it holds); 1 nothing written: no photo the player can show, music it\n"
+    "cannot play, a file that cannot be read or written; 2 nothing written: a wrong command\n"
+    "line or a setting outside its range.\n"
     "\n"
     "list: prints the blocks of a player file (settings, music, photos with their titles).\n";
 
@@ -116,12 +132,26 @@ size_t TextIndex(const std::string& s) {
     return i;
 }
 
+// A photo as given on the command line; its file is read when the show is put together.
+struct PhotoArg {
+    std::string Name, Comment, Path;
+};
+
+std::string SizeText(size_t bytes) {
+    char t[32];
+    if (bytes < 10000) std::snprintf(t, sizeof t, "%zu bytes", bytes);
+    else if (bytes < 10000000) std::snprintf(t, sizeof t, "%zu KB", (bytes + 500) / 1000);
+    else std::snprintf(t, sizeof t, "%zu MB", (bytes + 500000) / 1000000);
+    return t;
+}
+
 int Build(int argc, char** argv) {
     PlayerFile pf;
     pf.Settings = NewShowSettings();
     std::string out, base;
     bool musicNameSet = false;
     std::string musicPath;
+    std::vector<PhotoArg> photos;
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
         auto need = [&](int n) {
@@ -131,11 +161,7 @@ int Build(int argc, char** argv) {
         else if (a == "--base") { need(1); base = argv[++i]; }
         else if (a == "--photo") {
             need(3);
-            Photo p;
-            p.Name = argv[i + 1];
-            p.Comment = argv[i + 2];
-            p.Image = ReadFileBytes(argv[i + 3]);
-            pf.Photos.push_back(std::move(p));
+            photos.push_back({argv[i + 1], argv[i + 2], argv[i + 3]});
             i += 3;
         } else if (a == "--music") { need(1); musicPath = argv[++i]; }
         else if (a == "--set") {
@@ -156,22 +182,73 @@ int Build(int argc, char** argv) {
                 pf.Settings.Texts[idx].assign(b.begin(), b.end());
             }
         } else if (!a.empty() && a[0] != '-') {
-            Photo p;
-            p.Name = BaseName(a);
+            PhotoArg p{BaseName(a), "", a};
             if (const auto dot = p.Name.rfind('.'); dot != std::string::npos && dot > 0)
                 p.Name.erase(dot);
-            p.Image = ReadFileBytes(a);
-            pf.Photos.push_back(std::move(p));
+            photos.push_back(std::move(p));
         } else Usage("unknown option " + a);
     }
     if (base.empty()) base = DefaultBase();
     if (out.empty() || base.empty()) Usage("build needs -o, and --base where no player is built beside gdpack");
-    pf.Base = ReadFileBytes(base);
+
+    // Values the player would not take: nothing is written.
+    const auto problems = SettingProblems(pf.Settings);
+    for (const auto& p : problems) std::cerr << "gdpack: " << p << "; nothing written\n";
+    if (!problems.empty()) return 2;
     if (!musicPath.empty()) {
         pf.Music = ReadFileBytes(musicPath);
         if (!musicNameSet) pf.Settings.MusicName = BaseName(musicPath);
+        if (const std::string why = MusicProblem(pf.Music, pf.Settings.MusicName); !why.empty()) {
+            std::cerr << "gdpack: " << musicPath << " cannot be the music: " << why << "; nothing written\n";
+            return 1;
+        }
+    } else if (!pf.Settings.MusicName.empty()) {
+        std::cerr << "gdpack: MusicName is set but no --music file is given; nothing written\n";
+        return 2;
     }
-    WriteFileBytes(out, pf.Build(), true);
+
+    // Each photo as the player will read it; the ones it cannot show are named and left out.
+    size_t skipped = 0;
+    for (const auto& a : photos) {
+        Photo p;
+        p.Name = a.Name;
+        p.Comment = a.Comment;
+        std::string why;
+        if (::access(a.Path.c_str(), R_OK) != 0) why = std::string("it cannot be read: ") + std::strerror(errno);
+        else try {
+            p.Image = ReadFileBytes(a.Path);
+            why = PhotoProblem(p.Image);
+        } catch (const std::exception& e) {
+            why = e.what();
+        }
+        if (!why.empty()) {
+            std::cerr << "gdpack: skipped " << a.Path << ": " << why << "\n";
+            ++skipped;
+            continue;
+        }
+        pf.Photos.push_back(std::move(p));
+    }
+    if (photos.empty()) {
+        std::cerr << "gdpack: no photo given; a show needs at least one; nothing written\n";
+        return 1;
+    }
+    if (pf.Photos.empty()) {
+        std::cerr << "gdpack: none of the " << photos.size() << " photo(s) given is one the player can show; "
+                  << "nothing written\n";
+        return 1;
+    }
+
+    pf.Base = ReadFileBytes(base);
+    const Bytes file = pf.Build();
+    WriteFileBytes(out, file, true);
+    std::string summary = "gdpack: wrote " + out + ": " + std::to_string(pf.Photos.size()) +
+                          (pf.Photos.size() == 1 ? " photo" : " photos");
+    if (skipped) summary += " (" + std::to_string(skipped) + " skipped)";
+    summary += pf.Music.empty() ? ", no music"
+                                : ", music " + pf.Settings.MusicName + " (" + MusicType(pf.Music) + ", " +
+                                      SizeText(pf.Music.size()) + ")";
+    summary += ", " + SizeText(file.size()) + " in all";
+    std::cout << summary << "\n";
     return 0;
 }
 

@@ -1,7 +1,10 @@
 #include "ShortcutLink.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include "transclass.h"
@@ -15,13 +18,17 @@ constexpr uint32_t kHeaderSize = 0x4C;
 constexpr uint8_t kLinkClsid[16] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
                                     0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 // Shortcuts are a few kilobytes; anything far beyond is not one.
-constexpr std::streamoff kMaxLinkFile = 16 << 20;
+constexpr off_t kMaxLinkFile = 16 << 20;
+
+// The replacement character as UTF-8: what a byte or unit that does not decode becomes.
+constexpr const char* kReplacement = "\xEF\xBF\xBD";
 
 // Bounds-checked little-endian reads over the file's bytes; every read that would pass the
-// end sets `ok` false and gives zeros.
+// end sets `ok` false and gives zeros. A path that does not decode sets `undecodable`.
 struct Bytes {
     const std::string& data;
     bool ok = true;
+    bool undecodable = false;
 
     bool Has(uint64_t at, uint64_t n) {
         if (at > data.size() || n > data.size() - at) ok = false;
@@ -31,7 +38,7 @@ struct Bytes {
     uint32_t U16(uint64_t at) { return Has(at, 2) ? U8(at) | U8(at + 1) << 8 : 0; }
     uint32_t U32(uint64_t at) { return Has(at, 4) ? U16(at) | U16(at + 2) << 16 : 0; }
 
-    // A zero-terminated ANSI string within [at, end).
+    // A zero-terminated ANSI path within [at, end).
     std::string Ansi(uint64_t at, uint64_t end) {
         if (!Has(at, 0) || end > data.size()) return ok = false, "";
         std::string s;
@@ -40,9 +47,12 @@ struct Bytes {
             if (data[i] == '\0') break;
             s += data[i];
         }
-        return DecodeCharset(s, 0);
+        bool decoded = true;
+        s = Windows1252(s, decoded);
+        undecodable = undecodable || !decoded;
+        return s;
     }
-    // A zero-terminated UTF-16LE string within [at, end).
+    // A zero-terminated UTF-16LE path within [at, end).
     std::string Unicode(uint64_t at, uint64_t end) {
         std::vector<uint16_t> units;
         for (uint64_t i = at;; i += 2) {
@@ -52,18 +62,31 @@ struct Bytes {
             if (u == 0) break;
             units.push_back(u);
         }
-        return Utf16(units);
+        bool decoded = true;
+        std::string s = Utf16(units, decoded);
+        undecodable = undecodable || !decoded;
+        return s;
     }
-    static std::string Utf16(const std::vector<uint16_t>& units) {
+    // A lone surrogate becomes U+FFFD and clears Decoded.
+    static std::string Utf16(const std::vector<uint16_t>& units, bool& Decoded) {
         std::string s;
         for (size_t i = 0; i < units.size(); ++i) {
             uint32_t c = units[i];
-            if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000)
+            if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
                 c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
-            else if (c >= 0xD800 && c < 0xE000)
+            } else if (c >= 0xD800 && c < 0xE000) {
                 c = 0xFFFD;
+                Decoded = false;
+            }
             AppendUtf8(s, c);
         }
+        return s;
+    }
+    // The five bytes Windows-1252 leaves unassigned become U+FFFD (which the code page itself
+    // cannot hold) and clear Decoded.
+    static std::string Windows1252(const std::string& bytes, bool& Decoded) {
+        std::string s = DecodeCharset(bytes, 0);
+        if (s.find(kReplacement) != std::string::npos) Decoded = false;
         return s;
     }
 };
@@ -83,6 +106,27 @@ std::string LinkInfoTarget(Bytes& b, uint64_t at) {
     std::string path = b.Ansi(at + base, end);
     if (suffix) path += b.Ansi(at + suffix, end);
     return path;
+}
+
+// The whole file, when it is a regular file of a shortcut's size (a FIFO or a device named
+// like a shortcut is never read, nor waited for).
+bool ReadLinkFile(const std::string& Name, std::string& Data) {
+    const int fd = OpenRegularFileRead(Name);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && st.st_size <= kMaxLinkFile;
+    if (ok) {
+        Data.resize(size_t(st.st_size));
+        size_t done = 0;
+        while (ok && done < Data.size()) {
+            const ssize_t n = ::read(fd, Data.data() + done, Data.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            ok = n > 0;
+            if (ok) done += size_t(n);
+        }
+    }
+    ::close(fd);
+    return ok;
 }
 
 uint16_t UpperCode(uint16_t c) {
@@ -110,24 +154,32 @@ bool ParseShellLink(const std::string& Data, TShellLinkData& Link) {
         at += size;
     }
     const bool unicode = (l.Flags & kIsUnicode) != 0;
-    for (auto [flag, field] : {std::pair{kHasName, &l.Description}, {kHasRelativePath, &l.RelativePath},
-                               {kHasWorkingDir, &l.WorkingDir}, {kHasArguments, &l.Arguments},
-                               {kHasIconLocation, &l.IconLocation}}) {
-        if (!(l.Flags & flag)) continue;
+    struct Field {
+        uint32_t flag;
+        std::string* value;
+        bool path;
+    };
+    for (const Field f : {Field{kHasName, &l.Description, false}, {kHasRelativePath, &l.RelativePath, true},
+                          {kHasWorkingDir, &l.WorkingDir, true}, {kHasArguments, &l.Arguments, false},
+                          {kHasIconLocation, &l.IconLocation, true}}) {
+        if (!(l.Flags & f.flag)) continue;
         const uint64_t count = b.U16(at);
         at += 2;
         const uint64_t bytes = count * (unicode ? 2 : 1);
         if (!b.Has(at, bytes)) return false;
+        bool decoded = true;
         if (unicode) {
             std::vector<uint16_t> units(count);
             for (uint64_t i = 0; i < count; ++i) units[i] = uint16_t(b.U16(at + 2 * i));
-            *field = Bytes::Utf16(units);
+            *f.value = Bytes::Utf16(units, decoded);
         } else {
-            *field = DecodeCharset(Data.substr(at, bytes), 0);
+            *f.value = Bytes::Windows1252(Data.substr(at, bytes), decoded);
         }
+        // A counted string may hold a NUL: as a path it would name something else than it says.
+        if (f.path && (!decoded || f.value->find('\0') != std::string::npos)) return false;
         at += bytes;
     }
-    if (!b.ok) return false;
+    if (!b.ok || b.undecodable) return false;
     l.Target = linkTarget;
     Link = std::move(l);
     return true;
@@ -162,14 +214,7 @@ void TShortcutLink::SetShowCmd(TShowCmd Value) {
 
 void TShortcutLink::ReadLink() {
     std::string data;
-    {
-        std::ifstream in(ShortcutFile, std::ios::binary | std::ios::ate);
-        const std::streamoff size = in ? std::streamoff(in.tellg()) : -1;
-        if (size < 0 || size > kMaxLinkFile) throw EShortcutError("Unable to open link file");
-        data.resize(size_t(size));
-        in.seekg(0);
-        if (!in.read(data.data(), size)) throw EShortcutError("Unable to open link file");
-    }
+    if (!ReadLinkFile(ShortcutFile, data)) throw EShortcutError("Unable to open link file");
     TShellLinkData link;
     if (!ParseShellLink(data, link)) throw EShortcutError("Unable to open link file");
     // Without a local path, a relative one is taken from the link's own folder.

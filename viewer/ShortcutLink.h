@@ -30,8 +30,10 @@ struct TShellLinkData {
 };
 
 // Parses the bytes of a shortcut file; false when they are not one (wrong header size or
-// class id, or a structure that runs past the end). Strings come out as UTF-8: Unicode
-// strings converted, ANSI ones taken as Windows-1252.
+// class id, or a structure that runs past the end) and when a path it holds (target, relative
+// path, working folder, icon file) has a NUL in it or does not decode (a lone surrogate, a
+// byte Windows-1252 leaves unassigned). Strings come out as UTF-8: Unicode strings
+// converted, ANSI ones taken as Windows-1252.
 bool ParseShellLink(const std::string& Bytes, TShellLinkData& Link);
 
 class TShortcutLink : public TComponent {
@@ -55,8 +57,9 @@ public:
     int ShowCode() const { return showCode_; }
 
     // Fills the properties from ShortcutFile. EShortcutError "Unable to open link file" when
-    // the file cannot be read or is not a shortcut. A link whose target does not exist here
-    // does not resolve: nothing changes and nothing is raised.
+    // the file cannot be read (or is no regular file) or is not a shortcut (ParseShellLink).
+    // A link whose target does not exist here does not resolve: nothing changes and nothing
+    // is raised.
     void ReadLink();
 
 private:

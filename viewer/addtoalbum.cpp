@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <unordered_set>
 
 #include "Registry.h"
 #include "ShortcutLink.h"
@@ -75,14 +76,17 @@ void BuildAlbumList(TAlbumList& List, TShortcutLink* Shortcut) {
         if (fs::is_directory(full, ec) && std::find(excluded.begin(), excluded.end(), n) == excluded.end())
             albums.push_back({n, full});
     }
-    std::stable_sort(albums.begin(), albums.end(),
-                     [](const Album& a, const Album& b) { return AnsiCompareText(a.name, b.name) < 0; });
-    for (size_t i = 0; i < albums.size(); ++i) {
-        bool shown = false;
-        for (size_t j = 0; j < i && !shown; ++j) shown = albums[j].name == albums[i].name;
-        out.Names.push_back(shown ? albums[i].name + " (" + albums[i].path + ")" : albums[i].name);
-        out.PathIndex.push_back(int(i));
-        out.Paths.push_back(albums[i].path);
+    std::vector<std::string> names;
+    names.reserve(albums.size());
+    for (const Album& a : albums) names.push_back(a.name);
+    // A name already listed is told apart by its folder: one look-up per album.
+    std::unordered_set<std::string> shown;
+    for (const size_t i : AnsiSortedOrder(names)) {
+        const Album& a = albums[i];
+        const bool again = !shown.insert(a.name).second;
+        out.PathIndex.push_back(int(out.Paths.size()));
+        out.Names.push_back(again ? a.name + " (" + a.path + ")" : a.name);
+        out.Paths.push_back(a.path);
     }
     out.Paths.push_back(out.Base);
     out.Names.insert(out.Names.begin(), ExtractFileName(out.Base) + GlobalStrings.sbasenameattach);
@@ -113,7 +117,7 @@ Taddphoto::Taddphoto(TComponent* AOwner) : TForm(AOwner) {
     Label1 = NewControl<QLabel>(this, "Label1", 8, 8, 329, 33);
     Label1->setWordWrap(true);
     ::SetCaption(Label1, "Select a album to add the photo to.");
-    list = NewControl<QListWidget>(this, "list", 8, 48, 337, 201);
+    list = NewListBox(this, "list", 8, 48, 337, 201);
     UxSplitter1 = new TUxSplitter(this);
     UxSplitter1->SetName("UxSplitter1");
     UxSplitter1->SetParent(this);
@@ -165,16 +169,25 @@ void AddPhotoToAlbum(TAlbumList& List, TShortcutLink* Shortcut, const std::strin
     for (const std::string& n : List.Names) chooser->list->addItem(QString::fromStdString(n));
     if (chooser->list->count() > 0) chooser->list->setCurrentRow(0);
     if (chooser->ShowModal() != mrOk) return;
+    // The list keeps its chosen album (item 0 until the user picks another); should the
+    // program ever have cleared it, the base entry stands.
     const QList<QListWidgetItem*> selected = chooser->list->selectedItems();
-    if (selected.isEmpty() || PhotoPath.empty()) return;
-    const int row = chooser->list->row(selected.first());
-    if (row < 0 || size_t(row) >= List.PathIndex.size()) return;
+    const int row = !selected.isEmpty() ? chooser->list->row(selected.first()) : chooser->list->count() > 0 ? 0 : -1;
+    if (PhotoPath.empty()) {
+        LangMessageBox(kNoPhotoToAdd, mtInformation, MsgDlgButtons({mbOK}));
+        return;
+    }
+    if (row < 0 || size_t(row) >= List.PathIndex.size()) {
+        LangMessageBox(kNoAlbumToAddTo, mtWarning, MsgDlgButtons({mbOK}));
+        return;
+    }
+    const std::string albumName = chooser->list->item(row)->text().toStdString();
     const std::string fileName = ExtractFileName(PhotoPath);
     const std::string target = IncludeTrailingPathDelimiter(List.Paths[size_t(List.PathIndex[size_t(row)])]) + fileName;
     std::error_code ec;
     if (fs::exists(target, ec)) {
         if (fs::equivalent(PhotoPath, target, ec)) return;   // the photo is in that album already
-        const std::string question = OverwriteQuestion(fileName, selected.first()->text().toStdString());
+        const std::string question = OverwriteQuestion(fileName, albumName);
         if (LangMessageBox(question, mtConfirmation, MsgDlgButtons({mbYes, mbNo})) != mrYes) return;
     }
     try {

@@ -58,8 +58,12 @@ private:
     void ArrangeControls();
 };
 
+// What OK in the chooser tells when it cannot copy: no photo is open, or there is no album.
+inline constexpr const char* kNoPhotoToAdd = "There is no photo to add to an album: open a photo first.";
+inline constexpr const char* kNoAlbumToAddTo = "There is no album to add the photo to.";
+
 // The add-to-album command of the main window: builds the album list on first use, lets the
 // user choose an album, asks before replacing a photo of the same name and copies the photo.
 // A failed copy leaves the album unchanged and is reported in an error box. Nothing is copied
-// without a photo, on Cancel or on No.
+// on Cancel or on No; OK without a photo (or without an album) says why nothing is copied.
 void AddPhotoToAlbum(TAlbumList& List, TShortcutLink* Shortcut, const std::string& PhotoPath);

@@ -20,25 +20,38 @@ std::vector<std::string> TGlobalStrings::ExcludedFolders() const {
     return {sdumpdir, sbatchdir, sscreesaverdir, sslideshowdir, shtmldir, spdfdir, sbackupdir, spalmdir};
 }
 
+bool IsPathComponent(const std::string& Name) {
+    if (Name.empty() || Name == "." || Name == ".." || Name.size() > kMaxPathComponent) return false;
+    // Both separators: a language file is written on Windows.
+    return Name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+}
+
+std::string PathComponentOr(const std::string& Name, const std::string& Default) {
+    return IsPathComponent(Name) ? Name : Default;
+}
+
 void LoadGlobalStrings() {
     const TGlobalStrings d;
     TGlobalStrings& g = GlobalStrings;
-    g.sgdalbumsname = Translate("global.sgdalbumsname", d.sgdalbumsname);
+    // The names of files and folders: a translation that is not one plain name keeps the
+    // built-in one, so that no text of a language file can lead a path elsewhere.
+    auto name = [](const char* key, const std::string& builtIn) { return PathComponentOr(Translate(key, builtIn), builtIn); };
+    g.sgdalbumsname = name("global.sgdalbumsname", d.sgdalbumsname);
     g.sbasenameattach = Translate("global.sbasenameattach", d.sbasenameattach);
     g.smsgwarning = Translate("messagedlg.warning", d.smsgwarning);
     g.smsginformation = Translate("messagedlg.information", d.smsginformation);
     g.smsgconfirmation = Translate("messagedlg.confirmation", d.smsgconfirmation);
     g.smsgerror = Translate("messagedlg.error", d.smsgerror);
-    g.sdumpdir = Translate("global.sdumpdir", d.sdumpdir);
-    g.sbatchdir = Translate("global.sbatchdir", d.sbatchdir);
-    g.sscreesaverdir = Translate("global.sscreesaverdir", d.sscreesaverdir);
-    g.sPhotobookDir = Translate("global.sPhotobookDir", d.sPhotobookDir);
-    g.sslideshowdir = Translate("global.sslideshowdir", d.sslideshowdir);
-    g.shtmldir = Translate("global.shtmldir", d.shtmldir);
-    g.spdfdir = Translate("global.spdfdir", d.spdfdir);
-    g.sbackupdir = Translate("global.sbackupdir", d.sbackupdir);
-    g.spalmdir = Translate("global.spalmdir", d.spalmdir);
-    g.shtmlcommentfile = Translate("global.shtmlcommentfile", d.shtmlcommentfile);
+    g.sdumpdir = name("global.sdumpdir", d.sdumpdir);
+    g.sbatchdir = name("global.sbatchdir", d.sbatchdir);
+    g.sscreesaverdir = name("global.sscreesaverdir", d.sscreesaverdir);
+    g.sPhotobookDir = name("global.sPhotobookDir", d.sPhotobookDir);
+    g.sslideshowdir = name("global.sslideshowdir", d.sslideshowdir);
+    g.shtmldir = name("global.shtmldir", d.shtmldir);
+    g.spdfdir = name("global.spdfdir", d.spdfdir);
+    g.sbackupdir = name("global.sbackupdir", d.sbackupdir);
+    g.spalmdir = name("global.spalmdir", d.spalmdir);
+    g.shtmlcommentfile = name("global.shtmlcommentfile", d.shtmlcommentfile);
 }
 
 unsigned LangMessageBoxFlags(TMsgDlgType Type, TMsgDlgButtons Buttons) {

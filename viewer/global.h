@@ -32,8 +32,17 @@ struct TGlobalStrings {
 
 extern TGlobalStrings GlobalStrings;
 
-// Fills GlobalStrings through the language table.
+// Fills GlobalStrings through the language table. The names of files and folders take a
+// translation only when it is one path component (IsPathComponent).
 void LoadGlobalStrings();
+
+// The longest name of a file or folder (bytes).
+inline constexpr size_t kMaxPathComponent = 255;
+// One plain name of a file or folder: not empty, not "." or "..", no "/", "\" or NUL, at
+// most kMaxPathComponent bytes.
+bool IsPathComponent(const std::string& Name);
+// Name when it is one, else Default.
+std::string PathComponentOr(const std::string& Name, const std::string& Default);
 
 // A message box under the translated caption of its type (warning, error, information,
 // confirmation; none for mtCustom) with the button set's Win32 flags; returns the modal

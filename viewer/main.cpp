@@ -1,5 +1,6 @@
 #include "main.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QAction>
@@ -21,6 +22,8 @@
 #include "ComCtrls.h"
 #include "Dialogs.h"
 #include "LuxIO.h"
+#include "LuxIOAhead.h"
+#include "LuxIOCodec.h"
 #include "LuxProc.h"
 #include "LuxView.h"
 #include "PhotoPrefetch.h"
@@ -262,6 +265,7 @@ TForm1::TForm1(TComponent* AOwner, const std::string& ProgramFolder)
     StatusBar->OnResize = MakeMethod(this, &TForm1::StatusBarResize);
     OnDestroy = MakeMethod(this, &TForm1::FormDestroy);
     view->OnPaint = MakeMethod(this, &TForm1::ViewPaint);
+    view->OnViewChange = MakeMethod(this, &TForm1::ViewChange);
 
     FormPlacement1 = new TFormPlacement(this);
     FormPlacement1->SetName("FormPlacement1");
@@ -288,7 +292,10 @@ void TForm1::FormCreate() {
     Albums = TAlbumList();
 }
 
-void TForm1::FormDestroy(TObject*) { Albums = TAlbumList(); }
+void TForm1::FormDestroy(TObject*) {
+    view->OnViewChange = {};
+    Albums = TAlbumList();
+}
 
 // The test log notes when a loaded photo first reaches the screen, on the monotonic clock.
 void TForm1::ViewPaint(TObject*) {
@@ -360,8 +367,11 @@ void TForm1::ArrangeToolBar() {
 void TForm1::OpenCommandLinePhoto(TObject*, bool& Done) {
     if (Application) Application->SetOnIdle({});
     Done = true;
+    // A name of nothing opens nothing, silently; anything that is there (a folder, a FIFO, a
+    // device) is tried and told as unreadable.
     const std::string path = ParamStr(1);
-    if (!path.empty() && FileExists(path)) LoadPhoto(path);
+    struct stat st {};
+    if (!path.empty() && ::stat(path.c_str(), &st) == 0) LoadPhoto(path);
     TestLog("idle done");
 }
 
@@ -371,7 +381,49 @@ void TForm1::Open1Click() {
     LoadPhoto(Open->FileName);
 }
 
+namespace {
+
+std::string CannotRead(const std::string& Path) { return "Cannot read the photo \"" + Path + "\""; }
+
+bool SameFile(const struct stat& A, const struct stat& B) { return A.st_dev == B.st_dev && A.st_ino == B.st_ino; }
+
+}  // namespace
+
+bool TForm1::LoadIntoView(const std::string& Path, const struct stat& Opened) {
+    TLuxIO* io = view->GetIO();
+    std::string ext = LowerCase(ExtractFileExt(Path));
+    if (!ext.empty()) ext.erase(0, 1);
+    const TLXCodec* codec = FindCodecByExtension(ext);
+    if (codec && codec->Decode) {
+        // Decoded into a picture of its own, which the view takes only once the whole photo
+        // was read: a photo that fails half-way leaves the view, its zoom and every display
+        // as they were.
+        TLuxIOAhead spare;
+        spare.Prepare(io->Params(), io->Background(), io->StreamHeaders);
+        spare.IO()->OnProgress = io->OnProgress;
+        struct stat now {};
+        if (!spare.LoadFile(Path) || ::stat(Path.c_str(), &now) != 0 || !SameFile(now, Opened)) return false;
+        spare.HandTo(io);
+        return true;
+    }
+    // Metafiles (and names of no known type): the view's own component, whose import leaves
+    // the picture as it was when it fails.
+    io->LoadFromFile(Path);
+    return !io->Aborting && view->GetBitmap() && !view->GetBitmap()->Empty();
+}
+
 void TForm1::LoadPhoto(const std::string& Path) {
+    // The prefetch is let go after the first photo, whatever becomes of it.
+    std::unique_ptr<TPhotoPrefetch> ahead = std::move(Prefetch);
+    // Only a regular file is read, and opening it never waits: a FIFO, a device, a socket or
+    // a folder gets the message of a photo that cannot be read.
+    struct stat opened {};
+    {
+        const int fd = OpenRegularFileRead(Path);
+        if (fd < 0) throw Exception(CannotRead(Path));
+        ::fstat(fd, &opened);
+        ::close(fd);
+    }
     progress->setValue(0);
     progress->show();
     progress->repaint();
@@ -382,14 +434,9 @@ void TForm1::LoadPhoto(const std::string& Path) {
         ~HideBar() { bar->hide(); }
     } hide{progress};
     TLuxIO* io = view->GetIO();
-    std::unique_ptr<TPhotoPrefetch> ahead = std::move(Prefetch);
     const bool taken = ahead && ahead->TakeInto(Path, io, io->OnProgress);
     ahead.reset();   // a decode not taken stops before the file is read again
-    if (!taken) io->LoadFromFile(Path);
-    if (io->Aborting || !view->GetBitmap() || view->GetBitmap()->Empty()) {
-        view->Update();
-        throw Exception("Cannot read the photo \"" + Path + "\"");
-    }
+    if (!taken && !LoadIntoView(Path, opened)) throw Exception(CannotRead(Path));
     if (Zoomtofit->isChecked()) {
         const TBitmap* b = view->GetBitmap();
         if (b->Width() > view->Width() || b->Height() > view->Height()) {
@@ -429,9 +476,16 @@ void TForm1::sliderzoomChanged(TObject*) {
 
 void TForm1::FormResize(TObject*) {
     sliderzoom->OnChange = {};
-    sliderzoom->SetValue(ZoomToSlider(view->Zoom()));
+    // Unchanged, the thumb stays where the user drags it.
+    if (const int v = ZoomToSlider(view->Zoom()); v != sliderzoom->Value()) sliderzoom->SetValue(v);
     sliderzoom->OnChange = MakeMethod(this, &TForm1::sliderzoomChanged);
     ::SetCaption(Labelzoom, ZoomText(view->Zoom()));
+    TestLog("zoom display " + Labelzoom->text().toStdString() + " slider " + std::to_string(sliderzoom->Value()));
+}
+
+// Whatever zoomed the view (the wheel, a click, a refit), the zoom display follows.
+void TForm1::ViewChange(TObject*, int Change) {
+    if (Change == 1) FormResize(this);
 }
 
 void TForm1::ApplyZoomToFit() {

@@ -3,6 +3,8 @@
 // fits and turns it, copies it into an album and starts the main album program.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <memory>
 #include <string>
@@ -81,8 +83,9 @@ public:
     std::unique_ptr<TPhotoPrefetch> Prefetch;
     TAlbumList Albums;
 
-    // Loads a photo into the view and fits it (fit mode) or keeps the zoom. Raises when the
-    // photo cannot be read; the path shown and PhotoPath then stay as they were.
+    // Loads a photo into the view and fits it (fit mode) or keeps the zoom. Raises "Cannot
+    // read the photo" when it is no regular file or cannot be read whole; the view, its zoom,
+    // the path shown and PhotoPath then stay as they were.
     void LoadPhoto(const std::string& Path);
     void TranslateForm();
     void ApplyZoomToFit();
@@ -116,6 +119,9 @@ private:
     void FormCreate();
     void FormDestroy(TObject* Sender);
     void ViewPaint(TObject* Sender);
+    void ViewChange(TObject* Sender, int Change);
+    // The photo into the view, only when it was read whole from the file that was opened.
+    bool LoadIntoView(const std::string& Path, const struct stat& Opened);
     void ArrangeToolBar();
     std::string programFolder_;
     // Escape closes the window on its release, only when this window saw it pressed (the

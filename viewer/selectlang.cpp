@@ -19,7 +19,7 @@ Tslang::Tslang(TComponent* AOwner) : TForm(AOwner) {
     SetPosition(poScreenCenter);
     SetBorderIcons(0);
     SetClientSize(225, 233);
-    ListBox1 = NewControl<QListWidget>(this, "ListBox1", 8, 8, 209, 185);
+    ListBox1 = NewListBox(this, "ListBox1", 8, 8, 209, 185);
     Button1 = NewControl<QPushButton>(this, "Button1", 8, 200, 209, 25);
     ::SetCaption(Button1, "OK");
     SetDefault(Button1, true);
@@ -46,8 +46,8 @@ std::string ChooseLanguageFile(const std::string& Folder) {
     for (const std::string& f : files) chooser->ListBox1->addItem(QString::fromStdString(f.substr(0, f.size() - 4)));
     chooser->ListBox1->setCurrentRow(0);
     chooser->ShowModal();
-    // Whatever closed the window, the selected item counts; item 0 and no selection are the
-    // built-in texts.
+    // Whatever closed the window, the selected item counts (the list never loses it to a click
+    // beside the items); item 0 is the built-in texts.
     const QList<QListWidgetItem*> selected = chooser->ListBox1->selectedItems();
     const int row = selected.isEmpty() ? 0 : chooser->ListBox1->row(selected.first());
     return row > 0 ? prefix + files[size_t(row - 1)] : "";

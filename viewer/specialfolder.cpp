@@ -26,7 +26,9 @@ std::string GetSpecialFolderPath(int Csidl) {
 
 std::string DefaultAlbumBase() {
     if (std::string pictures = GetSpecialFolderPath(CSIDL_MYPICTURES); !pictures.empty()) return pictures;
+    // Always a folder right inside documents (or home), whatever the name was set to.
+    const std::string albums = PathComponentOr(GlobalStrings.sgdalbumsname, TGlobalStrings().sgdalbumsname);
     if (std::string documents = GetSpecialFolderPath(CSIDL_PERSONAL); !documents.empty())
-        return documents + "/" + GlobalStrings.sgdalbumsname;
-    return HomeFolder() + "/" + GlobalStrings.sgdalbumsname;
+        return documents + "/" + albums;
+    return HomeFolder() + "/" + albums;
 }

@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QMenu>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -63,11 +64,45 @@ bool CaseInsensitiveLess::operator()(const std::string& A, const std::string& B)
 
 // ---- Value reader ----
 
-TLangReader::TLangReader(TStream* Stream) : stream_(Stream) {}
+TLangReader::TLangReader(TStream* Stream)
+    : stream_(Stream), buffer_(new uint8_t[kBufferSize]), bufferStart_(Stream->Position()), size_(Stream->Size()) {}
+
+TLangReader::~TLangReader() {
+    // Back to right after the last value, as if the values had been read one by one.
+    try {
+        stream_->SetPosition(bufferStart_ + int64_t(at_));
+    } catch (...) {
+    }
+}
+
+void TLangReader::Read(void* Buffer, int64_t Count) {
+    auto* out = static_cast<uint8_t*>(Buffer);
+    while (Count > 0) {
+        if (at_ == filled_) {
+            bufferStart_ += int64_t(filled_);
+            at_ = filled_ = 0;
+            // A long text goes straight where it belongs.
+            if (Count >= int64_t(kBufferSize)) {
+                const int64_t n = stream_->Read(out, Count);
+                bufferStart_ += std::max<int64_t>(n, 0);
+                if (n != Count) ReadError();
+                return;
+            }
+            const int64_t n = stream_->Read(buffer_.get(), int64_t(kBufferSize));
+            if (n <= 0) ReadError();
+            filled_ = size_t(n);
+        }
+        const size_t n = std::min(filled_ - at_, size_t(Count));
+        std::memcpy(out, buffer_.get() + at_, n);
+        at_ += n;
+        out += n;
+        Count -= int64_t(n);
+    }
+}
 
 uint8_t TLangReader::ReadTag() {
     uint8_t tag = 0;
-    if (stream_->Read(&tag, 1) != 1) ReadError();
+    Read(&tag, 1);
     return tag;
 }
 
@@ -75,13 +110,13 @@ int32_t TLangReader::ReadInteger() {
     uint8_t b[4] = {};
     switch (ReadTag()) {
     case kInt8:
-        stream_->ReadBuffer(b, 1);
+        Read(b, 1);
         return int8_t(b[0]);
     case kInt16:
-        stream_->ReadBuffer(b, 2);
+        Read(b, 2);
         return int16_t(uint16_t(b[0] | b[1] << 8));
     case kInt32:
-        stream_->ReadBuffer(b, 4);
+        Read(b, 4);
         return int32_t(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
     default: InvalidValue();
     }
@@ -92,19 +127,19 @@ std::string TLangReader::ReadString() {
     int64_t length = 0;
     switch (ReadTag()) {
     case kString:
-        stream_->ReadBuffer(b, 1);
+        Read(b, 1);
         length = b[0];
         break;
     case kLString:
-        stream_->ReadBuffer(b, 4);
+        Read(b, 4);
         // A negative length is as impossible as one beyond the end.
         length = int32_t(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
         break;
     default: InvalidValue();
     }
-    if (length < 0 || length > stream_->Size() - stream_->Position()) ReadError();
+    if (length < 0 || length > Left()) ReadError();
     std::string s(size_t(length), '\0');
-    stream_->ReadBuffer(s.data(), length);
+    Read(s.data(), length);
     return s;
 }
 

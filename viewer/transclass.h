@@ -23,16 +23,31 @@ struct CaseInsensitiveLess {
 // then the bytes). Another tag raises EReadError "Invalid property value"; the end of the
 // stream inside a value, or a length beyond what the stream still holds, raises EReadError
 // "Stream read error", before anything is allocated for it.
+// The stream is read through a buffer of kBufferSize bytes (a value is a few bytes: read one
+// by one, a file would cost several system calls per entry); when the reader is done the
+// stream stands right after the last value read.
 class TLangReader {
 public:
+    static constexpr size_t kBufferSize = 102400;
     explicit TLangReader(TStream* Stream);
+    ~TLangReader();
+    TLangReader(const TLangReader&) = delete;
+    TLangReader& operator=(const TLangReader&) = delete;
     int32_t ReadInteger();
     // The bytes as stored (no code page applied).
     std::string ReadString();
 
 private:
     uint8_t ReadTag();
+    // Count bytes or "Stream read error".
+    void Read(void* Buffer, int64_t Count);
+    // What the stream still holds after the last value read.
+    int64_t Left() const { return size_ - (bufferStart_ + int64_t(at_)); }
     TStream* stream_;
+    std::unique_ptr<uint8_t[]> buffer_;
+    size_t at_ = 0, filled_ = 0;   // the next byte and the end of what the buffer holds
+    int64_t bufferStart_ = 0;      // the stream position of the buffer's first byte
+    int64_t size_ = 0;             // the stream's size when the reader began
 };
 
 // One entry of the table.

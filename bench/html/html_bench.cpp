@@ -2,6 +2,8 @@
 // a full repaint by TUxHTMLText (layout and painting on every paint) beside a QLabel showing
 // the same page as Qt rich text, what a Qt program would use. Both are widgets on one host
 // window, repainted synchronously; a text change (the label's layout from scratch) too.
+// Then hostile pages beside the help page: 8000 bare "&a" prefixes (16 KB, every character
+// underlined) and the same four times over, so a cost that grows faster than the page shows.
 #include <QApplication>
 #include <QLabel>
 #include <QWidget>
@@ -38,14 +40,23 @@ Stats Time(int Runs, const std::function<void()>& f) {
     return {t.front(), t[t.size() / 2], t.back()};
 }
 
+std::string ReadFile(const char* Name) {
+    std::ifstream in(Name, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "cannot read %s\n", Name);
+        std::exit(1);
+    }
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(5, std::atoi(argv[1])) : 200;
-    std::ifstream in(GD_SOURCE_DIR "/tests/saver/fixtures/help.html", std::ios::binary);
-    const std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string page = ReadFile(GD_SOURCE_DIR "/tests/saver/fixtures/help.html");
+    const std::string prefixes = ReadFile(GD_SOURCE_DIR "/tests/saver/controls/fixtures/html_prefix_underlines_16KB.html");
     // Qt's rich text breaks lines only at <br>.
     QString qtPage = QString::fromStdString(page);
     qtPage.replace(QLatin1String("\n"), QLatin1String("<br>"));
@@ -88,5 +99,34 @@ int main(int argc, char** argv) {
     };
     row("repaint", ours, qt);
     row("new text", oursNew, qtNew);
+
+    // The hostile pages beside the help page, TUxHTMLText alone.
+    std::string prefixes4;
+    for (int i = 0; i < 4; ++i) prefixes4 += prefixes;
+    const struct {
+        const char* name;
+        const std::string* text;
+    } pages[] = {{"help page", &page}, {"&a page 16 KB", &prefixes}, {"&a page 64 KB", &prefixes4}};
+    const int hostileRuns = std::max(5, runs / 4);
+    std::printf("\nHelp page beside the bare-prefix pages, TUxHTMLText in 353 x 169, %d runs each\n"
+                "(ms: min / median / max; ratio = this page / the help page, by median)\n", hostileRuns);
+    std::printf("%-16s %8s %26s %7s %26s %7s\n", "page", "bytes", "repaint", "ratio", "new text", "ratio");
+    Stats base{}, baseNew{};
+    for (const auto& pg : pages) {
+        html->SetUxHTMLText(*pg.text);
+        const Stats r = Time(hostileRuns, [&] { html->Repaint(); });
+        const std::string changed = *pg.text + " ";
+        const Stats n = Time(hostileRuns, [&] {
+            html->SetUxHTMLText((flip = !flip) ? changed : *pg.text);
+            html->Repaint();
+        });
+        if (pg.text == &page) {
+            base = r;
+            baseNew = n;
+        }
+        std::printf("%-16s %8zu %8.3f / %7.3f / %7.3f %6.1fx %8.3f / %7.3f / %7.3f %6.1fx\n", pg.name,
+                    pg.text->size(), r.min, r.median, r.max, r.median / base.median, n.min, n.median, n.max,
+                    n.median / baseNew.median);
+    }
     return 0;
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the HTML label benchmark: the player's help page repainted by the label and
-# by a QLabel showing the same page as Qt rich text, in one process, on one core.
+# by a QLabel showing the same page as Qt rich text, then the bare-prefix pages (8000 "&a",
+# 16 and 64 KB) beside the help page, in one process, on one core.
 #   bench/html/run.sh [build-dir]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)

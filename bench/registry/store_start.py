@@ -15,8 +15,12 @@ import time
 build, runs, mb = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 work = tempfile.mkdtemp(prefix="gdbench")
 show = os.path.join(work, "Bench.exe")
+# gdpack writes no show without a photo: one goes in, and PhotoCount 0 hides it from the player.
+photo = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "imagelib",
+                     "fixtures", "detect", "tiny.bmp")
 subprocess.run([os.path.join(build, "tools", "gdpack"), "build", "-o", show,
-                "--base", os.path.join(build, "saver", "GlimmerdeckScreenSaver")], check=True)
+                "--base", os.path.join(build, "saver", "GlimmerdeckScreenSaver"), photo,
+                "--set", "PhotoCount=0"], check=True, stdout=subprocess.DEVNULL)
 
 
 def make_store(home, size):

@@ -74,6 +74,9 @@ public:
             else Text(t.Text);
         }
         if (!pieces_.empty() || x_ > lineStart_) EndLine(false);
+        // The backgrounds go under everything, in the order of their tags.
+        out_.Items.insert(out_.Items.begin(), std::make_move_iterator(body_.begin()),
+                          std::make_move_iterator(body_.end()));
         out_.Height = int(std::min<int64_t>(y_, kMaxExtent + int64_t(kMaxExtent)));
         if (out_.Height > p_.Area.Height() || out_.Width > areaW_) out_.Cut = true;
         return std::move(out_);
@@ -236,17 +239,19 @@ private:
                     it.Image = img;
                     it.Image.Width = ScaleDpi(img.Width, p_.PixelsPerInch);
                     it.Image.Height = ScaleDpi(img.Height, p_.PixelsPerInch);
-                    out_.Items.insert(out_.Items.begin() + bodyItems_++, it);
+                    body_.push_back(std::move(it));
                 }
             }
         }
         if (TagAttribute(tag, "BGCOLOR", v)) color = HTMLColor(v);
         if (color != clNone) {
+            // A colour covers every background before it.
+            body_.clear();
             TDisplayItem it;
             it.Kind = TItemKind::Fill;
             it.R = p_.Area;
             it.Color = color;
-            out_.Items.insert(out_.Items.begin() + bodyItems_++, it);
+            body_.push_back(std::move(it));
         }
     }
 
@@ -427,7 +432,7 @@ private:
     int64_t y_ = 0;
     bool hasContent_ = false;
     VAlign valign_ = VAlign::Bottom;
-    size_t bodyItems_ = 0;
+    std::vector<TDisplayItem> body_;   // the page's backgrounds
 };
 
 bool Inside(const TRect& r, TPoint p) { return p.X >= r.Left && p.X < r.Right && p.Y >= r.Top && p.Y < r.Bottom; }

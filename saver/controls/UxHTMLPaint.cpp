@@ -8,6 +8,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
+#include <cmath>
 #include <tuple>
 
 #include "ImgList.h"
@@ -39,14 +41,35 @@ bool TQtTextMeasure::Key::operator<(const Key& o) const {
 TQtTextMeasure::TQtTextMeasure() = default;
 TQtTextMeasure::~TQtTextMeasure() = default;
 
-const QFontMetrics& TQtTextMeasure::Metrics(const TFontSpec& Font) {
-    auto& m = metrics_[Key{Font}];
-    if (!m) m = std::make_unique<QFontMetrics>(QtFont(Font));
-    return *m;
+namespace {
+
+// What the measure keeps: a page naming many fonts or many words costs no more than this.
+constexpr size_t kMaxFonts = 64;
+constexpr size_t kMaxWidths = 8192;
+constexpr size_t kMaxWordBytes = 64;
+
+}  // namespace
+
+TQtTextMeasure::Entry& TQtTextMeasure::Find(const TFontSpec& Font) {
+    auto at = fonts_.find(Key{Font});
+    if (at != fonts_.end()) return at->second;
+    if (fonts_.size() >= kMaxFonts) fonts_.clear();
+    Entry& e = fonts_[Key{Font}];
+    e.metrics = std::make_unique<QFontMetrics>(QtFont(Font));
+    return e;
 }
 
+const QFontMetrics& TQtTextMeasure::Metrics(const TFontSpec& Font) { return *Find(Font).metrics; }
+
 int TQtTextMeasure::TextWidth(const TFontSpec& Font, const std::string& Text) {
-    return Metrics(Font).horizontalAdvance(QString::fromStdString(Text));
+    Entry& e = Find(Font);
+    if (Text.size() > kMaxWordBytes) return e.metrics->horizontalAdvance(QString::fromStdString(Text));
+    auto at = e.widths.find(Text);
+    if (at != e.widths.end()) return at->second;
+    if (e.widths.size() >= kMaxWidths) e.widths.clear();
+    const int w = e.metrics->horizontalAdvance(QString::fromStdString(Text));
+    e.widths.emplace(Text, w);
+    return w;
 }
 
 int TQtTextMeasure::TextHeight(const TFontSpec& Font) { return Metrics(Font).height(); }
@@ -89,14 +112,49 @@ void DrawText(QPainter& p, const TDisplayItem& it, const TRect& clip, TQtTextMea
     if (it.Angle != 0) p.rotate(-it.Angle);
     p.drawText(0, fm.ascent(), text);
     // The prefix rule's underlines.
-    for (size_t at : it.Underlined) {
-        if (at >= it.Text.size() || it.Ellipsis) continue;
-        const int x0 = fm.horizontalAdvance(QString::fromStdString(it.Text.substr(0, at)));
-        const int x1 = fm.horizontalAdvance(QString::fromStdString(it.Text.substr(0, at + Utf8Length(it.Text, at))));
+    if (!it.Ellipsis && !it.Underlined.empty()) {
+        const std::vector<std::pair<int, int>> spans = UnderlineSpans(fm, it.Text, it.Underlined);
         const int y = fm.ascent() + std::max(1, fm.underlinePos());
-        p.fillRect(x0, y, std::max(1, x1 - x0), std::max(1, fm.lineWidth()), QtColor(it.Color));
+        for (size_t i = 0; i < spans.size(); ++i) {
+            if (it.Underlined[i] >= it.Text.size()) continue;
+            const auto [x0, x1] = spans[i];
+            p.fillRect(x0, y, std::max(1, x1 - x0), std::max(1, fm.lineWidth()), QtColor(it.Color));
+        }
     }
     p.restore();
+}
+
+// A width in the 1/64 pixels in which Qt's text engine adds advances.
+int64_t Fixed(const TAdvance& Advance, const QString& Text) {
+    return Text.isEmpty() ? 0 : std::llround(Advance(Text) * 64);
+}
+
+// QFontMetrics' whole pixels: halves round up.
+int RoundFixed(int64_t v) {
+    const int64_t t = v + 32;
+    return int(t >= 0 ? t / 64 : -((-t + 63) / 64));
+}
+
+// What shaping can carry across a cut: the last characters before it.
+constexpr qsizetype kContext = 16;
+
+QString Tail(const QString& Text) {
+    if (Text.size() <= kContext) return Text;
+    QString t = Text.right(kContext);
+    if (t.front().isLowSurrogate()) t.remove(0, 1);
+    return t;
+}
+
+// Whether an item may leave paint inside Clip. Text ink may reach past its box (overhangs,
+// accents), so text counts a margin of twice its height; turned text is always drawn.
+bool MayShow(const TDisplayItem& it, const TRect& clip) {
+    int margin = 2;
+    if (it.Kind == TItemKind::Text) {
+        if (it.Angle != 0) return true;
+        margin += 2 * std::max(0, it.R.Height());
+    }
+    return it.R.Left - margin < clip.Right && it.R.Right + margin > clip.Left && it.R.Top - margin < clip.Bottom &&
+           it.R.Bottom + margin > clip.Top;
 }
 
 void DrawZigzag(QPainter& p, const TDisplayItem& it) {
@@ -114,10 +172,54 @@ void DrawZigzag(QPainter& p, const TDisplayItem& it) {
 
 }  // namespace
 
+std::vector<std::pair<int, int>> UnderlineSpans(const QFontMetrics& Metrics, const std::string& Text,
+                                                const std::vector<size_t>& Underlined) {
+    const QFontMetricsF fm(Metrics);
+    return UnderlineSpans([&fm](const QString& s) { return fm.horizontalAdvance(s); }, Text, Underlined);
+}
+
+std::vector<std::pair<int, int>> UnderlineSpans(const TAdvance& Advance, const std::string& Text,
+                                                const std::vector<size_t>& Underlined) {
+    std::vector<std::pair<int, int>> spans(Underlined.size(), {0, 0});
+    // The cuts: the start of the text, and the start and end of every underlined character.
+    std::vector<size_t> cuts{0};
+    for (size_t at : Underlined)
+        if (at < Text.size()) {
+            cuts.push_back(at);
+            cuts.push_back(at + Utf8Length(Text, at));
+        }
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    // The width of the text before each cut, piece by piece: a piece is measured behind the
+    // characters before it, less those alone, so what shaping and kerning make of the
+    // characters on both sides of a cut counts as in a width of the whole start. Measuring
+    // each start on its own would cost the square of the text.
+    std::vector<int64_t> width(cuts.size(), 0);
+    // Pieces repeat ("&a&a&a" is one piece after the same characters again and again).
+    std::map<std::pair<QString, QString>, int64_t> measured;
+    QString before;
+    for (size_t j = 0; j + 1 < cuts.size(); ++j) {
+        const QString piece = QString::fromStdString(Text.substr(cuts[j], cuts[j + 1] - cuts[j]));
+        auto [at, fresh] = measured.try_emplace({before, piece}, 0);
+        if (fresh) at->second = Fixed(Advance, before + piece) - Fixed(Advance, before);
+        width[j + 1] = width[j] + at->second;
+        before = Tail(before + piece);
+    }
+    auto x = [&](size_t cut) {
+        return RoundFixed(width[size_t(std::lower_bound(cuts.begin(), cuts.end(), cut) - cuts.begin())]);
+    };
+    for (size_t i = 0; i < Underlined.size(); ++i) {
+        const size_t at = Underlined[i];
+        if (at < Text.size()) spans[i] = {x(at), x(at + Utf8Length(Text, at))};
+    }
+    return spans;
+}
+
 void PaintLayout(QPainter& P, const TLayout& Layout, const TRect& Clip, TQtTextMeasure& Measure) {
     P.save();
     P.setClipRect(QtRect(Clip));
     for (const TDisplayItem& it : Layout.Items) {
+        if (!MayShow(it, Clip)) continue;
         switch (it.Kind) {
         case TItemKind::Fill:
         case TItemKind::Rule:
@@ -127,8 +229,11 @@ void PaintLayout(QPainter& P, const TLayout& Layout, const TRect& Clip, TQtTextM
             const QImage img = ImageOf(it.Image);
             if (img.isNull() || it.Image.Width <= 0 || it.Image.Height <= 0) break;
             const QImage tile = img.scaled(it.Image.Width, it.Image.Height);
-            for (int y = it.R.Top; y < it.R.Bottom; y += tile.height())
-                for (int x = it.R.Left; x < it.R.Right; x += tile.width()) P.drawImage(x, y, tile);
+            // One fill, not a picture per tile: a tiny picture would take a call per pixel.
+            P.save();
+            P.setBrushOrigin(it.R.Left, it.R.Top);
+            P.fillRect(QtRect(it.R), QBrush(tile));
+            P.restore();
             break;
         }
         case TItemKind::Text:

@@ -22,10 +22,6 @@
 
 namespace {
 
-// Pictures named by a URL are loaded into the cache on first use; a page may not make it
-// hold more than this.
-constexpr int kMaxCachedPictures = 32;
-constexpr size_t kMaxCachedBytes = size_t(64) << 20;
 constexpr int kBlinkTicks = 5;        // ticks per blink phase
 constexpr int kScrollStep = 4;
 constexpr int kScrollCorner = 10;
@@ -103,11 +99,8 @@ public:
         }
         TUxHTMLPicture* pic = nullptr;
         if (Src.find("://") != std::string::npos) {
-            pic = o_->cache_.FindPicture(Src);
-            if (!pic && o_->cache_.Count() < kMaxCachedPictures && CachedBytes() < kMaxCachedBytes) {
-                pic = o_->cache_.AddPicture();
-                pic->LoadFromURL(Src);
-            }
+            // Loaded into the cache on first use, within its bounds.
+            pic = o_->cache_.PictureFor(Src);
         } else if (Src.find(':') == std::string::npos && o_->pictures_) {
             pic = o_->pictures_->FindPicture(Src);
         }
@@ -120,7 +113,6 @@ public:
     }
 
 private:
-    size_t CachedBytes() const { return o_->cache_.Bytes(); }
     TUxHTMLText* o_;
 };
 

@@ -37,8 +37,8 @@ TUxHTMLPicture::TUxHTMLPicture() = default;
 TUxHTMLPicture::~TUxHTMLPicture() = default;
 
 void TUxHTMLPicture::MakeEmpty() {
+    decoder_.reset();   // it reads from data_
     data_.clear();
-    decoder_.reset();
     empty_ = true;
     width_ = height_ = 0;
     frame_ = 1;
@@ -49,12 +49,23 @@ void TUxHTMLPicture::MakeEmpty() {
 
 void TUxHTMLPicture::SetData(std::string Bytes) {
     MakeEmpty();
-    auto d = std::make_unique<TUxHTMLPictureDecoder>();
-    d->bytes = QByteArray(Bytes.data(), qsizetype(Bytes.size()));
-    decoder_ = std::move(d);
     data_ = std::move(Bytes);
+    auto d = std::make_unique<TUxHTMLPictureDecoder>();
+    // The reader works on the kept bytes, not on a second copy.
+    d->bytes = QByteArray::fromRawData(data_.data(), qsizetype(data_.size()));
+    decoder_ = std::move(d);
     StartReader(*decoder_);
     const QSize size = decoder_->reader->size();
+    // What the frame will take, as far as the header tells, before anything is decoded.
+    if (size.isValid() && !size.isEmpty()) {
+        const QImage::Format format = decoder_->reader->imageFormat();
+        const int bits = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
+        if (!FitsLimit(int64_t(size.width()) * size.height() * std::max(bits, 1) / 8)) {
+            MakeEmpty();
+            Changed();
+            throw EInvalidGraphic(kInvalidFormat);
+        }
+    }
     if (!ShowFrame(1)) {
         MakeEmpty();
         Changed();
@@ -75,7 +86,7 @@ bool TUxHTMLPicture::ShowFrame(int N) {
     if (N < d.nextFrame) StartReader(d);
     while (d.nextFrame <= N) {
         QImage img = d.reader->read();
-        if (img.isNull()) {
+        if (img.isNull() || !FitsLimit(img.sizeInBytes())) {
             // The file ends before this frame (or it is damaged): the frames read so far are all.
             if (frameCount_ < 0 || frameCount_ > d.nextFrame - 1) frameCount_ = d.nextFrame - 1;
             return false;
@@ -88,6 +99,13 @@ bool TUxHTMLPicture::ShowFrame(int N) {
     }
     return true;
 }
+
+void TUxHTMLPicture::Clear() {
+    MakeEmpty();
+    Changed();
+}
+
+int64_t TUxHTMLPicture::DecodedBytes() const { return decoder_ ? int64_t(decoder_->image.sizeInBytes()) : 0; }
 
 void TUxHTMLPicture::LoadFromStream(TStream* Stream) {
     const int64_t left = Stream->Size() - Stream->Position();
@@ -241,25 +259,60 @@ bool TUxPictureContainer::AnimationTick() {
     return changed;
 }
 
+TUxPictureCache::TUxPictureCache(int MaxPictures, int64_t MaxBytes) : maxPictures_(MaxPictures), maxBytes_(MaxBytes) {}
+
+namespace {
+
+// What makes two URLs one picture: for a file its device and inode (every spelling of its
+// path, and every link to it, gives the same); otherwise the URL as written.
+std::string IdentityOf(const std::string& Url) {
+    if (StartsWithNoCase(Url, "FILE://")) {
+        struct stat st {};
+        if (::stat(Url.c_str() + 7, &st) == 0)
+            return "file:" + std::to_string(uint64_t(st.st_dev)) + ":" + std::to_string(uint64_t(st.st_ino));
+    }
+    return "url:" + Url;
+}
+
+}  // namespace
+
+TUxHTMLPicture* TUxPictureCache::PictureFor(const std::string& Url) {
+    if (TUxHTMLPicture* p = FindPicture(Url)) return p;
+    const std::string identity = IdentityOf(Url);
+    for (const Kept& k : pictures_)
+        if (k.identity == identity) return k.picture.get();
+    const int64_t left = maxBytes_ - Bytes();
+    if (Count() >= maxPictures_ || left <= 0) return nullptr;
+    TUxHTMLPicture* p = AddPicture();
+    pictures_.back().identity = identity;
+    p->SetDecodeLimit(left);
+    p->LoadFromURL(Url);
+    // The file's bytes count too: a picture that fits decoded but not with them is dropped.
+    if (p->DecodedBytes() + int64_t(p->Data().size()) > left) p->Clear();
+    return p;
+}
+
 TUxHTMLPicture* TUxPictureCache::AddPicture() {
-    pictures_.push_back(std::make_unique<TUxHTMLPicture>());
-    return pictures_.back().get();
+    pictures_.push_back({std::make_unique<TUxHTMLPicture>(), std::string()});
+    return pictures_.back().picture.get();
 }
 
 TUxHTMLPicture* TUxPictureCache::FindPicture(const std::string& Url) const {
-    for (const auto& p : pictures_)
-        if (p->URL == Url) return p.get();
+    for (const Kept& k : pictures_)
+        if (k.picture->URL == Url) return k.picture.get();
     return nullptr;
 }
 
 bool TUxPictureCache::AnimationTick() {
     bool changed = false;
-    for (const auto& p : pictures_) changed |= p->AnimationTick();
+    for (const Kept& k : pictures_) changed |= k.picture->AnimationTick();
     return changed;
 }
 
-size_t TUxPictureCache::Bytes() const {
-    size_t n = 0;
-    for (const auto& p : pictures_) n += p->Data().size();
+void TUxPictureCache::ClearPictures() { pictures_.clear(); }
+
+int64_t TUxPictureCache::Bytes() const {
+    int64_t n = 0;
+    for (const Kept& k : pictures_) n += int64_t(k.picture->Data().size()) + k.picture->DecodedBytes();
     return n;
 }

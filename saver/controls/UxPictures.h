@@ -40,6 +40,14 @@ public:
     int Width() const { return width_; }
     int Height() const { return height_; }
 
+    // The most memory a decoded frame may take (negative: no bound beyond the readers' own).
+    // Bytes whose frame would be larger load as unreadable ones do. Applies to later loads.
+    void SetDecodeLimit(int64_t Bytes) { decodeLimit_ = Bytes; }
+    // The memory of the frame shown, decoded; 0 when none.
+    int64_t DecodedBytes() const;
+    // Drops the bytes and the frame: the picture is empty, its name (ID, URL) stays.
+    void Clear();
+
     // The frame shown, from 1. A frame outside 1..FrameCount shows nothing.
     int Frame() const { return frame_; }
     void SetFrame(int N);
@@ -69,7 +77,10 @@ private:
     void MakeEmpty();
     bool ShowFrame(int N);
 
+    bool FitsLimit(int64_t Bytes) const { return decodeLimit_ < 0 || Bytes <= decodeLimit_; }
+
     std::string data_;
+    int64_t decodeLimit_ = -1;
     bool empty_ = true;
     int width_ = 0, height_ = 0;
     int frame_ = 1;
@@ -119,18 +130,35 @@ private:
     TPictureCollection items_;
 };
 
-// The label's pictures named by a URL, made on first use.
+// The label's pictures named by a URL, made on first use. A page may name one file in many
+// spellings ("FILE:///a/b.png", "FILE:///a//b.png", "FILE:///a/./b.png", a link to it): a
+// picture is kept once per file, and the memory the pictures hold, decoded, has a bound.
 class TUxPictureCache {
 public:
+    static constexpr int kMaxPictures = 32;
+    static constexpr int64_t kMaxBytes = int64_t(64) << 20;
+    explicit TUxPictureCache(int MaxPictures = kMaxPictures, int64_t MaxBytes = kMaxBytes);
+
+    // The picture a URL names: the one kept for the same file (for "FILE://" its device and
+    // inode; other URLs as written), else a new one loaded from the URL, its decoded frame
+    // bounded by what the cache has left. Null when the cache is full.
+    TUxHTMLPicture* PictureFor(const std::string& URL);
+
     TUxHTMLPicture* AddPicture();
-    // The picture whose URL equals URL; null when none.
+    // The picture whose URL equals URL as written; null when none.
     TUxHTMLPicture* FindPicture(const std::string& URL) const;
     bool AnimationTick();
-    void ClearPictures() { pictures_.clear(); }
+    void ClearPictures();
     int Count() const { return int(pictures_.size()); }
-    // The bytes the pictures hold together.
-    size_t Bytes() const;
+    // The memory the pictures hold together: their files' bytes and their decoded frames.
+    int64_t Bytes() const;
 
 private:
-    std::vector<std::unique_ptr<TUxHTMLPicture>> pictures_;
+    struct Kept {
+        std::unique_ptr<TUxHTMLPicture> picture;
+        std::string identity;
+    };
+    int maxPictures_;
+    int64_t maxBytes_;
+    std::vector<Kept> pictures_;
 };

@@ -2,11 +2,14 @@
 // temporary file that never outlives the process, a full disk and a failing mapping.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <set>
 
@@ -213,33 +216,165 @@ TEST(ImageStore, LeavesNoFileBehind) {
     EXPECT_TRUE(dir.Names().empty());
 }
 
-// A full disk: the file-size limit stands in for it. The add fails cleanly, and the process
-// is never killed by SIGBUS from a write into a block that was never allocated.
-TEST(ImageStore, FullDiskFailsTheAdd) {
+// The file is never named in its folder: no event there from making a store, filling it and
+// freeing it, so no kill at any moment can leave a file behind.
+TEST(ImageStore, TheFileIsNeverNamed) {
     lxtest::TempDir dir;
+    const int probe = ::open(dir.Path().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (probe < 0) GTEST_SKIP() << "no unnamed files on this file system: the named fallback is used";
+    ::close(probe);
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir.Path().c_str(), IN_CREATE | IN_MOVED_TO | IN_DELETE), 0);
+    {
+        TLXVirtualDIBList store(dir.Path());
+        ASSERT_TRUE(store.FileOpen());
+        TImage* a = store.AddBlankImage(1000, 1000, 24);   // grows the file
+        ASSERT_NE(a, nullptr);
+        store.DeleteImage(a);                              // shrinks it
+    }
+    char events[4096];
+    const ssize_t n = read(watch, events, sizeof events);
+    EXPECT_EQ(n, -1) << "the folder saw a name";
+    EXPECT_EQ(errno, EAGAIN);
+    close(watch);
+}
+
+// Stores killed at many moments of their life (being made, growing, freed) leave nothing.
+TEST(ImageStore, KilledStoresLeaveNoFile) {
+    lxtest::TempDir dir;
+    for (int i = 0; i < 50; ++i) {
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            close(ready[0]);
+            for (int round = 0;; ++round) {
+                TLXVirtualDIBList store(dir.Path());
+                store.AddBlankImage(100 + round % 7, 100, 24);
+                if (round == i) (void)!write(ready[1], "y", 1);   // killed somewhere after this
+            }
+        }
+        close(ready[1]);
+        char answer = 0;
+        ASSERT_EQ(read(ready[0], &answer, 1), 1);
+        close(ready[0]);
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status));
+        ASSERT_TRUE(dir.Names().empty()) << "after kill " << i;
+    }
+}
+
+// A full disk: the file-size limit stands in for it (SIGXFSZ ignored, as the programs do).
+// Each case runs in a child; the store refuses what does not fit and is never killed by
+// SIGBUS from a write into a block that was never allocated.
+int InChildWithFileLimit(rlim_t Limit, int (*Body)(const std::string&), const std::string& Dir) {
     const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
+    if (pid < 0) return -1;
     if (pid == 0) {
         signal(SIGXFSZ, SIG_IGN);   // report EFBIG instead of ending the process
-        rlimit lim{1 << 20, 1 << 20};
+        rlimit lim{Limit, Limit};
         setrlimit(RLIMIT_FSIZE, &lim);
-        TLXVirtualDIBList store(dir.Path());
-        int code = 0;
-        if (!store.AddBlankImage(100, 100, 24)) code = 1;     // fits in the first step
-        TBitmap big;
-        big.SetPixelFormat(pf24bit);
-        big.SetSize(1000, 1000);                              // 3 MB: beyond the limit
-        if (store.AddBitmap(&big) != nullptr) code = 2;
-        if (store.ImageCount() != 1) code = 3;
-        // The store goes on working within the limit.
-        TImage* small = store.AddBlankImage(50, 50, 24);
-        if (!small || store.ImageWidth(small) != 50) code = 4;
-        _exit(code);
+        _exit(Body(Dir));
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status)) << "signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    if (WIFSIGNALED(status)) return 1000 + WTERMSIG(status);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Writes every byte of every image through its mapping: SIGBUS where a block is missing.
+bool TouchAll(TLXVirtualDIBList& store, const std::vector<TImage*>& images) {
+    for (TImage* img : images) {
+        uint8_t* bits = store.ImageBits(img);
+        if (!bits) return false;
+        std::memset(bits, 0x5A, size_t(img->DataSize - TLXVirtualDIBList::HeaderSize));
+    }
+    return true;
+}
+
+TEST(ImageStore, FullDiskFailsCleanly) {
+    lxtest::TempDir dir;
+    struct Case {
+        const char* name;
+        rlim_t limit;
+        int (*body)(const std::string&);
+    };
+    const Case cases[] = {
+        {"no room for the first block", 32 << 10,
+         [](const std::string& d) {
+             TLXVirtualDIBList store(d);
+             if (store.AddBlankImage(100, 100, 24) != nullptr) return 1;   // SIGBUS here before
+             if (store.FileOpen() || store.FileSize() != 0) return 2;
+             TBitmap small;
+             small.SetPixelFormat(pf24bit);
+             small.SetSize(10, 10);
+             if (store.AddBitmap(&small) != nullptr) return 3;
+             if (store.ImageCount() != 0 || store.MappedCount() != 0) return 4;
+             return 0;
+         }},
+        {"growth beyond the limit", 1 << 20,
+         [](const std::string& d) {
+             TLXVirtualDIBList store(d);
+             TImage* first = store.AddBlankImage(100, 100, 24);   // fits in the first step
+             if (!first) return 1;
+             TBitmap big;
+             big.SetPixelFormat(pf24bit);
+             big.SetSize(1000, 1000);   // 3 MB
+             const uint64_t size = store.FileSize();
+             if (store.AddBitmap(&big) != nullptr) return 2;
+             if (store.ImageCount() != 1 || store.FileSize() != size) return 3;
+             // The store goes on working within the limit, every block really there.
+             std::vector<TImage*> all{first};
+             for (int i = 0; i < 8; ++i) {
+                 TImage* img = store.AddBlankImage(100, 100, 24);
+                 if (!img) break;
+                 all.push_back(img);
+             }
+             if (all.size() < 4) return 4;
+             store.SetMaxMapped(1);
+             return TouchAll(store, all) ? 0 : 5;
+         }},
+        {"a checked-out picture written back larger", 1 << 20,
+         [](const std::string& d) {
+             TLXVirtualDIBList store(d);
+             TBitmap src;
+             Pattern(src, 20, 20, pf24bit, 3);
+             TImage* img = store.AddBitmap(&src);
+             if (!img) return 1;
+             TBitmap* out = store.GetBitmap(img);
+             if (!out) return 2;
+             out->SetSize(1000, 1000);   // 3 MB: cannot be placed
+             if (store.StoreBitmap(img, out)) return 3;
+             store.ReleaseBitmap(out, true);
+             // The image keeps its old place and content.
+             TBitmap back;
+             store.CopyToBitmap(img, &back);
+             if (!SamePixels(src, back)) return 4;
+             return TouchAll(store, {img}) ? 0 : 5;
+         }},
+        {"emptied and filled again", 1 << 20,
+         [](const std::string& d) {
+             TLXVirtualDIBList store(d);
+             std::vector<TImage*> all;
+             for (TImage* img; (img = store.AddBlankImage(200, 200, 24)) != nullptr && all.size() < 100;) all.push_back(img);
+             if (all.size() < 2 || all.size() >= 100) return 1;   // stopped by the limit
+             for (TImage* img : all) store.DeleteImage(img);
+             if (store.FileSize() != store.GrowStep()) return 2;
+             all.clear();
+             for (TImage* img; (img = store.AddBlankImage(200, 200, 24)) != nullptr && all.size() < 100;) all.push_back(img);
+             if (all.size() < 2) return 3;
+             store.SetMaxMapped(2);
+             return TouchAll(store, all) ? 0 : 4;
+         }},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(InChildWithFileLimit(c.limit, c.body, dir.Path()), 0) << c.name << " (1000 + n: signal n)";
+        EXPECT_TRUE(dir.Names().empty()) << c.name;
+    }
 }
 
 // A mapping that fails makes the add fail and gives the block back: no two images ever

@@ -1,9 +1,18 @@
 // Metafile import: the sizing rules on hand-built headers, the red rectangle of the WMF and
 // EMF fixtures (written record by record by fixtures/make_metafiles.py), hostile headers,
-// and the scanner parameter object every I/O component owns.
+// records the SVG renderer cannot take and a render over its CPU time (the inputs under
+// fuzz/regressions/emf/), and the scanner parameter object every I/O component owns.
+#include <QWidget>
+
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,6 +21,7 @@
 #include "Graphics.h"
 #include "LuxIO.h"
 #include "LuxMIO.h"
+#include "LuxMView.h"
 #include "Win32.h"
 #include "codec_fixture_helpers.h"
 #include "lxtwain.h"
@@ -79,6 +89,143 @@ Bytes Emf(int fl, int ft, int fr, int fb) {
     Put32(b, 92, 20);
     Put32(b, 104, 20);
     return b;
+}
+
+// ---- Records for the renderer's limits ----
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+Bytes EmfRecord(uint32_t type, const Bytes& payload) {
+    Bytes b(8 + payload.size(), 0);
+    Put32(b, 0, type);
+    Put32(b, 4, int64_t(b.size()));
+    std::copy(payload.begin(), payload.end(), b.begin() + 8);
+    return b;
+}
+
+Bytes Words32(std::initializer_list<int64_t> values) {
+    Bytes b(values.size() * 4, 0);
+    size_t at = 0;
+    for (int64_t v : values) Put32(b, (at++) * 4, v);
+    return b;
+}
+
+// An EMF of a 1000 x 1000 device-unit page (1000 x 1000 pixels at 96 dpi) with these records;
+// millimetres 0 x 0 make the converter take the page from the bounds.
+Bytes EmfOf(const Bytes& records, int mmX = 0, int mmY = 0) {
+    Bytes b(108 + records.size(), 0);
+    Put32(b, 0, 1);
+    Put32(b, 4, 108);
+    Put32(b, 16, 1000);
+    Put32(b, 20, 1000);
+    Put32(b, 32, 26458);
+    Put32(b, 36, 26458);
+    Put32(b, 40, 0x464D4520);
+    Put32(b, 44, 0x10000);
+    Put16(b, 56, 8);
+    Put32(b, 72, 1920);
+    Put32(b, 76, 1080);
+    Put32(b, 80, mmX);
+    Put32(b, 84, mmY);
+    std::copy(records.begin(), records.end(), b.begin() + 108);
+    const Bytes eof = EmfRecord(14, Words32({0, 16, 20}));
+    b.insert(b.end(), eof.begin(), eof.end());
+    Put32(b, 48, int64_t(b.size()));
+    int count = 0;
+    for (size_t pos = 0; pos + 8 <= b.size(); pos += GetLE32(b.data() + pos + 4)) ++count;
+    Put32(b, 52, count);
+    return b;
+}
+
+// EXTCREATEFONTINDIRECTW (object 1, "DejaVu Sans") and its SELECTOBJECT.
+Bytes EmfFont(int64_t height, int64_t width) {
+    Bytes lf = Words32({1, height, width, 0, 0, 400});
+    lf.resize(4 + 28, 0);
+    lf[4 + 20 + 3] = 1;   // default charset
+    const char* face = "DejaVu Sans";
+    for (size_t i = 0; face[i]; ++i) lf.push_back(uint8_t(face[i])), lf.push_back(0);
+    lf.resize(360 - 8, 0);
+    return Join({EmfRecord(82, lf), EmfRecord(37, Words32({1}))});
+}
+
+// EXTTEXTOUTW of "WWWW" at (x, y).
+Bytes EmfText(int64_t x, int64_t y) {
+    Bytes r = Words32({0, 0, 1000, 1000, 1, 0x3F800000, 0x3F800000, x, y, 4, 76, 0, 0, 0, 1000, 1000, 0});
+    for (int i = 0; i < 4; ++i) r.push_back('W'), r.push_back(0);
+    return EmfRecord(84, r);
+}
+
+Bytes EmfShape(uint32_t type, int64_t l, int64_t t, int64_t r, int64_t b) { return EmfRecord(type, Words32({l, t, r, b})); }
+constexpr uint32_t EmrEllipse = 42, EmrRectangle = 43;
+
+Bytes WmfRecord(uint16_t func, std::initializer_list<int> words) {
+    Bytes b(6, 0);
+    Put32(b, 0, int64_t(3 + words.size()));
+    Put16(b, 4, func);
+    for (int w : words) b.push_back(uint8_t(w)), b.push_back(uint8_t(unsigned(w) >> 8));
+    return b;
+}
+
+// A placeable WMF of one inch at 1000 units per inch whose window is extent x extent units,
+// with a font of that height selected and "WWWW" written in the middle.
+Bytes WmfText(int extent, int height) {
+    Bytes font = WmfRecord(0x02FB, {height, 0, 0, 0, 400, 0, 0, 0});
+    const char face[32] = "DejaVu Sans";
+    font.insert(font.end(), face, face + 32);
+    Put32(font, 0, int64_t(font.size() / 2));
+    const Bytes records = Join({WmfRecord(0x020B, {0, 0}), WmfRecord(0x020C, {extent, extent}), font,
+                                WmfRecord(0x012D, {0}), WmfRecord(0x0521, {4, 0x5757, 0x5757, extent / 2, 0}),
+                                WmfRecord(0, {})});
+    Bytes b = PlaceableWmf(0, 0, 1000, 1000, 1000);
+    b.resize(22 + 18);
+    b.insert(b.end(), records.begin(), records.end());
+    Put32(b, 28, int64_t((b.size() - 22) / 2));
+    Put16(b, 32, 1);
+    Put32(b, 34, int64_t(font.size() / 2));
+    return b;
+}
+
+std::string RegressionInput(const std::string& name) {
+    return std::string(GD_SOURCE_DIR) + "/tests/imagelib/fuzz/regressions/emf/" + name;
+}
+
+// The header, the first Keep records after it and the end record, counts set to match.
+Bytes FirstRecords(const Bytes& emf, int Keep) {
+    size_t pos = GetLE32(emf.data() + 4);
+    for (int i = 0; i < Keep && pos + 8 <= emf.size(); ++i) pos += GetLE32(emf.data() + pos + 4);
+    Bytes out(emf.begin(), emf.begin() + long(pos));
+    const Bytes eof = EmfRecord(14, Words32({0, 16, 20}));
+    out.insert(out.end(), eof.begin(), eof.end());
+    Put32(out, 48, int64_t(out.size()));
+    Put32(out, 52, Keep + 2);
+    return out;
+}
+
+// $TMPDIR pointed at a folder of the test's own while it runs.
+class ScopedTmpDir {
+public:
+    explicit ScopedTmpDir(const std::string& Path) {
+        if (const char* t = std::getenv("TMPDIR")) saved_ = t, had_ = true;
+        ::setenv("TMPDIR", Path.c_str(), 1);
+    }
+    ~ScopedTmpDir() {
+        if (had_) ::setenv("TMPDIR", saved_.c_str(), 1);
+        else ::unsetenv("TMPDIR");
+    }
+
+private:
+    std::string saved_;
+    bool had_ = false;
+};
+
+double ChildCpuSeconds() {
+    rusage ru{};
+    ::getrusage(RUSAGE_CHILDREN, &ru);
+    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
 class MetafileTest : public ::testing::Test {
@@ -253,6 +400,125 @@ TEST_F(MetafileTest, HostileHeadersAbortWithoutReadingPastTheData) {
     bare.Aborting = true;
     bare.ImportMetafile(FixtureDir("wmf") + "red_rectangle.wmf", -1, -1);
     EXPECT_FALSE(bare.Aborting);
+}
+
+// Records that make the SVG renderer abort its process (a font of millions of pixels panics
+// in its text layout): the render runs in the limited child with the conversion, so the
+// file is refused with the abort flag, and this process goes on. Shapes and text at the
+// limits of the coordinates, negative sizes and font widths at the limits are drawn.
+TEST_F(MetafileTest, RecordsTheRendererCannotTakeAreRefused) {
+    lxtest::TempDir tmp;
+    const ScopedTmpDir scoped(tmp.Path());
+    struct Case {
+        const char* name;
+        Bytes file;
+        const char* ext;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"the 584-byte EMF", ReadFile(RegressionInput("font-huge.emf")), ".emf", true},
+        {"font height INT_MIN", EmfOf(Join({EmfFont(INT_MIN, 0), EmfText(10, 500)})), ".emf", true},
+        {"font height INT_MIN + 1", EmfOf(Join({EmfFont(INT_MIN + 1, 0), EmfText(10, 500)})), ".emf", true},
+        {"font height INT_MAX", EmfOf(Join({EmfFont(INT_MAX, 0), EmfText(10, 500)})), ".emf", true},
+        {"font height -1e9", EmfOf(Join({EmfFont(-1000000000, 0), EmfText(10, 500)})), ".emf", true},
+        {"font height 1e9", EmfOf(Join({EmfFont(1000000000, 0), EmfText(10, 500)})), ".emf", true},
+        {"font height INT_MIN, negative millimetres",
+         EmfOf(Join({EmfFont(INT_MIN, 0), EmfText(10, 500)}), -4, 383), ".emf", true},
+        {"WMF font -32768 over a 1-unit window", WmfText(1, -32768), ".wmf", true},
+        {"WMF font 32767 over a 1-unit window", WmfText(1, 32767), ".wmf", true},
+        {"font height -100000", EmfOf(Join({EmfFont(-100000, 0), EmfText(10, 500)})), ".emf", false},
+        {"font width INT_MIN", EmfOf(Join({EmfFont(-20, INT_MIN), EmfText(10, 500)})), ".emf", false},
+        {"font width INT_MAX", EmfOf(Join({EmfFont(-20, INT_MAX), EmfText(10, 500)})), ".emf", false},
+        {"negative font width", EmfOf(Join({EmfFont(-20, -50), EmfText(10, 500)})), ".emf", false},
+        {"text at INT_MAX", EmfOf(Join({EmfFont(-20, 0), EmfText(INT_MAX, INT_MAX)})), ".emf", false},
+        {"text at INT_MIN", EmfOf(Join({EmfFont(-20, 0), EmfText(INT_MIN, INT_MIN)})), ".emf", false},
+        {"ellipse over the whole range", EmfOf(EmfShape(EmrEllipse, INT_MIN, INT_MIN, INT_MAX, INT_MAX)), ".emf", false},
+        {"rectangle over the whole range", EmfOf(EmfShape(EmrRectangle, INT_MIN, INT_MIN, INT_MAX, INT_MAX)), ".emf", false},
+        {"ellipse of negative size", EmfOf(EmfShape(EmrEllipse, 900, 900, 100, 100)), ".emf", false},
+        {"rectangle of negative size", EmfOf(EmfShape(EmrRectangle, 900, 900, 100, 100)), ".emf", false},
+        {"WMF font -32768 over a 1000-unit window", WmfText(1000, -32768), ".wmf", false},
+    };
+    for (const Case& c : cases) {
+        ASSERT_FALSE(c.file.empty()) << c.name;
+        bitmap.SetSize(3, 3);
+        io.Aborting = !c.refused;
+        Import(c.file, c.ext, -1, -1);
+        EXPECT_EQ(io.Aborting, c.refused) << c.name;
+        if (c.refused) {
+            EXPECT_EQ(bitmap.Width(), 3) << c.name;   // left as it was
+        } else {
+            EXPECT_GT(bitmap.Width(), 3) << c.name;
+            EXPECT_EQ(bitmap.Width(), bitmap.Height()) << c.name;
+        }
+    }
+    // The renderer's children are gone, and nothing is left in the temporary folder.
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+    EXPECT_TRUE(tmp.Names().empty());
+}
+
+// 4000 page-sized ellipses take many times the render's CPU time at 2800 x 2800 pixels: the
+// child is stopped at its limit and the file refused. Its first 40 ellipses are a normal
+// drawing and are read. The thumbnail size of the whole file is cheap and read too.
+TEST_F(MetafileTest, ARenderOverItsCpuTimeIsRefused) {
+    const Bytes hostile = ReadFile(RegressionInput("4000-fullpage-ellipses.emf"));
+    ASSERT_GT(hostile.size(), 90000u);
+    const Bytes normal = FirstRecords(hostile, 40);
+    io.SetBackground(clLime);
+    bitmap.SetSize(3, 3);
+    Import(normal, ".emf", -1, -1);
+    EXPECT_FALSE(io.Aborting);
+    EXPECT_EQ(bitmap.Width(), 2799);
+    EXPECT_EQ(PixelOf(bitmap, 1400, 1400), (TRGB{0, 0, 0}));          // inside the ellipses
+    EXPECT_EQ(PixelOf(bitmap, 2, 2), (TRGB{0, 255, 0}));              // outside every ellipse
+    bitmap.SetSize(3, 3);
+    const double before = ChildCpuSeconds();
+    Import(hostile, ".emf", -1, -1);
+    const double used = ChildCpuSeconds() - before;
+    EXPECT_TRUE(io.Aborting);
+    EXPECT_EQ(bitmap.Width(), 3);
+    // The kernel ends the child at its hard limit (one second over the soft one).
+    EXPECT_LT(used, 6.0);
+    Import(hostile, ".emf", 64, -1);
+    EXPECT_FALSE(io.Aborting);
+    EXPECT_EQ(bitmap.Width(), 63);
+}
+
+// The thumbnail view loads the same files through its own I/O component while it paints: the
+// metafiles the renderer cannot take are empty cells, or removed as corrupted, and the view
+// and its neighbours go on.
+TEST_F(MetafileTest, TheThumbnailViewSkipsWhatTheRendererCannotTake) {
+    lxtest::TempDir tmp;
+    const ScopedTmpDir scoped(tmp.Path());
+    LuxImageStoreFolder = tmp.Path();
+    const std::string good = FixtureDir("emf") + "red_rectangle.emf";
+    const std::string font = RegressionInput("font-huge.emf");
+    const std::string wmfFont = dir / "font.wmf";
+    WriteFile(wmfFont, WmfText(1, -32768));
+    for (bool remove : {false, true}) {
+        QWidget host;
+        TLuxMView view(nullptr);
+        view.SetBorderStyle(bsNone);
+        view.SetParentWindow(&host);
+        view.SetBounds(0, 0, 600, 200);
+        view.SetRemoveCorrupted(remove);
+        for (const std::string& f : {good, font, wmfFont, good}) view.AppendImage(f);
+        TBitmap surface;
+        surface.SetPixelFormat(pf24bit);
+        surface.SetSize(view.ClientWidth(), view.ClientHeight());
+        EXPECT_NO_THROW(view.PaintTo(surface.Canvas()));
+        if (remove) {
+            ASSERT_EQ(view.ImageCount(), 2);
+        } else {
+            ASSERT_EQ(view.ImageCount(), 4);
+            EXPECT_EQ(view.Entry(1)->Image, nullptr);
+            EXPECT_EQ(view.Entry(2)->Image, nullptr);
+        }
+        EXPECT_NE(view.Entry(0)->Image, nullptr);
+        EXPECT_NE(view.Entry(view.ImageCount() - 1)->Image, nullptr);
+    }
+    LuxImageStoreFolder.clear();
+    EXPECT_TRUE(tmp.Names().empty());
 }
 
 TEST(TwainParams, DefaultsAndAClosedConnection) {

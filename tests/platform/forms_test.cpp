@@ -8,20 +8,27 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
-#include <QGuiApplication>
+#include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
+#include <QGuiApplication>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
+#include <QTreeView>
 
 #include <functional>
 #include <memory>
@@ -512,6 +519,50 @@ TEST(StdCtrls, ItemsFromTextsSplitAtLineBreaks) {
     EXPECT_EQ(ItemsText(&list), "<internal>\nde\nen\n");
 }
 
+// The class library's list box: a click into the white space below the items, a Ctrl+click
+// on the chosen item and Ctrl+Space take nothing away; clicks and arrow keys choose another.
+TEST(StdCtrls, AListBoxKeepsItsChosenItem) {
+    TForm form(nullptr);
+    form.SetClientSize(200, 200);
+    QListWidget* list = NewListBox(&form, "ListBox1", 8, 8, 180, 180);
+    EXPECT_EQ(list->objectName(), "ListBox1");
+    EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
+    list->addItems({"a", "b", "c"});
+    list->setCurrentRow(0);
+    form.Show();
+    QApplication::processEvents();
+    auto chosen = [&] { return list->selectedItems().size() == 1 ? list->row(list->selectedItems().first()) : -1; };
+    auto click = [&](QPoint p, Qt::KeyboardModifiers m = Qt::NoModifier) {
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(p), QPointF(list->viewport()->mapToGlobal(p)), Qt::LeftButton,
+                          Qt::LeftButton, m);
+        QApplication::sendEvent(list->viewport(), &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(p), QPointF(list->viewport()->mapToGlobal(p)),
+                            Qt::LeftButton, Qt::NoButton, m);
+        QApplication::sendEvent(list->viewport(), &release);
+    };
+    auto key = [&](int k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+        QKeyEvent e(QEvent::KeyPress, k, m, k == Qt::Key_Space ? QStringLiteral(" ") : QString());
+        QApplication::sendEvent(list, &e);
+    };
+    const QPoint below(list->viewport()->width() / 2, list->viewport()->height() - 5);
+    ASSERT_FALSE(list->itemAt(below));
+    click(below);
+    EXPECT_EQ(chosen(), 0);
+    click(list->visualItemRect(list->item(2)).center());
+    EXPECT_EQ(chosen(), 2);
+    click(below);
+    EXPECT_EQ(chosen(), 2);
+    click(list->visualItemRect(list->item(2)).center(), Qt::ControlModifier);
+    EXPECT_EQ(chosen(), 2);
+    key(Qt::Key_Space, Qt::ControlModifier);
+    EXPECT_EQ(chosen(), 2);
+    key(Qt::Key_Up);
+    EXPECT_EQ(chosen(), 1);
+    // The program may still clear it.
+    list->clearSelection();
+    EXPECT_EQ(chosen(), -1);
+}
+
 TEST(StdCtrls, ClickEventsFireAsTheClassLibraryFiresThem) {
     QWidget parent;
     auto* check = new QCheckBox(&parent);
@@ -692,14 +743,13 @@ TEST(StatusBar, PanelsByWidthTheLastTakesTheRest) {
 
 // ---- Dialogs ----
 
-TEST(Dialogs, OpenFilterConvertsToCaseInsensitiveQtFilters) {
+TEST(Dialogs, OpenFilterConvertsToPlainQtFiltersMatchedInAnyCase) {
     const std::string viewer =
         "Any Photo|*.jpg;*.jpeg;*.bmp;*.tif;*.tiff;*.png;*.pcx|JPEG Photo (*.jpg,*.jpeg)|*.jpg;*.jpeg|"
         "BMP Photo (*.bmp)|*.bmp";
     EXPECT_EQ(QtNameFilters(viewer),
-              "Any Photo (*.[jJ][pP][gG] *.[jJ][pP][eE][gG] *.[bB][mM][pP] *.[tT][iI][fF] *.[tT][iI][fF][fF] "
-              "*.[pP][nN][gG] *.[pP][cC][xX]);;JPEG Photo [*.jpg,*.jpeg] (*.[jJ][pP][gG] *.[jJ][pP][eE][gG]);;"
-              "BMP Photo [*.bmp] (*.[bB][mM][pP])");
+              "Any Photo (*.jpg *.jpeg *.bmp *.tif *.tiff *.png *.pcx);;JPEG Photo [*.jpg,*.jpeg] (*.jpg *.jpeg);;"
+              "BMP Photo [*.bmp] (*.bmp)");
     EXPECT_EQ(QtNameFilters("All|*.*|Broken|"), "All (*.*)");
     // What Qt's file dialog offers with that filter: the upper-case photo too.
     QTemporaryDir dir;
@@ -707,6 +757,61 @@ TEST(Dialogs, OpenFilterConvertsToCaseInsensitiveQtFilters) {
     const QString any = QString::fromStdString(QtNameFilters("Any|*.jpg;*.jpeg"));
     const QStringList patterns = any.mid(any.indexOf('(') + 1).chopped(1).split(' ');
     EXPECT_EQ(QDir(dir.path()).entryList(patterns, QDir::Files, QDir::Name), (QStringList{"PHOTO.JPG", "b.Jpeg"}));
+}
+
+// The dialog as Execute shows it: plain patterns in "Files of type", files of any letter
+// case offered, and the Size, Type and Date columns as wide as what they show.
+TEST(Dialogs, OpenDialogShowsPlainPatternsAndUncutColumns) {
+    // Qt's dialog keeps its column widths and folders in its settings: a folder of this test's
+    // own, never the user's (and no widths of an earlier run).
+    QTemporaryDir settings;
+    for (const QSettings::Format f : {QSettings::NativeFormat, QSettings::IniFormat})
+        QSettings::setPath(f, QSettings::UserScope, settings.path());
+    QTemporaryDir dir;
+    for (const char* n : {"PHOTO.JPG", "b.Jpeg", "c.txt", "a photo with a rather long name.tif", "e.bmp"}) {
+        QFile f(dir.filePath(n));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(std::string(n) == "e.bmp" ? 123456 : 266, 'x'));
+    }
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
+    TOpenDialog options(nullptr);
+    options.Title = "Open Photo";
+    options.InitialDir = dir.path().toStdString();
+    options.Options = ofHideReadOnly | ofFileMustExist | ofEnableSizing;
+    options.Filter = "Any Photo|*.jpg;*.jpeg;*.bmp;*.tif;*.tiff;*.png;*.pcx|BMP Photo (*.bmp)|*.bmp";
+    QFileDialog dlg;
+    SetUpFileDialog(dlg, options);
+    EXPECT_EQ(dlg.windowTitle(), "Open Photo");
+    EXPECT_TRUE(dlg.testOption(QFileDialog::DontUseNativeDialog));
+    EXPECT_EQ(dlg.nameFilters(),
+              (QStringList{"Any Photo (*.jpg *.jpeg *.bmp *.tif *.tiff *.png *.pcx)", "BMP Photo [*.bmp] (*.bmp)"}));
+    auto* types = dlg.findChild<QComboBox*>("fileTypeCombo");
+    ASSERT_TRUE(types);
+    EXPECT_EQ(types->currentText(), "Any Photo (*.jpg *.jpeg *.bmp *.tif *.tiff *.png *.pcx)");
+    dlg.show();
+    auto* tree = dlg.findChild<QTreeView*>("treeView");
+    ASSERT_TRUE(tree);
+    QAbstractItemModel* model = tree->model();
+    // The folder is read on a thread of Qt's: waited for, within a generous bound.
+    for (int i = 0; i < 1000 && model->rowCount(tree->rootIndex()) < 5; ++i) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    QStringList names;
+    const QFontMetrics fm(tree->font());
+    for (int r = 0; r < model->rowCount(tree->rootIndex()); ++r) {
+        if (tree->isRowHidden(r, tree->rootIndex())) continue;
+        names << model->index(r, 0, tree->rootIndex()).data().toString();
+        for (int c = 1; c <= 3; ++c) {
+            const QString text = model->index(r, c, tree->rootIndex()).data().toString();
+            EXPECT_LE(fm.horizontalAdvance(text) + 2 * fm.averageCharWidth(), tree->header()->sectionSize(c))
+                << text.toStdString();
+        }
+    }
+    names.sort(Qt::CaseInsensitive);
+    EXPECT_EQ(names, (QStringList{"a photo with a rather long name.tif", "b.Jpeg", "e.bmp", "folder", "PHOTO.JPG"}));
+    // Never wider than the screen.
+    EXPECT_LE(dlg.width(), dlg.screen()->availableGeometry().width());
 }
 
 TEST_F(WithResponder, BoxesAndDialogsGoThroughTheResponder) {

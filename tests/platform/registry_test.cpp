@@ -276,3 +276,124 @@ TEST_F(RegistryTest, ReadsSeeEveryWrite) {
     ini.DeleteKey("Show", "Duration");
     EXPECT_EQ(ini.ReadInteger("Show", "Duration", 0), 0);
 }
+
+namespace {
+
+std::string Fixture(const std::string& name) {
+    std::string text;
+    EXPECT_TRUE(LoadFileToString(std::string(GD_SOURCE_DIR) + "/tests/platform/fixtures/registry/" + name, text)) << name;
+    return text;
+}
+
+// The store's own view of a text, and what a rewrite must keep of it: the same values and
+// kept lines, the kept ones byte for byte, and nothing that changes at a second rewrite.
+void ExpectRewriteKeepsEverything(const std::string& text) {
+    const std::string once = RewriteRegistryStore(text);
+    EXPECT_EQ(DescribeRegistryStore(once), DescribeRegistryStore(text)) << "what the rewrite reads back";
+    EXPECT_EQ(RewriteRegistryStore(once), once) << "a second rewrite changes nothing";
+}
+
+}  // namespace
+
+// Lines the store cannot read are kept with the bytes they had up to their LF, so that no
+// line end makes a kept line a value or a key after a rewrite (CR CR LF used to lose one CR
+// and come back as a value).
+TEST_F(RegistryTest, EveryLineEndMixRoundTripsItsValuesAndKeptLines) {
+    const std::vector<std::string> lines = {"GlimmerdeckRegistry 1", "[Software\\X]", "S\tname\tAlps",
+                                            "I\tcount\t7", "B\tblob\t0A0B", "junk line"};
+    struct Case {
+        const char* name;
+        std::vector<std::string> ends;   // one per line, repeated when shorter
+        std::string want;                // DescribeRegistryStore of the text
+    };
+    const std::string readable =
+        "key \n"
+        "key Software\\\\X\n"
+        "  S name = Alps\n"
+        "  I count = 7\n"
+        "  B blob = \\n\\x0B\n";
+    const std::vector<Case> cases = {
+        {"LF", {"\n"}, readable + "  kept junk line\n"},
+        {"CRLF", {"\r\n"}, readable + "  kept junk line\\r\n"},
+        {"CR CR LF: a CR is left on every line; only the string value can read it",
+         {"\r\r\n"},
+         "key \n"
+         "  S name = Alps\\r\n"
+         "  kept GlimmerdeckRegistry 1\\r\\r\n"
+         "  kept [Software\\\\X]\\r\\r\n"
+         "  kept I\\tcount\\t7\\r\\r\n"
+         "  kept B\\tblob\\t0A0B\\r\\r\n"
+         "  kept junk line\\r\\r\n"},
+        {"a lone CR joins the lines into one", {"\r"},
+         "key \n"
+         "  kept GlimmerdeckRegistry 1\\r[Software\\\\X]\\rS\\tname\\tAlps\\rI\\tcount\\t7\\rB\\tblob\\t0A0B\\rjunk line\\r\n"},
+        {"mixed, line by line", {"\n", "\r\n", "\r\r\n", "\n", "\r\n", "\r\r\n"},
+         "key \n"
+         "key Software\\\\X\n"
+         "  S name = Alps\\r\n"
+         "  I count = 7\n"
+         "  B blob = \\n\\x0B\n"
+         "  kept junk line\\r\\r\n"},
+        {"no line end after the last line", {"\n", "\n", "\n", "\n", "\n", ""}, readable + "  kept junk line\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string text;
+        for (size_t i = 0; i < lines.size(); ++i) text += lines[i] + c.ends[i % c.ends.size()];
+        EXPECT_EQ(DescribeRegistryStore(text), c.want);
+        ExpectRewriteKeepsEverything(text);
+    }
+}
+
+// The same through the store on disk, with the hand-edited store that showed the fault: its
+// kept lines stay kept after the player writes a value, and come back byte for byte.
+TEST_F(RegistryTest, AKeptLineIsWrittenBackByteForByteAndNeverReadAsAValue) {
+    const std::string text = Fixture("registry_crcr.HKEY_CURRENT_USER");
+    ASSERT_FALSE(text.empty());
+    ExpectRewriteKeepsEverything(text);
+    ASSERT_TRUE(ForceDirectories(TRegistry::StoreDirectory()));
+    const std::string file = TRegistry::StoreDirectory() + "/HKEY_CURRENT_USER";
+    ASSERT_TRUE(UpdateFileAtomically(file, [&](std::string& c) { c = text; return true; }));
+    testing::internal::CaptureStderr();
+    for (int rewrite = 0; rewrite < 3; ++rewrite) {
+        SCOPED_TRACE(rewrite);
+        TRegistry r;
+        ASSERT_TRUE(r.OpenKeyReadOnly("Other"));
+        EXPECT_EQ(r.GetDataType("keep"), rdString);
+        EXPECT_EQ(r.ReadString("keep"), "mine") << "the kept integer line never replaces it";
+        EXPECT_EQ(r.ReadString("v"), "x");
+        EXPECT_FALSE(r.KeyExists("\\Kept\\Key")) << "a kept line never becomes a key";
+        std::string content;
+        ASSERT_TRUE(LoadFileToString(file, content));
+        EXPECT_NE(content.find("\nI\tkeep\t1\r\r\n"), std::string::npos) << content;
+        EXPECT_NE(content.find("\n[Kept\\Key]\r\r\n"), std::string::npos) << content;
+        TRegistry w;
+        ASSERT_TRUE(w.OpenKey("Other", false));
+        w.WriteString("n", std::to_string(rewrite));
+    }
+    testing::internal::GetCapturedStderr();
+}
+
+// Several values of one section in one rewrite: the settings dialog's OK.
+TEST_F(RegistryTest, WriteStringsIsOneRewrite) {
+    TRegIniFile ini("Software\\Vantorel");
+    ini.WriteString("Other", "keep", "me");
+    const uint64_t before = TRegistry::StoreRewrites();
+    ini.WriteStrings("Show", {{"A", "1"}, {"B", "two"}, {"a", "3"}});
+    EXPECT_EQ(TRegistry::StoreRewrites() - before, 1u);
+    EXPECT_EQ(ini.ReadString("Show", "A", "-"), "3") << "names ignore case; the last one wins";
+    EXPECT_EQ(ini.ReadString("Show", "B", "-"), "two");
+    EXPECT_EQ(ini.ReadString("Other", "keep", "-"), "me");
+    TRegistry r;
+    ASSERT_TRUE(r.OpenKeyReadOnly("Software\\Vantorel\\Show"));
+    EXPECT_EQ(r.GetDataType("B"), rdString) << "text, as every value of the wrapper";
+
+    // A store that is no regular file takes none of them.
+    ::setenv("XDG_CONFIG_HOME", (dir + "/fifo").c_str(), 1);
+    ASSERT_TRUE(ForceDirectories(TRegistry::StoreDirectory()));
+    ASSERT_EQ(::mkfifo((TRegistry::StoreDirectory() + "/HKEY_CURRENT_USER").c_str(), 0600), 0);
+    testing::internal::CaptureStderr();
+    TRegIniFile none("Software\\Vantorel");
+    EXPECT_THROW(none.WriteStrings("Show", {{"A", "1"}}), ERegistryException);
+    testing::internal::GetCapturedStderr();
+}

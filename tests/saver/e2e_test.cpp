@@ -117,16 +117,47 @@ TEST_F(SaverRun, RegistryOverridesBlock0PerFileAndKey) {
     }
 }
 
-TEST_F(SaverRun, BarePlayerRunsWithZeroSettings) {
+// The bare player (no show appended) keeps its zero settings in every mode, and says on
+// stderr why there is nothing to see and how to make a show; a packed player says nothing of it.
+TEST_F(SaverRun, BarePlayerRunsWithZeroSettingsAndSaysHowToMakeAShow) {
     std::filesystem::copy_file(GD_PLAYER_EXE, dir.File("Bare.scr"));
     ::chmod(dir.File("Bare.scr").c_str(), 0755);
-    const std::string log = dir.File("log");
-    ChildProcess p(dir.File("Bare.scr"), {"/s"}, Env(log), log + ".err");
-    ASSERT_TRUE(WaitForText(log, "\nwindow ", p)) << ReadText(log + ".err");
-    EXPECT_TRUE(Contains(ReadText(log), "mode 3 photos 0"));
-    EXPECT_TRUE(Contains(ReadText(log), "settings Duration 0 Effect 0 Random 0"));
-    p.Signal(SIGTERM);
-    EXPECT_EQ(p.Wait(), 0);
+    BuildPlayer("Alps.scr");
+    char* gdpack = ::realpath(GD_GDPACK_EXE, nullptr);
+    ASSERT_NE(gdpack, nullptr);
+    const std::string builder = gdpack;
+    std::free(gdpack);
+    struct Case {
+        const char* name;
+        std::string file;
+        std::vector<std::string> args;
+        std::vector<std::string> logHas;
+        bool endsByItself;
+        std::string builder;   // named on stderr; empty: no message at all
+    };
+    const std::vector<Case> cases = {
+        {"a copy as saver: no photos, it ends by itself", dir.File("Bare.scr"), {"/s"},
+         {"mode 3 photos 0", "settings Duration 0 Effect 0 Random 0", "show end"}, true, "tools/gdpack"},
+        {"a copy's settings dialog", dir.File("Bare.scr"), {"/c"}, {"mode 2 photos 0", "window config"}, false,
+         "tools/gdpack"},
+        {"the built player names the builder beside it", GD_PLAYER_EXE, {"/s"}, {"mode 3 photos 0"}, true, builder},
+        {"a packed player", dir.File("Alps.scr"), {"/c"}, {"mode 2 photos 2", "window config"}, false, ""},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string log = dir.File("bare" + std::to_string(++n));
+        ChildProcess p(c.file, c.args, Env(log), log + ".err");
+        if (!c.endsByItself) {
+            ASSERT_TRUE(WaitForText(log, "\nwindow ", p)) << ReadText(log + ".err");
+            p.Signal(SIGTERM);
+        }
+        EXPECT_EQ(p.Wait(), 0);
+        for (const auto& l : c.logHas) EXPECT_TRUE(Contains(ReadText(log), l)) << l << " in\n" << ReadText(log);
+        const std::string err = ReadText(log + ".err");
+        EXPECT_EQ(Contains(err, "no show is appended to this file"), !c.builder.empty()) << err;
+        if (!c.builder.empty()) EXPECT_TRUE(Contains(err, c.builder + " build -o ")) << err;
+    }
 }
 
 // The mode comes from the file the running image was started from, so a link named
@@ -189,13 +220,15 @@ TEST_F(SaverRun, GdpackListsTheBlocks) {
 }
 
 TEST_F(SaverRun, GdpackBuildOptionsReachBlock0) {
-    gdpack::WriteFileBytes(dir.File("song.wav"), gdpack::Bytes(33, 0x52), false);
+    gdpack::Bytes wav = {'R', 'I', 'F', 'F', 25, 0, 0, 0, 'W', 'A', 'V', 'E'};
+    wav.resize(33, 0x52);
+    gdpack::WriteFileBytes(dir.File("song.wav"), wav, false);
     gdpack::WriteFileBytes(dir.File("help.html"), {'<', 'B', '>', 'H', '\r', '\n'}, false);
     gdpack::WriteFileBytes(dir.File("base"), gdpack::Bytes(10, 0), false);
     ChildProcess p(GD_GDPACK_EXE,
                    {"build", "-o", dir.File("out.scr"), "--base", dir.File("base"),
                     "--photo", "Berg", "c", dir.File("berg.bmp"), "--music", dir.File("song.wav"),
-                    "--set", "Background=0x00FF8000", "--set", "Duration=-1", "--set", "Random=2",
+                    "--set", "Background=0x00FF8000", "--set", "Duration=-1", "--set", "Random=1",
                     "--set", "NameFont=Arial", "--set", "AboutText=Made by me",
                     "--text", "13=immer", "--text-file", "0=" + dir.File("help.html")},
                    {}, dir.File("b.err"));
@@ -205,7 +238,7 @@ TEST_F(SaverRun, GdpackBuildOptionsReachBlock0) {
     want.PhotoCount = 1;
     want.Background = 0x00FF8000;
     want.Duration = -1;
-    want.Random = 2;
+    want.Random = 1;
     want.NameFont = "Arial";
     want.AboutText = "Made by me";
     want.MusicName = "song.wav";

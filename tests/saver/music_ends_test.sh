@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Every way the player ends while its music plays leaves no temporary music file behind:
-# SIGTERM, SIGINT and SIGHUP (exit 0), and the X server going away under the show (Qt ends
-# the program with exit 1; the show's clean-up still runs). A file-size limit below the
-# music's size does not kill the player: the music is dropped and its file removed. Runs
+# Every way the player ends while its music plays leaves no music file behind: SIGTERM,
+# SIGINT and SIGHUP (exit 0), SIGKILL (no clean-up runs at all), and the X server going away
+# under the show (Qt ends the program with exit 1; the show's clean-up still runs). The music
+# plays from an unnamed copy in memory, so nothing is ever written to the temporary folder. A
+# file-size limit below the music's size does not kill the player: the music is dropped. Runs
 # against a private PulseAudio server so the music really plays; exit 77 skips without it.
 set -euo pipefail
 player=$1 gdpack=$2 photo=$3
@@ -21,7 +22,10 @@ trap cleanup EXIT
   --set Duration=30 --photo one "" "$photo" --photo two "" "$photo" >/dev/null
 
 fail() { echo "$case: $*"; cat "$log" "$log.err" 2>/dev/null; exit 1; }
-temp_files() { ls "$TMPDIR" | grep -c '^~' || true; }
+temp_files() { ls -A "$TMPDIR" | grep -c . || true; }
+# Descriptors of the music's copy (unnamed, in memory) the player holds: its own, and the
+# media player's once it has opened the copy.
+copies() { ls -l "/proc/$pid/fd" 2>/dev/null | grep -c 'memfd:~music\.wav' || true; }
 # Waits for a line of the player's log while the player runs.
 await() {
   for _ in $(seq 300); do
@@ -48,11 +52,24 @@ for sig in TERM INT HUP; do
     env --default-signal=HUP,INT "$work/Ends.exe" x 2>"$log.err" &
   pid=$!
   await '^music /' || fail "music did not start"
-  [ "$(temp_files)" -eq 1 ] || fail "no temporary music file while the music plays"
+  [ "$(copies)" -ge 1 ] || fail "the music's copy is not open while the music plays"
+  [ "$(temp_files)" -eq 0 ] || fail "a file in the temporary folder while the music plays: $(ls "$TMPDIR")"
   kill -"$sig" "$pid"
   finish 0
   grep -q "^signal SIG$sig" "$log" || fail "signal not handled"
 done
+
+case=SIGKILL log=$work/KILL.log
+GLIMMERDECK_TEST_LOG=$log QT_QPA_PLATFORM=offscreen "$work/Ends.exe" x 2>"$log.err" &
+pid=$!
+await '^music /' || fail "music did not start"
+[ "$(copies)" -ge 1 ] || fail "the music's copy is not open while the music plays"
+kill -KILL "$pid"
+code=0
+wait "$pid" 2>/dev/null || code=$?
+pid=""
+[ "$code" -eq 137 ] || fail "exit code $code, expected 137 (killed)"
+[ "$(temp_files)" -eq 0 ] || fail "the kill left a file: $(ls -la "$TMPDIR")"
 
 case="display lost" log=$work/display.log
 Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
@@ -78,4 +95,4 @@ await '^show photo' || fail "the show did not go on"
 kill -TERM "$pid"
 finish 0
 
-echo "every end removed the music file; a file-size limit only dropped the music"
+echo "no end, a kill included, left a music file; a file-size limit only dropped the music"

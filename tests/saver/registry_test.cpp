@@ -150,3 +150,42 @@ TEST_F(RegistrySettings, PasswordInUseFollowsTheDesktopValue) {
     reg.WriteString("ScreenSaveUsePassword", "1");
     EXPECT_FALSE(SaverPasswordInUse()) << "a text value is the wrong type";
 }
+
+// The settings dialog's OK: the settings read when the dialog was made, then saved. All 13
+// go into one rewrite of the store (each rewrite writes and syncs the whole file), and the
+// other players' sections and hand-kept lines stay as they were.
+TEST_F(RegistrySettings, ASaveIsOneRewriteOfTheStore) {
+    {
+        TRegIniFile other("Software\\Vantorel\\Glimmerdeck\\Slideshow");
+        other.WriteStrings("Berge", {{"Duration", "9"}, {"Loop", "1"}});
+    }
+    const std::string file = TRegistry::StoreDirectory() + "/HKEY_CURRENT_USER";
+    std::string text;
+    ASSERT_TRUE(LoadFileToString(file, text));
+    text += "; kept by hand\r\r\n";
+    ASSERT_TRUE(UpdateFileAtomically(file, [&](std::string& c) { c = text; return true; }));
+
+    struct Case { const char* name; bool storedBefore; };
+    for (const Case c : {Case{"first save", false}, Case{"a save over stored values", true}}) {
+        SCOPED_TRACE(c.name);
+        ::testing::internal::CaptureStderr();
+        LoadRegistrySettings();   // the dialog's creation
+        ::testing::internal::GetCapturedStderr();
+        PlayerSettings = Distinct();
+        if (c.storedBefore) PlayerSettings.Duration = 12;
+        const uint64_t before = TRegistry::StoreRewrites();
+        SaveRegistrySettings();
+        EXPECT_EQ(TRegistry::StoreRewrites() - before, 1u);
+
+        TPlayerSettings read;
+        PlayerSettings = read;
+        LoadRegistrySettings();
+        TPlayerSettings want = Distinct();
+        if (c.storedBefore) want.Duration = 12;
+        EXPECT_EQ(PlayerSettings, want);
+        ASSERT_TRUE(LoadFileToString(file, text));
+        EXPECT_NE(text.find("\n; kept by hand\r\r\n"), std::string::npos) << text;
+        TRegIniFile other("Software\\Vantorel\\Glimmerdeck\\Slideshow");
+        EXPECT_EQ(other.ReadInteger("Berge", "Duration", 0), 9);
+    }
+}

@@ -1,5 +1,6 @@
-// The show end to end: a player packed by gdpack with three photos runs offscreen as a
-// slideshow without Loop, shows them in order and ends by itself, leaving no temporary file.
+// The show end to end: a player packed by gdpack's writer with three photos runs offscreen as
+// a slideshow without Loop, shows them in order and ends by itself, leaving no temporary file.
+#include <cctype>
 #include <filesystem>
 
 #include "SaverFixture.h"
@@ -43,24 +44,33 @@ TEST_F(SaverRun, SlideshowShowsThreePhotosInOrderAndEnds) {
     };
     const std::vector<Case> cases = {
         {"three photos", {}, {"show photo 4 Red", "show photo 3 Green", "show photo 2 Blue"}},
-        {"with music and a photo that cannot be decoded",
-         {"--photo", "Broken", "", dir.File("bad.jpg"), "--music", dir.File("tune.wav")},
+        {"with music and a photo that cannot be decoded", {"Broken"},
          {"show photo 5 Red", "show skip 2", "show end"}},
     };
     int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string file = "Show" + std::to_string(++n) + ".exe";
-        std::vector<std::string> args = {
-            "build", "-o", dir.File(file), "--base", GD_PLAYER_EXE,
-            "--photo", "Red", "", dir.File("red.bmp"),
-            "--photo", "Green", "", dir.File("green.bmp"),
-            "--photo", "Blue", "", dir.File("blue.bmp"),
-            "--set", "Duration=1", "--set", "EffectDuration=0", "--set", "Effect=1",
-            "--set", "Loop=0", "--set", "Showname=1"};
-        args.insert(args.end(), c.extra.begin(), c.extra.end());
-        ChildProcess pack(GD_GDPACK_EXE, args, {}, dir.File("gdpack.err"));
-        ASSERT_EQ(pack.Wait(), 0) << ReadText(dir.File("gdpack.err"));
+        // Written as gdpack writes, by its library: gdpack itself leaves out a photo the
+        // player cannot show.
+        gdpack::PlayerFile pf;
+        pf.Base = gdpack::ReadFileBytes(GD_PLAYER_EXE);
+        pf.Settings = gdpack::NewShowSettings();
+        for (const char* set : {"Duration=1", "EffectDuration=0", "Effect=1", "Loop=0", "Showname=1"}) {
+            const std::string kv = set;
+            ASSERT_TRUE(gdpack::SetBlock0Field(pf.Settings, kv.substr(0, kv.find('=')), kv.substr(kv.find('=') + 1)));
+        }
+        for (const char* photo : {"Red", "Green", "Blue"}) {
+            std::string f = photo;
+            for (char& ch : f) ch = char(std::tolower(ch));
+            pf.Photos.push_back({photo, "", gdpack::ReadFileBytes(dir.File(f + ".bmp"))});
+        }
+        if (!c.extra.empty()) {
+            pf.Photos.push_back({"Broken", "", gdpack::ReadFileBytes(dir.File("bad.jpg"))});
+            pf.Music = gdpack::ReadFileBytes(dir.File("tune.wav"));
+            pf.Settings.MusicName = "tune.wav";
+        }
+        gdpack::WriteFileBytes(dir.File(file), pf.Build(), true);
 
         const std::string log = dir.File("show" + std::to_string(n));
         // An argument that is no switch: the slideshow starts without its help page.

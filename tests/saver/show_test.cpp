@@ -903,7 +903,25 @@ protected:
     TestDir dir;
 };
 
-TEST_F(Music, BlockGoesToTempFileAndPlayer) {
+// The music's copies this process holds open: targets of /proc/self/fd named "/memfd:~music.".
+std::vector<std::string> MusicCopies() {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const std::string target = std::filesystem::read_symlink(e.path(), ec).string();
+        if (!ec && target.rfind("/memfd:~music.", 0) == 0) out.push_back(target);
+    }
+    return out;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+// The block goes to an unnamed copy in memory, never into the temporary folder: nothing is
+// left for a kill to strand. A restart after a dialog plays a fresh copy; the old is gone.
+TEST_F(Music, BlockGoesToAnUnnamedCopyAndPlayer) {
     s.MusicName = "C:\\Eigene\\Lied.mp3";
     auto& show = Make(rmSaver);
     show.FormShow(true);
@@ -911,26 +929,25 @@ TEST_F(Music, BlockGoesToTempFileAndPlayer) {
     ASSERT_EQ(music.played.size(), 1u);
     const std::string path = music.played[0];
     EXPECT_EQ(path, show.TempMusicFile);
-    const auto name = std::filesystem::path(path).filename().string();
-    EXPECT_EQ(std::filesystem::path(path).parent_path().string(), dir.Path());
-    EXPECT_EQ(name.front(), '~');
-    EXPECT_EQ(name.substr(name.size() - 4), ".mp3");
-    std::ifstream in(path, std::ios::binary);
-    std::string content((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_EQ(content, blocks.blocks[1]);
-    EXPECT_EQ(host.tempFiles, std::set<std::string>{path}) << "registered for every exit";
-    EXPECT_EQ(Files().size(), 1u) << "no placeholder left";
-    // Written once only.
+    EXPECT_EQ(path.rfind("/proc/self/fd/", 0), 0u) << path;
+    EXPECT_EQ(ReadAll(path), blocks.blocks[1]) << "the player opens it by that path";
+    EXPECT_EQ(MusicCopies(), std::vector<std::string>{"/memfd:~music.mp3 (deleted)"});
+    EXPECT_TRUE(Files().empty()) << "nothing in the temporary folder";
+    EXPECT_TRUE(host.tempFiles.empty()) << "nothing to delete at the end";
+    // Copied once only.
     show.UpdateScreenTimer();
     EXPECT_EQ(music.played.size(), 1u);
-    // After a dialog the music starts afresh in a new file; the old one is gone.
+    // After a dialog the music starts afresh from a new copy; the old one is gone.
     show.FormKeyDown(kVkF1);
     show.UpdateScreenTimer();
     ASSERT_EQ(music.played.size(), 2u);
-    EXPECT_EQ(Files().size(), 1u);
+    EXPECT_EQ(ReadAll(music.played[1]), blocks.blocks[1]);
+    EXPECT_EQ(MusicCopies().size(), 1u);
+    EXPECT_GE(music.stops, 1) << "the player let go of the old copy first";
     show.FormHide();
+    EXPECT_TRUE(MusicCopies().empty());
+    EXPECT_TRUE(show.TempMusicFile.empty());
     EXPECT_TRUE(Files().empty());
-    EXPECT_TRUE(host.tempFiles.empty());
 }
 
 TEST_F(Music, FailuresDropTheMusicAndTheShowGoesOn) {
@@ -960,22 +977,30 @@ TEST_F(Music, FailuresDropTheMusicAndTheShowGoesOn) {
         EXPECT_TRUE(s.MusicName.empty());
         EXPECT_TRUE(show.TempMusicFile.empty());
         EXPECT_TRUE(Files().empty());
-        EXPECT_TRUE(host.tempFiles.empty());
+        EXPECT_TRUE(MusicCopies().empty());
         EXPECT_TRUE(photo.Running()) << "the show goes on";
         show.UpdateScreenTimer();
         EXPECT_EQ(music.played.size(), k.lateFailure || !k.playerOk ? 1u : 0u) << "never retried";
     }
 }
 
-TEST(MusicTempFile, NamesAreUniqueAndSafe) {
-    TestDir dir;
-    setenv("TMPDIR", dir.Path().c_str(), 1);
-    const std::string a = MakeTempFileName("wav"), b = MakeTempFileName("wav");
-    EXPECT_NE(a, b);
-    EXPECT_TRUE(std::filesystem::exists(a));
-    EXPECT_EQ(MakeTempFileName("../x"), "");
-    EXPECT_EQ(MakeTempFileName(""), "");
-    unsetenv("TMPDIR");
+TEST(MusicCopy, HoldsTheBytesUntilDroppedAndTakesOnlySafeExtensions) {
+    const std::string data = std::string("ID3\0\x01", 5) + std::string(70000, '\x5A');
+    TMusicCopy a, b;
+    ASSERT_TRUE(a.Make(data, "mp3"));
+    ASSERT_TRUE(b.Make("RIFF", "wav"));
+    EXPECT_NE(a.Path(), b.Path());
+    EXPECT_EQ(ReadAll(a.Path()), data);
+    EXPECT_EQ(ReadAll(a.Path()), data) << "opened again, as a player restarting the music does";
+    EXPECT_EQ(MusicCopies().size(), 2u);
+    a.Drop();
+    EXPECT_EQ(a.Path(), "");
+    EXPECT_EQ(MusicCopies(), std::vector<std::string>{"/memfd:~music.wav (deleted)"});
+    for (const char* ext : {"../x", "", "m p3", "a/b"}) {
+        EXPECT_FALSE(b.Make("x", ext)) << ext;
+        EXPECT_EQ(b.Path(), "");
+    }
+    EXPECT_TRUE(MusicCopies().empty());
 }
 
 }  // namespace

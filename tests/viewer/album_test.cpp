@@ -3,8 +3,10 @@
 // the photo already in the album.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@
 
 #include "Dialogs.h"
 #include "LngWriter.h"
+#include "ListInput.h"
 #include "LnkWriter.h"
 #include "Registry.h"
 #include "ShortcutLink.h"
@@ -118,6 +121,9 @@ TEST_F(Albums, ListFromTheBaseFolder) {
     LnkWriter::Save(base + "/Family.lnk", LnkWriter::Make({.localBasePath = home + "/elsewhere/Family"}));
     LnkWriter::Save(base + "/Upper.LNK", LnkWriter::Make({.localBasePath = home + "/elsewhere/Family"}));
     LnkWriter::Save(base + "/ToAFile.lnk", LnkWriter::Make({.localBasePath = base + "/photo.jpg"}));
+    // A relative path "..<NUL>z": cut at the NUL it would name the folder above the base.
+    fs::copy_file(GD_SOURCE_DIR "/tests/viewer/fixtures/hostile/lnk_relative_path_with_nul.lnk", base + "/Above.lnk");
+    ASSERT_EQ(::mkfifo((base + "/Pipe.lnk").c_str(), 0600), 0);
     SetBase(base);
 
     TAlbumList list;
@@ -152,6 +158,67 @@ TEST_F(Albums, NamesSortInTheUsersLanguage) {
                                                     "B\xC3\xA4r", "Baum", "bus", "Zoo"}));
 }
 
+// The same order under the C locale (no language: the common order of Unicode) as in German:
+// accented names beside their base letters, never after "Z".
+TEST_F(Albums, OrderBesideTheBaseLettersUnderTheCLocaleAndInGerman) {
+    const std::string base = home + "/Photos";
+    for (const char* d : {"Zebra", "\xC3\x84hre", "apple", "\xC3\x84rger", "Bar", "\xC3\x96l", "Ost", "\xC3\xA9t\xC3\xA9", "Eis"})
+        fs::create_directories(base + "/" + d);
+    SetBase(base);
+    const std::vector<std::string> order = {"Photos (album base directory)", "\xC3\x84hre", "apple", "\xC3\x84rger",
+                                            "Bar", "Eis", "\xC3\xA9t\xC3\xA9", "\xC3\x96l", "Ost", "Zebra"};
+    const QLocale before;
+    for (const QLocale& l : {QLocale::c(), QLocale(QLocale::German, QLocale::Germany)}) {
+        SCOPED_TRACE(l.name().toStdString());
+        QLocale::setDefault(l);
+        TAlbumList list;
+        BuildAlbumList(list, &shortcut);
+        EXPECT_EQ(list.Names, order);
+        EXPECT_LT(AnsiCompareText("\xC3\x84hre", "Zebra"), 0);
+        EXPECT_EQ(AnsiCompareText("apple", "APPLE"), 0);
+    }
+    QLocale::setDefault(before);
+}
+
+// The same through the process's own locale, as a user's session sets it: the test program
+// run again under LC_ALL=C.UTF-8 and under a German locale.
+TEST_F(Albums, OrderUnderTheProcessLocale) {
+    if (const char* want = std::getenv("GD_ALBUM_ORDER_LOCALE")) {
+        // The run inside the child: the locale must have come from the environment.
+        const QLocale l = QLocale().collation();
+        if (std::string(want) == "de" && l.language() != QLocale::German) GTEST_SKIP() << "no German locale here";
+        if (std::string(want) == "C") ASSERT_EQ(l.language(), QLocale::C);
+        const std::string base = home + "/Photos";
+        for (const char* d : {"Zebra", "\xC3\x84hre", "apple"}) fs::create_directories(base + "/" + d);
+        SetBase(base);
+        TAlbumList list;
+        BuildAlbumList(list, &shortcut);
+        EXPECT_EQ(list.Names, (std::vector<std::string>{"Photos (album base directory)", "\xC3\x84hre", "apple", "Zebra"}));
+        return;
+    }
+    for (const auto& [locale, name] : {std::pair{"C.UTF-8", "C"}, {"de_DE.UTF-8", "de"}}) {
+        SCOPED_TRACE(locale);
+        const std::string out = home + "/child-" + name;
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            setenv("LC_ALL", locale, 1);
+            setenv("LANG", locale, 1);
+            setenv("GD_ALBUM_ORDER_LOCALE", name, 1);
+            const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+            ::execl("/proc/self/exe", "viewer_tests", "--gtest_filter=Albums.OrderUnderTheProcessLocale", nullptr);
+            ::_exit(127);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        const std::string text = ReadAll(out);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
+        if (text.find("[  SKIPPED ] 1 test") != std::string::npos) continue;   // that locale is not to be had
+        EXPECT_NE(text.find("[  PASSED  ] 1 test"), std::string::npos) << text;
+    }
+}
+
 TEST_F(Albums, SameNamesAreAllListedEachWithItsOwnFolder) {
     const std::string base = home + "/Photos";
     fs::create_directories(base + "/Holiday");
@@ -170,6 +237,124 @@ TEST_F(Albums, SameNamesAreAllListedEachWithItsOwnFolder) {
     EXPECT_EQ(list.Paths[size_t(list.PathIndex[1])], base + "/Holiday");
     EXPECT_EQ(list.Paths[size_t(list.PathIndex[2])], home + "/other/Holiday");
     EXPECT_EQ(list.Paths[size_t(list.PathIndex[3])], base + "/holiday");
+}
+
+// The chooser as the user meets it: whatever is picked stays picked through a click into the
+// white space below the items (or a Ctrl+click on it), and OK, Enter or the close box decide.
+TEST_F(Albums, TheChooserKeepsTheAlbumPicked) {
+    const std::string base = home + "/Bilder";
+    for (const char* d : {"Garden", "Holiday"}) fs::create_directories(base + "/" + d);
+    fs::create_directories(home + "/in");
+    const std::string photo = home + "/in/beach.jpg";
+    WriteAll(photo, "photo");
+    enum Close { ok, enter, closeBox };
+    struct Case {
+        int pick;            // -1: nothing picked (item 0, the base, stays)
+        bool clickBeside;    // a click into the empty space below the items
+        bool ctrlClick;      // Ctrl+click on the chosen item
+        Close close;
+        const char* copiedTo;   // "" for nothing copied
+    } cases[] = {
+        {-1, false, false, ok, ""},          {-1, true, false, ok, ""},
+        {2, false, false, ok, "Holiday"},    {2, true, false, ok, "Holiday"},
+        {1, true, false, enter, "Garden"},   {1, false, true, ok, "Garden"},
+        {2, true, true, enter, "Holiday"},   {2, true, false, closeBox, nullptr},
+        {-1, true, false, closeBox, nullptr},
+    };
+    TAlbumList list;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.pick) + (c.clickBeside ? " beside" : "") + (c.ctrlClick ? " ctrl" : "") + " " +
+                     std::to_string(c.close));
+        for (const std::string& f : {base + "/beach.jpg", base + "/Garden/beach.jpg", base + "/Holiday/beach.jpg"})
+            fs::remove(f);
+        r.boxes.clear();
+        r.choose = [&](Taddphoto& f) {
+            EXPECT_EQ(f.list->count(), 3);
+            EXPECT_EQ(f.list->currentRow(), 0);
+            if (c.pick >= 0) ClickRow(f.list, c.pick);
+            if (c.clickBeside) ClickBelowItems(f.list);
+            if (c.ctrlClick) ClickRow(f.list, std::max(c.pick, 0), Qt::ControlModifier);
+            const QList<QListWidgetItem*> chosen = f.list->selectedItems();
+            EXPECT_EQ(chosen.size(), 1);
+            if (!chosen.isEmpty()) EXPECT_EQ(f.list->row(chosen.first()), std::max(c.pick, 0));
+            // Closed whatever was found, so that a failure cannot leave the window open.
+            if (c.close == ok) f.Button2->click();
+            else if (c.close == enter) PressKey(f.list, Qt::Key_Return);
+            else f.Close();
+        };
+        AddPhotoToAlbum(list, &shortcut, photo);
+        EXPECT_TRUE(r.boxes.empty()) << r.boxes.front();
+        const std::string album = c.copiedTo ? base + (*c.copiedTo ? "/" + std::string(c.copiedTo) : "") : "";
+        for (const std::string& a : {base, base + "/Garden", base + "/Holiday"})
+            EXPECT_EQ(fs::exists(a + "/beach.jpg"), a == album) << a;
+    }
+}
+
+// Every translated text that names a file or a folder is one plain name; anything else (a
+// separator, "..", ".", a NUL, nothing, a name too long for a folder) keeps the built-in name.
+TEST_F(Albums, TranslatedFolderNamesAreOnePathComponent) {
+    const TGlobalStrings d;
+    const std::pair<const char*, const std::string TGlobalStrings::*> keys[] = {
+        {"global.sgdalbumsname", &TGlobalStrings::sgdalbumsname},   {"global.sdumpdir", &TGlobalStrings::sdumpdir},
+        {"global.sbatchdir", &TGlobalStrings::sbatchdir},           {"global.sscreesaverdir", &TGlobalStrings::sscreesaverdir},
+        {"global.sPhotobookDir", &TGlobalStrings::sPhotobookDir},   {"global.sslideshowdir", &TGlobalStrings::sslideshowdir},
+        {"global.shtmldir", &TGlobalStrings::shtmldir},             {"global.spdfdir", &TGlobalStrings::spdfdir},
+        {"global.sbackupdir", &TGlobalStrings::sbackupdir},         {"global.spalmdir", &TGlobalStrings::spalmdir},
+        {"global.shtmlcommentfile", &TGlobalStrings::shtmlcommentfile},
+    };
+    const std::pair<std::string, bool> names[] = {
+        {"Meine Alben", true},          {std::string(255, 'n'), true},  {"Fotos \xE4lter", true},
+        {"../../escaped", false},       {"a/b", false},                 {"/absolute", false},
+        {"..\\..\\escaped", false},    {"..", false},                  {".", false},
+        {std::string("x\0y", 3), false}, {"", false},                    {std::string(256, 'n'), false},
+    };
+    TestDir dir;
+    for (const auto& [text, taken] : names) {
+        SCOPED_TRACE(text.size() > 40 ? std::to_string(text.size()) + " bytes" : text);
+        LngWriter w;
+        w.Header(int32_t(std::size(keys)));
+        for (const auto& [key, field] : keys) w.Entry(key, text, 12);
+        w.Save(dir.File("names.lng"));
+        tlangdata table;
+        table.LoadFromFile(dir.File("names.lng"));
+        LangData = &table;
+        LoadGlobalStrings();
+        LangData = nullptr;
+        for (const auto& [key, field] : keys) {
+            const std::string& got = GlobalStrings.*field;
+            if (taken) EXPECT_EQ(got, DecodeCharset(text, 1)) << key;
+            else EXPECT_EQ(got, d.*field) << key;
+            EXPECT_TRUE(IsPathComponent(got)) << key;
+        }
+    }
+    // The texts that name no file keep whatever the translation says.
+    LngWriter().Header(1).Entry("global.sbasenameattach", " / (../base)").Save(dir.File("attach.lng"));
+    tlangdata table;
+    table.LoadFromFile(dir.File("attach.lng"));
+    LangData = &table;
+    LoadGlobalStrings();
+    LangData = nullptr;
+    EXPECT_EQ(GlobalStrings.sbasenameattach, " / (../base)");
+}
+
+// The language file that named "../../escaped/created_by_translation" as the albums folder:
+// the default album base stays right inside the documents folder, and nothing is made
+// outside it.
+TEST_F(Albums, ALanguageFileCannotLeadTheAlbumFolderElsewhere) {
+    UserDirs("$HOME/", "$HOME/Dokumente/Tief/Innen");   // no pictures folder: documents + albums name
+    tlangdata table;
+    table.LoadFromFile(GD_SOURCE_DIR "/tests/viewer/fixtures/hostile/lng_albumsname.lng");
+    ASSERT_EQ(table.Translate("global.sgdalbumsname", ""), "../../escaped/created_by_translation");
+    LangData = &table;
+    LoadGlobalStrings();
+    LangData = nullptr;
+    EXPECT_EQ(GlobalStrings.sgdalbumsname, "Glimmerdeck_Albums");
+    EXPECT_EQ(AlbumBaseDirectory(), home + "/Dokumente/Tief/Innen/Glimmerdeck_Albums");
+    for (const auto& e : fs::recursive_directory_iterator(home))
+        EXPECT_EQ(e.path().string().find("escaped"), std::string::npos) << e.path();
+    // Set by hand, the name is checked where the folder is made too.
+    GlobalStrings.sgdalbumsname = "../../escaped";
+    EXPECT_EQ(DefaultAlbumBase(), home + "/Dokumente/Tief/Innen/Glimmerdeck_Albums");
 }
 
 TEST_F(Albums, DefaultBaseFromTheUserFolders) {
@@ -203,13 +388,16 @@ TEST_F(Albums, AddToAlbumCopiesAsksAndNeverLosesThePhoto) {
     WriteAll(photo, "new photo bytes");
     TAlbumList list;
 
-    // Cancel and no photo copy nothing.
+    // Cancel copies nothing and says nothing; OK without a photo copies nothing and says why.
     r.choose = [](Taddphoto& f) { f.Button3->click(); };
     AddPhotoToAlbum(list, &shortcut, photo);
+    EXPECT_TRUE(r.boxes.empty());
     Choose("Holiday");
     AddPhotoToAlbum(list, &shortcut, "");
     EXPECT_FALSE(fs::exists(base + "/Holiday/beach.jpg"));
-    EXPECT_TRUE(r.boxes.empty());
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0], std::string("Information|") + kNoPhotoToAdd + "|" + std::to_string(MB_OK | MB_ICONINFORMATION));
+    r.boxes.clear();
 
     AddPhotoToAlbum(list, &shortcut, photo);
     EXPECT_EQ(ReadAll(base + "/Holiday/beach.jpg"), "new photo bytes");

@@ -3,11 +3,18 @@
 // program with exit code 0. A language file beside the program gives the window its texts.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "saver/Process.h"
 #include "QuadrantPhoto.h"
@@ -196,6 +203,223 @@ TEST_F(GdviewX11, ALanguageFileBesideTheProgramGivesTheTexts) {
     Shot s(std::string(kScreens) + "/4-translated.png");
     EXPECT_NE(Shell("xdotool search --name '^Fotobetrachter$'"), "") << "window title";
     p.Signal(SIGTERM);
+    const auto code = p.Wait(std::chrono::seconds(10));
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 0) << ReadText(err);
+}
+
+namespace {
+
+struct Geometry {
+    int x = 0, y = 0, w = 0, h = 0;
+    bool Empty() const { return w <= 0; }
+};
+
+// The visible window of exactly this title (the largest when there are several), waited for
+// within a guard time; empty when none came.
+Geometry WindowNamed(const std::string& title, std::chrono::milliseconds guard = std::chrono::seconds(10)) {
+    const auto end = std::chrono::steady_clock::now() + guard;
+    do {
+        Geometry best;
+        std::istringstream ids(Shell("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null"));
+        for (std::string id; ids >> id;) {
+            // xwininfo's absolute position is the client area's also under a window manager's
+            // frame (xdotool's counts the frame twice).
+            std::istringstream g(Shell("xwininfo -id " + id));
+            Geometry w;
+            for (std::string l; std::getline(g, l);) {
+                const auto colon = l.find(':');
+                if (colon == std::string::npos) continue;
+                const std::string k = l.substr(0, colon);
+                const int v = std::atoi(l.c_str() + colon + 1);
+                if (k.find("Absolute upper-left X") != std::string::npos) w.x = v;
+                else if (k.find("Absolute upper-left Y") != std::string::npos) w.y = v;
+                else if (k == "  Width") w.w = v;
+                else if (k == "  Height") w.h = v;
+            }
+            if (w.w * w.h > best.w * best.h) best = w;
+        }
+        if (!best.Empty()) return best;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    } while (std::chrono::steady_clock::now() < end);
+    return {};
+}
+
+bool WindowGone(const std::string& title) {
+    for (int i = 0; i < 50; ++i) {
+        if (Shell("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null").empty()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+void Pause(int ms = 400) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+bool UnderWindowManager() { return std::getenv("GD_WINDOW_MANAGER") != nullptr; }
+
+// A chooser list's rows: the first row's middle, one row further per Down.
+enum Close { byEnter, byOkButton, byCloseBox };
+struct ChooserCase {
+    int pick;           // rows below the first, chosen by a click on the first and Down
+    bool clickBeside;   // then a click into the empty space below the items
+    Close close;
+};
+
+}  // namespace
+
+// The album chooser as a user meets it: the album picked stays picked through a click into the
+// white space below the items; Enter and OK copy there, the close box copies nothing.
+TEST_F(GdviewX11, TheAlbumChooserKeepsThePickThroughAClickBesideTheItems) {
+    const std::string home = dir.File("home");
+    fs::create_directories(home + "/Bilder/Garden");
+    fs::create_directories(home + "/Bilder/Holiday");
+    std::ofstream(home + "/.config/user-dirs.dirs") << "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n";
+    ChildProcess p(GD_GDVIEW_EXE, {dir.File("photo.bmp")}, Env(), err);
+    Wait("photo ", p);
+    const Geometry main = WindowNamed("Glimmerdeck Viewer");
+    ASSERT_FALSE(main.Empty());
+    std::vector<ChooserCase> cases = {{2, true, byEnter}, {1, true, byOkButton}, {0, true, byEnter}, {2, false, byOkButton}};
+    if (UnderWindowManager()) cases.push_back({1, true, byCloseBox});
+    const char* albums[] = {"", "/Garden", "/Holiday"};
+    for (const ChooserCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.pick) + (c.clickBeside ? " beside " : " ") + std::to_string(c.close));
+        for (const char* a : albums) fs::remove(home + "/Bilder" + a + "/photo.bmp");
+        // File, then the second command (Add to album...).
+        Xdo("mousemove " + std::to_string(main.x + 15) + " " + std::to_string(main.y + 10) + " click 1");
+        Pause();
+        Xdo("key Down Down Return");
+        const Geometry w = WindowNamed("Select Album");
+        ASSERT_FALSE(w.Empty()) << ReadText(log);
+        Pause();
+        Xdo("mousemove " + std::to_string(w.x + 60) + " " + std::to_string(w.y + 55) + " click 1");
+        for (int i = 0; i < c.pick; ++i) Xdo("key Down");
+        if (c.clickBeside) Xdo("mousemove " + std::to_string(w.x + 60) + " " + std::to_string(w.y + 48 + 180) + " click 1");
+        Pause();
+        Shot(std::string(kScreens) + "/5-album-chooser.png");
+        if (c.close == byEnter) Xdo("key Return");
+        else if (c.close == byOkButton) Xdo("mousemove " + std::to_string(w.x + 205) + " " + std::to_string(w.y + 276) + " click 1");
+        else Xdo("key alt+F4");
+        ASSERT_TRUE(WindowGone("Select Album"));
+        Pause();
+        for (int a = 0; a < 3; ++a)
+            EXPECT_EQ(fs::exists(home + "/Bilder" + albums[a] + "/photo.bmp"), c.close != byCloseBox && a == c.pick)
+                << albums[a];
+    }
+    Xdo("mousemove " + std::to_string(main.x + main.w / 2) + " " + std::to_string(main.y + main.h / 2) + " click 1");
+    Xdo("key Escape");
+    const auto code = p.Wait(std::chrono::seconds(10));
+    ASSERT_TRUE(code.has_value()) << ReadText(log);
+    EXPECT_EQ(*code, 0) << ReadText(err);
+}
+
+// The language chooser shown at start: the language picked survives a click into the white
+// space below the items, however the chooser is closed.
+TEST_F(GdviewX11, TheLanguageChooserKeepsThePickThroughAClickBesideTheItems) {
+    const std::string exe = dir.File("gdview");
+    fs::copy_file(GD_GDVIEW_EXE, exe);
+    std::string f;
+    auto str = [&](const std::string& s) { f += '\x06', f += char(s.size()), f += s; };
+    auto num = [&](int v) { f += '\x02', f += char(v); };
+    for (const char* title : {"Alpha", "Beta"}) {
+        f.clear();
+        str("GDLF"), num(1), str("MS Sans Serif"), num(8), num(0), str(title), str(""), num(0), num(1);
+        str("viewer.title"), str(title), str("Form1"), str(""), num(0);
+        std::ofstream(dir.File(std::string(title) + ".lng"), std::ios::binary) << f;
+    }
+    // The chooser lists the files in the order the folder gives them.
+    std::vector<std::string> order = {"Glimmerdeck Viewer"};
+    for (const auto& e : fs::directory_iterator(dir.Path()))
+        if (e.path().extension() == ".lng") order.push_back(e.path().stem().string());
+    ASSERT_EQ(order.size(), 3u);
+    std::vector<ChooserCase> cases = {{1, true, byEnter}, {2, true, byOkButton}, {0, true, byEnter}};
+    if (UnderWindowManager()) cases.push_back({2, true, byCloseBox});
+    for (const ChooserCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.pick) + " " + std::to_string(c.close));
+        ChildProcess p(exe, {}, Env(), err);
+        const Geometry w = WindowNamed("Glimmerdeck");
+        ASSERT_FALSE(w.Empty()) << ReadText(err);
+        Pause();
+        Xdo("mousemove " + std::to_string(w.x + 60) + " " + std::to_string(w.y + 15) + " click 1");
+        for (int i = 0; i < c.pick; ++i) Xdo("key Down");
+        if (c.clickBeside) Xdo("mousemove " + std::to_string(w.x + 60) + " " + std::to_string(w.y + 8 + 170) + " click 1");
+        Pause();
+        Shot(std::string(kScreens) + "/6-language-chooser.png");
+        if (c.close == byEnter) Xdo("key Return");
+        else if (c.close == byOkButton) Xdo("mousemove " + std::to_string(w.x + 112) + " " + std::to_string(w.y + 212) + " click 1");
+        else Xdo("key alt+F4");
+        EXPECT_FALSE(WindowNamed(order[size_t(c.pick)]).Empty()) << "no window titled " << order[size_t(c.pick)];
+        p.Signal(SIGTERM);
+        const auto code = p.Wait(std::chrono::seconds(10));
+        ASSERT_TRUE(code.has_value());
+        EXPECT_EQ(*code, 0) << ReadText(err);
+    }
+}
+
+// A FIFO, an endless device, a folder and a socket named as the photo: the window is painted,
+// says it cannot read the photo, and answers the keyboard (Escape ends it).
+TEST_F(GdviewX11, SpecialFilesAsThePhotoLeaveTheWindowResponsive) {
+    ASSERT_EQ(::mkfifo(dir.File("fifo.jpg").c_str(), 0600), 0);
+    fs::create_directory(dir.File("folder.jpg"));
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string sockPath = dir.File("s.jpg");
+    ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
+    std::strcpy(addr.sun_path, sockPath.c_str());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    for (const std::string& f : {dir.File("fifo.jpg"), std::string("/dev/zero"), dir.File("folder.jpg"), sockPath}) {
+        SCOPED_TRACE(f);
+        fs::remove(log);
+        ChildProcess p(GD_GDVIEW_EXE, {f}, Env(), err);
+        Wait("error Cannot read the photo \"" + f + "\"", p);
+        const Geometry main = WindowNamed("Glimmerdeck Viewer");
+        ASSERT_FALSE(main.Empty());
+        Shot(std::string(kScreens) + "/7-special-file.png");
+        // The message box sits over the window's middle: Enter closes it.
+        Xdo("mousemove " + std::to_string(main.x + main.w / 2) + " " + std::to_string(main.y + main.h / 2));
+        Xdo("key Return");
+        Pause(600);
+        Xdo("mousemove " + std::to_string(main.x + 60) + " " + std::to_string(main.y + main.h - 60) + " click 1");
+        Xdo("key Escape");
+        const auto code = p.Wait(std::chrono::seconds(10));
+        ASSERT_TRUE(code.has_value()) << "gdview did not answer\n" << ReadText(log);
+        EXPECT_EQ(*code, 0) << ReadText(err);
+        EXPECT_TRUE(Contains(ReadText(log), "escape")) << ReadText(log);
+    }
+    ::close(sock);
+}
+
+// The zoom label and slider after the 100 % button and the mouse wheel over the photo.
+TEST_F(GdviewX11, TheZoomDisplayFollowsTheWheel) {
+    ChildProcess p(GD_GDVIEW_EXE, {dir.File("photo.bmp")}, Env(), err);
+    Wait("photo ", p);
+    {
+        Shot s(std::string(kScreens) + "/8-before-wheel.png");
+        const Box navy = s.Find(0, 0, 128);
+        ASSERT_FALSE(navy.Empty());
+        Xdo("mousemove " + std::to_string(navy.right - 4) + " " + std::to_string((navy.top + navy.bottom) / 2) + " click 1");
+    }
+    Wait("zoom 100%", p);
+    const Geometry main = WindowNamed("Glimmerdeck Viewer");
+    ASSERT_FALSE(main.Empty());
+    const size_t before = ReadText(log).size();
+    Xdo("mousemove " + std::to_string(main.x + main.w / 2) + " " + std::to_string(main.y + main.h / 2));
+    Xdo("click 5");
+    Pause(300);
+    Xdo("click 5");
+    Pause(600);
+    // The last refresh of the display after the wheel: a zoom other than 100 %, the slider at
+    // that zoom's position.
+    const std::string after = ReadText(log).substr(before);
+    const auto at = after.rfind("zoom display ");
+    ASSERT_NE(at, std::string::npos) << after;
+    int label = 0, slider = 0;
+    ASSERT_EQ(std::sscanf(after.c_str() + at, "zoom display %d%% slider %d", &label, &slider), 2) << after;
+    EXPECT_NE(label, 100);
+    EXPECT_EQ(slider, std::clamp(label <= 100 ? label : 100 + (label - 100) / 2, 1, 200));
+    Shot(std::string(kScreens) + "/8-after-wheel.png");
+    Xdo("click 1");
+    Xdo("key Escape");
     const auto code = p.Wait(std::chrono::seconds(10));
     ASSERT_TRUE(code.has_value());
     EXPECT_EQ(*code, 0) << ReadText(err);

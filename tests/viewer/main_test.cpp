@@ -13,10 +13,21 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 #include "ComCtrls.h"
@@ -185,6 +196,263 @@ TEST_F(MainWindow, ProgressOnlyAtMultiplesOfFiveAndHiddenAfterAFailure) {
     EXPECT_EQ(form->StatusBar->PanelText(0), dir.File("small.bmp"));
     EXPECT_ANY_THROW(form->LoadPhoto(dir.File("missing.jpg")));
     EXPECT_FALSE(form->progress->isVisible());
+}
+
+namespace {
+
+// What the window shows, to compare before and after a load.
+struct WindowState {
+    int width = 0, height = 0;
+    uint64_t pixels = 0;   // a hash of every pixel
+    double zoom = 0;
+    bool autoFit = false;
+    std::string photoPath, status, label;
+    int slider = 0;
+    bool operator==(const WindowState&) const = default;
+};
+std::ostream& operator<<(std::ostream& o, const WindowState& d) {
+    return o << d.width << "x" << d.height << " #" << d.pixels << " zoom " << d.zoom << (d.autoFit ? " fit" : "")
+             << " '" << d.photoPath << "' '" << d.status << "' '" << d.label << "' slider " << d.slider;
+}
+WindowState Shown(TForm1& f) {
+    WindowState d;
+    const TBitmap* b = f.view->GetBitmap();
+    d.width = b->Width();
+    d.height = b->Height();
+    d.pixels = 1469598103934665603ull;
+    for (int y = 0; y < d.height; ++y) {
+        const auto* row = static_cast<const uint8_t*>(const_cast<TBitmap*>(b)->ScanLine(y));
+        for (int x = 0; x < d.width * 3; ++x) d.pixels = (d.pixels ^ row[x]) * 1099511628211ull;
+    }
+    d.zoom = f.view->Zoom();
+    d.autoFit = f.view->AutoFit;
+    d.photoPath = f.PhotoPath;
+    d.status = f.StatusBar->PanelText(0);
+    d.label = f.Labelzoom->text().toStdString();
+    d.slider = f.sliderzoom->Value();
+    return d;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+void WriteFile(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+// A 600 x 400 picture of ramps, saved by the library in the format of the file's extension.
+void SavePicture(const std::string& path) {
+    TBitmap b;
+    b.SetPixelFormat(pf24bit);
+    b.SetSize(600, 400);
+    for (int y = 0; y < 400; ++y) {
+        auto* row = static_cast<uint8_t*>(b.ScanLine(y));
+        for (int x = 0; x < 600; ++x) {
+            row[3 * x] = uint8_t(x), row[3 * x + 1] = uint8_t(y), row[3 * x + 2] = uint8_t((x * y) >> 6);
+        }
+    }
+    TLuxIO io(nullptr);
+    io.SetAttachedBitmap(&b);
+    io.SaveToFile(path);
+    ASSERT_FALSE(io.Aborting) << path;
+}
+
+// A hang guard: ends the test program with a message when a step takes far longer than any
+// load could (a FIFO or a device read for ever).
+class Watchdog {
+public:
+    explicit Watchdog(const char* What, std::chrono::seconds Limit = std::chrono::seconds(60))
+        : thread_([this, What, Limit] {
+              std::unique_lock<std::mutex> lk(m_);
+              if (!cv_.wait_for(lk, Limit, [&] { return done_; })) {
+                  std::fprintf(stderr, "hang: %s\n", What);
+                  std::_Exit(3);
+              }
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard<std::mutex> g(m_);
+            done_ = true;
+        }
+        cv_.notify_all();
+        thread_.join();
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+}  // namespace
+
+// A photo that cannot be read, even one that fails half-way through its decoding, leaves the
+// view, its zoom and every display as they were: the window still describes the photo shown.
+TEST_F(MainWindow, AFailedLoadLeavesTheWindowAsItWas) {
+    // Random bytes.
+    std::string noise(64 << 10, '\0');
+    uint32_t seed = 7;
+    for (char& c : noise) c = char((seed = seed * 1664525u + 1013904223u) >> 24);
+    WriteFile(dir.File("noise.jpg"), noise);
+    WriteFile(dir.File("noise.emf"), noise);
+    // A PNG whose image data is damaged in the middle of its IDAT chunks.
+    SavePicture(dir.File("good.png"));
+    std::string png = ReadFile(dir.File("good.png"));
+    const size_t idat = png.find("IDAT");
+    ASSERT_NE(idat, std::string::npos);
+    for (size_t i = idat + (png.size() - idat) / 2; i < idat + (png.size() - idat) / 2 + 64; ++i) png[i] = char(~png[i]);
+    WriteFile(dir.File("damaged.png"), png);
+    // A TIFF page that stops once its picture is made: 600 x 400 RGB in planes of 16 x 16
+    // tiles, a layout the reader gives up on when it comes to the tiles.
+    {
+        std::string t = "II*";
+        t += '\0';
+        auto u16 = [&](uint32_t v) { t += char(v), t += char(v >> 8); };
+        auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+        const uint32_t entries = 11, bitsAt = 8 + 2 + 12 * entries + 4, dataAt = bitsAt + 6;
+        auto tag = [&](uint16_t id, uint16_t type, uint32_t count, uint32_t value) { u16(id), u16(type), u32(count), u32(value); };
+        u32(8);
+        u16(entries);
+        tag(256, 3, 1, 600);        // width
+        tag(257, 3, 1, 400);        // height
+        tag(258, 3, 3, bitsAt);     // 8, 8, 8 bits
+        tag(259, 3, 1, 1);          // no compression
+        tag(262, 3, 1, 2);          // RGB
+        tag(277, 3, 1, 3);          // samples per pixel
+        tag(284, 3, 1, 2);          // in planes
+        tag(322, 3, 1, 16);         // tile width
+        tag(323, 3, 1, 16);         // tile length
+        tag(324, 4, 1, dataAt);     // the first tile
+        tag(325, 4, 1, 256);
+        u32(0);
+        u16(8), u16(8), u16(8);
+        t += std::string(256, '\x40');
+        WriteFile(dir.File("halfway.tif"), t);
+    }
+    // The PNG and the TIFF do fail half-way: a load into a bitmap of its own has begun the
+    // new picture when it stops.
+    for (const char* f : {"damaged.png", "halfway.tif"}) {
+        TBitmap b;
+        b.SetSize(3, 3);
+        TLuxIO io(nullptr);
+        io.SetAttachedBitmap(&b);
+        io.LoadFromFile(dir.File(f));
+        EXPECT_TRUE(io.Aborting) << f;
+        EXPECT_GT(b.Width(), 3) << f;
+    }
+
+    for (const bool fit : {true, false}) {
+        SCOPED_TRACE(fit ? "fit mode" : "slider mode");
+        form->Zoomtofit->setChecked(true);
+        form->LoadPhoto(dir.File("big.bmp"));
+        if (!fit) {
+            form->sliderzoom->SetValue(150);
+            form->sliderzoomChanged(nullptr);
+        }
+        const WindowState before = Shown(*form);
+        ASSERT_EQ(before.width, 1600);
+        for (const char* f : {"noise.jpg", "damaged.png", "halfway.tif", "noise.emf"}) {
+            SCOPED_TRACE(f);
+            try {
+                form->LoadPhoto(dir.File(f));
+                ADD_FAILURE() << "loaded";
+            } catch (const Exception& e) {
+                EXPECT_EQ(e.Message, "Cannot read the photo \"" + dir.File(f) + "\"");
+            }
+            QApplication::processEvents();
+            EXPECT_EQ(Shown(*form), before);
+            EXPECT_FALSE(form->progress->isVisible());
+        }
+    }
+}
+
+// Only regular files are opened, and never with a wait: a FIFO without a writer, an endless
+// device, a folder and a socket, named on the command line, through the Open dialog or
+// directly, give the message of an unreadable photo and change nothing.
+TEST_F(MainWindow, SpecialFilesAreRefusedWithoutWaiting) {
+    form->LoadPhoto(dir.File("small.bmp"));
+    const WindowState before = Shown(*form);
+    ASSERT_EQ(::mkfifo(dir.File("fifo.jpg").c_str(), 0600), 0);
+    fs::create_directory(dir.File("folder.jpg"));
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string sockPath = dir.File("socket.jpg");
+    ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
+    std::strcpy(addr.sun_path, sockPath.c_str());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    fs::create_symlink("/dev/zero", dir.File("zero.jpg"));
+    const std::string files[] = {dir.File("fifo.jpg"), "/dev/zero", dir.File("zero.jpg"), dir.File("folder.jpg"),
+                                 sockPath};
+    std::string chosen;
+    struct OpenAnswer : Answers {
+        std::string* file = nullptr;
+        bool OpenFile(TOpenDialog& d) override {
+            d.FileName = *file;
+            return true;
+        }
+    } open;
+    open.file = &chosen;
+    SetDialogResponder(&open);
+    for (const std::string& f : files) {
+        SCOPED_TRACE(f);
+        const std::string message = "Cannot read the photo \"" + f + "\"";
+        Watchdog guard(f.c_str());
+        for (int way = 0; way < 3; ++way) {
+            try {
+                if (way == 0) {
+                    form->LoadPhoto(f);
+                } else if (way == 1) {
+                    chosen = f;
+                    form->Open1Click();
+                } else {
+                    SetProgramArguments("gdview", {f});
+                    bool done = false;
+                    form->OpenCommandLinePhoto(nullptr, done);
+                }
+                ADD_FAILURE() << "no error, way " << way;
+            } catch (const Exception& e) {
+                EXPECT_EQ(e.Message, message) << way;
+            }
+            EXPECT_EQ(Shown(*form), before) << way;
+        }
+    }
+    SetProgramArguments("gdview", {});
+    SetDialogResponder(&r);
+    ::close(sock);
+}
+
+// The zoom label and the slider tell the view's zoom whatever changed it: the mouse wheel,
+// the view's own zoom (a click zoom), the 100 % button.
+TEST_F(MainWindow, TheZoomDisplayFollowsEveryZoom) {
+    form->LoadPhoto(dir.File("big.bmp"));
+    auto check = [&](const char* what) {
+        SCOPED_TRACE(what);
+        const double z = form->view->Zoom();
+        EXPECT_EQ(form->Labelzoom->text().toStdString(), std::to_string(int(z)) + "%");
+        EXPECT_EQ(form->sliderzoom->Value(), std::clamp(ZoomToSlider(z), 1, 200));
+    };
+    form->SpeedButton12->click();
+    ASSERT_EQ(form->view->Zoom(), 100);
+    check("100 % button");
+    QWidget* area = form->view->ClientWidget();
+    const QPointF middle(area->width() / 2, area->height() / 2);
+    for (const int delta : {120, 120, -120, -120, -120, 240}) {
+        const double z = form->view->Zoom();
+        QWheelEvent wheel(middle, area->mapToGlobal(middle), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(area, &wheel);
+        EXPECT_NE(form->view->Zoom(), z) << "the wheel zooms";
+        check("wheel");
+    }
+    EXPECT_FALSE(form->view->AutoFit);
+    form->view->ZoomAt(10, 10, 250);
+    check("click zoom");
+    form->view->SetZoom(37.8);
+    check("37.8 %");
+    form->SpeedButton12->click();
+    check("100 % button again");
+    EXPECT_EQ(form->Labelzoom->text(), "100%");
 }
 
 TEST_F(MainWindow, CommandLinePhotoAtTheFirstIdleMoment) {

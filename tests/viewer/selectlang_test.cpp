@@ -11,6 +11,7 @@
 #include "AppShell.h"
 #include "Dialogs.h"
 #include "LngWriter.h"
+#include "ListInput.h"
 #include "saver/TestDir.h"
 #include "selectlang.h"
 #include "transclass.h"
@@ -73,12 +74,39 @@ TEST_F(LanguageChoice, NoneOneOrSeveralFiles) {
         s.Close();
     };
     EXPECT_NE(ChooseLanguageFile(dir.Path()), "");
-    // No selection left (Ctrl+click) means the built-in texts.
-    r.answer = [](Tslang& s) {
-        s.ListBox1->clearSelection();
-        s.Button1->click();
+}
+
+// The chooser as the user meets it: the language picked survives a click into the white
+// space below the items and a Ctrl+click on it, however the window is closed.
+TEST_F(LanguageChoice, ThePickSurvivesAClickBesideTheItems) {
+    Write("Deutsch.lng", "Betrachter");
+    Write("English.lng", "Viewer");
+    enum Close { ok, enter, closeWindow };
+    struct Case {
+        int pick;   // -1: nothing picked ("<internal>" stays)
+        bool clickBeside, ctrlClick;
+        Close close;
+    } cases[] = {
+        {-1, true, false, ok},   {1, true, false, ok},          {2, true, false, enter}, {2, false, true, ok},
+        {1, true, true, enter},  {2, true, false, closeWindow}, {-1, true, true, enter},
     };
-    EXPECT_EQ(ChooseLanguageFile(dir.Path()), "");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.pick) + (c.clickBeside ? " beside" : "") + (c.ctrlClick ? " ctrl" : "") + " " +
+                     std::to_string(c.close));
+        std::string picked;
+        r.answer = [&](Tslang& s) {
+            if (c.pick >= 0) ClickRow(s.ListBox1, c.pick);
+            picked = c.pick > 0 ? s.ListBox1->item(c.pick)->text().toStdString() : "";
+            if (c.clickBeside) ClickBelowItems(s.ListBox1);
+            if (c.ctrlClick) ClickRow(s.ListBox1, std::max(c.pick, 0), Qt::ControlModifier);
+            EXPECT_EQ(s.ListBox1->selectedItems().size(), 1);
+            if (c.close == ok) s.Button1->click();
+            else if (c.close == enter) PressKey(s.ListBox1, Qt::Key_Return);
+            else s.Close();
+        };
+        const std::string chosen = ChooseLanguageFile(dir.Path());
+        EXPECT_EQ(chosen, picked.empty() ? "" : dir.File(picked + ".lng"));
+    }
 }
 
 TEST_F(LanguageChoice, AFileNamedInternalIsStillOnlyChosenByItsOwnItem) {

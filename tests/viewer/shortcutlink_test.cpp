@@ -3,8 +3,17 @@
 // nothing; the hot key and show command rules.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
 
 #include "LnkWriter.h"
 #include "ShortcutLink.h"
@@ -145,4 +154,83 @@ TEST(ShortcutLink, HotKeyAndShowCommand) {
     link.ReadLink();
     EXPECT_EQ(link.HotKey(), " ");
     EXPECT_EQ(link.ShowCmd(), scShowMaximized);
+}
+
+// A path in a link is a path only when it holds no NUL and decodes: otherwise the link is
+// unreadable ("Unable to open link file"), whichever path it is. Other texts may hold both.
+TEST(ShortcutLink, PathsWithANulOrThatDoNotDecodeMakeTheLinkUnreadable) {
+    TestDir dir;
+    std::filesystem::create_directories(dir.File("Pics"));
+    const std::string folder = dir.File("Pics");
+    // A UTF-16 string of the link: the unit written as 'Q' made a lone surrogate.
+    auto loneSurrogate = [](std::string bytes) {
+        const size_t at = bytes.find(std::string("Q\0", 2));
+        return at == std::string::npos ? bytes : bytes.replace(at, 2, "\x00\xD8", 2);
+    };
+    const std::string nul("a\0b", 3);
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool readable;
+    } cases[] = {
+        {"hostile: relative path ..<NUL>z",
+         [] {
+             std::ifstream in(GD_SOURCE_DIR "/tests/viewer/fixtures/hostile/lnk_relative_path_with_nul.lnk", std::ios::binary);
+             return std::string(std::istreambuf_iterator<char>(in), {});
+         }(),
+         false},
+        {"NUL in the relative path", LnkWriter::Make({.relativePath = "Pics" + nul, .idList = false}), false},
+        {"NUL in the ANSI relative path", LnkWriter::Make({.relativePath = "Pics" + nul, .unicode = false, .idList = false}),
+         false},
+        {"lone surrogate in the relative path", loneSurrogate(LnkWriter::Make({.relativePath = "PicsQ", .idList = false})),
+         false},
+        {"unassigned byte in the ANSI base path", LnkWriter::Make({.localBasePath = folder + "\x81"}), false},
+        {"NUL in the working folder", LnkWriter::Make({.localBasePath = folder, .workingDir = "C:\\" + nul}), false},
+        {"lone surrogate in the icon file", loneSurrogate(LnkWriter::Make({.localBasePath = folder, .iconLocation = "Q.dll"})),
+         false},
+        {"NUL in the description", LnkWriter::Make({.localBasePath = folder, .description = "Our" + nul}), true},
+        {"unassigned byte in the ANSI arguments",
+         LnkWriter::Make({.localBasePath = folder, .arguments = "-x \x81", .unicode = false}), true},
+        {"plain", LnkWriter::Make({.localBasePath = folder, .workingDir = "C:\\Work"}), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TShellLinkData data;
+        EXPECT_EQ(ParseShellLink(c.bytes, data), c.readable);
+        const std::string file = dir.File("albums.lnk");
+        LnkWriter::Save(file, c.bytes);
+        TShortcutLink link(nullptr);
+        link.ShortcutFile = file;
+        if (c.readable) {
+            link.ReadLink();
+            EXPECT_EQ(link.Target, folder);
+            continue;
+        }
+        try {
+            link.ReadLink();
+            ADD_FAILURE() << "read, target " << link.Target;
+        } catch (const EShortcutError& e) {
+            EXPECT_EQ(e.Message, "Unable to open link file");
+        }
+        EXPECT_EQ(link.Target, "");
+    }
+}
+
+// Only a regular file is read as a link: a FIFO named like one is refused at once, never
+// waited on.
+TEST(ShortcutLink, AFifoNamedLikeALinkIsRefusedWithoutWaiting) {
+    TestDir dir;
+    const std::string fifo = dir.File("Trip.lnk");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    TShortcutLink link(nullptr);
+    link.ShortcutFile = fifo;
+    // Should the read wait after all, a writer that comes late ends it (and the test fails).
+    std::atomic<bool> done{false};
+    std::thread release([&] {
+        for (int i = 0; i < 3000 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!done) ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+    });
+    EXPECT_THROW(link.ReadLink(), EShortcutError);
+    done = true;
+    release.join();
 }

@@ -117,6 +117,56 @@ TEST(LanguageFile, HeaderFieldsAndMissingFile) {
     EXPECT_EQ(table.FileName, dir.File("none.lng"));
 }
 
+namespace {
+
+// A stream that counts the reads it is asked for: what a file stream turns into system calls.
+class CountingStream : public TMemoryStream {
+public:
+    int64_t Read(void* Buffer, int64_t Count) override {
+        ++reads;
+        return TMemoryStream::Read(Buffer, Count);
+    }
+    int reads = 0;
+};
+
+}  // namespace
+
+// The file is read through a buffer, not a few bytes per value: a file of many entries costs
+// a read per buffer (and one per text longer than the buffer); the stream is left right after
+// the last value, as if read value by value; the errors stay the same.
+TEST(LanguageFile, ReadThroughABufferLeavingTheStreamAfterTheLastValue) {
+    LngWriter w;
+    const int n = 20000;
+    w.Header(n + 1);
+    for (int i = 0; i < n; ++i) w.Entry("viewer.key" + std::to_string(i), "Text number " + std::to_string(i));
+    const std::string longText(300000, 'x');   // longer than the buffer
+    w.Entry("viewer.long", longText, 12);
+    const std::string bytes = w.Bytes();
+    ASSERT_GT(bytes.size(), 4 * TLangReader::kBufferSize);
+    CountingStream s;
+    s.Write(bytes.data(), int64_t(bytes.size()));
+    s.Write("TAIL", 4);
+    s.SetPosition(0);
+    tlangdata table;
+    table.LoadFromStream(&s);
+    EXPECT_EQ(table.Count(), n + 1);
+    EXPECT_EQ(table.Translate("viewer.key12345", ""), "Text number 12345");
+    EXPECT_EQ(table.Translate("viewer.long", ""), longText);
+    EXPECT_LE(s.reads, int(bytes.size() / TLangReader::kBufferSize) + 4);
+    EXPECT_EQ(s.Position(), int64_t(bytes.size()));
+    char tail[4] = {};
+    EXPECT_EQ(s.Read(tail, 4), 4);
+    EXPECT_EQ(std::string(tail, 4), "TAIL");
+    // From the middle of a stream, and cut inside a value: the same error as before.
+    CountingStream cut;
+    cut.Write("xyz", 3);
+    cut.Write(bytes.data(), int64_t(bytes.size()) - 10);
+    cut.SetPosition(3);
+    tlangdata partial;
+    EXPECT_THROW(partial.LoadFromStream(&cut), EReadError);
+    EXPECT_EQ(partial.Count(), n);
+}
+
 TEST(LanguageTable, KeysIgnoreCaseTheFirstSpellingStaysTheLastTextWins) {
     TestDir dir;
     LngWriter()

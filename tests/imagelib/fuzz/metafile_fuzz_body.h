@@ -1,6 +1,7 @@
 // The body of the metafile fuzz targets (one per format, so each starts from its own seeds):
-// the header reader, then the whole import at a small size, aspect kept. The converters run
-// in a child process for every input, so these targets run fewer inputs than the others.
+// the header reader, then the whole import at a small size, aspect kept. The conversion and
+// the render run in a child process for every input, so these targets run fewer inputs than
+// the others.
 #pragma once
 
 #include <cstddef>

@@ -18,14 +18,17 @@ if [ ${#targets[@]} -eq 0 ]; then
   for f in "$here"/*_fuzz.cpp; do targets+=("$(basename "${f%.cpp}")"); done
 fi
 export QT_QPA_PLATFORM=offscreen
-flags=(-rss_limit_mb=2048 -max_len=65536)
 for t in "${targets[@]}"; do
   fmt=${t%_fuzz}
+  flags=(-rss_limit_mb=2048 -max_len=65536)
+  # A longer limit where a committed regression input is longer: libFuzzer cuts every input,
+  # replayed ones too, to it.
+  case $t in emf_fuzz) flags=(-rss_limit_mb=2048 -max_len=131072) ;; esac
   seeds=()
   [ -d "$root/tests/imagelib/fixtures/$fmt" ] && seeds+=("$root/tests/imagelib/fixtures/$fmt")
   if [ -n "${FUZZ_RUNS:-}" ]; then
     runs=$FUZZ_RUNS
-    # The metafile converters run in a child process for every input: a tenth of the inputs.
+    # The metafile conversion and render run in a child process for every input: a tenth of the inputs.
     case $t in wmf_fuzz|emf_fuzz) runs=$(((FUZZ_RUNS + 9) / 10)) ;; esac
     bash "$root/tests/fuzz_seeded.sh" "$build/$t" "$runs" "$build/run-$fmt" \
         "$here/regressions/$fmt" "${seeds[@]}" -- "${flags[@]}"

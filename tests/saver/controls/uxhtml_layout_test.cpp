@@ -156,6 +156,11 @@ TEST(UxHTMLLayout, DisplayListOfEachConstruct) {
         {"<IMG SRC=\"http://example.invalid/x.gif\">a", 200, {"text 0,0 10x16 'a'"}},
         // Fills: the body behind everything, a paragraph across its line, highlighted text.
         {"a<BODY BGCOLOR=\"clred\">", 200, {"fill 0,0 200x100 0000FF", "text 0,0 10x16 'a'"}},
+        // Backgrounds in the order of their tags; a colour covers every one before it.
+        {"<BODY BACKGROUND=\"pic\">a<BODY BGCOLOR=\"clred\">b<BODY BACKGROUND=\"pic\">", 200,
+         {"fill 0,0 200x100 0000FF", "tile 0,0 200x100 000000", "text 0,0 10x16 'a'", "text 10,0 10x16 'b'"}},
+        {"<BODY BACKGROUND=\"pic\" BGCOLOR=\"clred\"><BODY BACKGROUND=\"pic\">", 200,
+         {"fill 0,0 200x100 0000FF", "tile 0,0 200x100 000000"}},
         {"<P BGCOLOR=\"#0000FF\">a</P>", 200, {"fill 0,0 200x16 FF0000", "text 0,0 10x16 'a'"}},
         {"<HI>a</HI>", 200, {"fill 0,0 10x16 8000000D", "text 0,0 10x16 'a'"}},
         {"<E>ab</E>", 200, {"text 0,0 20x16 'ab'", "mark 0,14 20x2 0000FF"}},
