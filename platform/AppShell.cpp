@@ -8,7 +8,10 @@
 #include <QCursor>
 #include <QEvent>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPalette>
+#include <QProxyStyle>
+#include <QStyle>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
@@ -21,6 +24,7 @@
 
 #include "Dialogs.h"
 #include "Forms.h"
+#include "Graphics.h"
 #include "SysUtils.h"
 
 TApplication* Application = nullptr;
@@ -68,6 +72,47 @@ public:
 };
 
 int gCursorCount = 0;
+
+// The desktop's style, with disabled captions (labels, check boxes, buttons, group boxes)
+// drawn embossed as the classic controls draw them: the text once in the disabled light
+// colour one pixel down and right, then in the disabled text colour.
+class TClassicDisabledStyle : public QProxyStyle {
+public:
+    explicit TClassicDisabledStyle(const QString& Base) : QProxyStyle(Base) {}
+    void drawItemText(QPainter* Painter, const QRect& Rect, int Flags, const QPalette& Pal, bool Enabled,
+                      const QString& Text, QPalette::ColorRole TextRole) const override {
+        if (!Enabled && !Text.isEmpty()) {
+            Painter->save();
+            Painter->setPen(Pal.color(QPalette::Disabled, QPalette::Light));
+            QProxyStyle::drawItemText(Painter, Rect.translated(1, 1), Flags, Pal, Enabled, Text, QPalette::NoRole);
+            Painter->restore();
+        }
+        QProxyStyle::drawItemText(Painter, Rect, Flags, Pal, Enabled, Text, TextRole);
+    }
+};
+
+// The project's luminance of a colour.
+int Luminance(const QColor& C) { return (C.red() * 21 + C.green() * 71 + C.blue() * 7) / 100; }
+
+// The smallest luminance distance of Grey to the colours.
+int Distance(int Grey, const std::vector<int>& Others) {
+    int d = 255;
+    for (int o : Others) d = std::min(d, std::abs(Grey - o));
+    return d;
+}
+
+// Test hook: with GLIMMERDECK_TEST_LOG set, each focus change in a form is logged as
+// "focus <form>.<control>", so tests driving a window by keys know where the keys go.
+void InstallFocusLog() {
+    const char* path = std::getenv("GLIMMERDECK_TEST_LOG");
+    if (!path || !*path) return;
+    QObject::connect(qApp, &QApplication::focusChanged, qApp, [](QWidget*, QWidget* now) {
+        if (!now) return;
+        TForm* f = GetParentForm(ControlOfWidget(now));
+        if (!f) return;
+        TestLog("focus " + f->Name() + "." + f->ActiveControlName());
+    });
+}
 
 // The platform plugin ends the program with a fatal message (an abort) when it cannot reach
 // a display; while the application object is made, that becomes one plain message and exit 1.
@@ -137,17 +182,11 @@ void TApplication::Initialize(int& argc, char** argv) {
     // A file-size limit below the music's size must fail the write (the music is dropped and
     // its file removed), not kill the program with its temporary file half written.
     ::signal(SIGXFSZ, SIG_IGN);
-    // Without a desktop theme Qt's disabled text has nearly the window's own grey, so greyed
-    // captions vanish; they take the classic grey-text colour then.
+    // Greyed captions in the classic look: embossed, in a grey that shows on the forms' face.
+    app_->setStyle(new TClassicDisabledStyle(app_->style()->name()));
     QPalette pal = app_->palette();
-    const int window = pal.color(QPalette::Window).lightness();
-    bool changed = false;
-    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
-        if (std::abs(pal.color(QPalette::Disabled, role).lightness() - window) >= 48) continue;
-        pal.setColor(QPalette::Disabled, role, QColor(128, 128, 128));
-        changed = true;
-    }
-    if (changed) app_->setPalette(pal);
+    if (MakeDisabledTextLegible(pal)) app_->setPalette(pal);
+    InstallFocusLog();
 
     if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
         signalNotifier_ = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
@@ -293,6 +332,41 @@ void ReportException(const std::exception& E) {
     } catch (...) {
     }
     std::fprintf(stderr, "%s\n", E.what());
+}
+
+bool MakeDisabledTextLegible(QPalette& Pal) {
+    // Kept at least this far from each background and from the enabled text.
+    constexpr int kMinDistance = 48, kClassicGrey = 128;
+    const TColor face = ColorToRGB(clBtnFace);
+    std::vector<int> backgrounds = {Luminance(QColor(GetRValue(face), GetGValue(face), GetBValue(face)))};
+    for (QPalette::ColorRole role : {QPalette::Window, QPalette::Button, QPalette::Base})
+        backgrounds.push_back(Luminance(Pal.color(QPalette::Disabled, role)));
+    bool changed = false;
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        std::vector<int> others = backgrounds;
+        others.push_back(Luminance(Pal.color(QPalette::Active, role)));
+        if (Distance(Luminance(Pal.color(QPalette::Disabled, role)), others) >= kMinDistance) continue;
+        // The grey nearest the classic one that keeps the distance, else the one farthest
+        // from its nearest neighbour.
+        int best = kClassicGrey, bestScore = -1;
+        for (int g = 0; g <= 255; ++g) {
+            const int d = Distance(Luminance(QColor(g, g, g)), others);
+            const int score = d >= kMinDistance ? 1000 - std::abs(g - kClassicGrey) : d;
+            if (score > bestScore) {
+                best = g;
+                bestScore = score;
+            }
+        }
+        Pal.setColor(QPalette::Disabled, role, QColor(best, best, best));
+        changed = true;
+    }
+    const TColor light = ColorToRGB(clBtnHighlight);
+    const QColor emboss(GetRValue(light), GetGValue(light), GetBValue(light));
+    if (Pal.color(QPalette::Disabled, QPalette::Light) != emboss) {
+        Pal.setColor(QPalette::Disabled, QPalette::Light, emboss);
+        changed = true;
+    }
+    return changed;
 }
 
 int ShowCursor(bool Show) {

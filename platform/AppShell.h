@@ -24,6 +24,7 @@
 #include "Classes.h"
 
 class QApplication;
+class QPalette;
 class QSocketNotifier;
 class QTimer;
 class QWidget;
@@ -110,6 +111,14 @@ extern TApplication* Application;
 // An error that reached an event handler's edge: the application's report, or stderr when
 // there is no application object. Never raises.
 void ReportException(const std::exception& E);
+
+// Disabled text of a palette made legible on every background the layer's windows show it
+// on (the forms' and panels' face, and the palette's own window, button and base colours)
+// while it still reads as disabled (apart from the enabled text): the desktop's own grey
+// where it passes, else the grey nearest the classic one that does. The disabled light
+// colour, which the style embosses disabled captions with, becomes the classic highlight.
+// True when the palette changed.
+bool MakeDisabledTextLegible(QPalette& Palette);
 
 // The system's show-cursor count: the cursor is hidden while the count is below 0. Returns the
 // new count.

@@ -534,7 +534,7 @@ void TWinControlImpl::Key(QKeyEvent* e, bool down) {
     shift = down ? (shift | own) : (shift & ~own);
     // Forms with KeyPreview see the key first, outermost last as the class library walks up.
     std::vector<TWinControl*> preview;
-    for (TWinControl* p = c->Parent(); p; p = p->Parent())
+    for (TWinControl* p = HostControl(c); p; p = HostControl(p))
         if (p->WantsKeyPreview()) preview.push_back(p);
     Guarded([&] {
         if (vk != 0) {
@@ -545,7 +545,7 @@ void TWinControlImpl::Key(QKeyEvent* e, bool down) {
                 else
                     p->KeyUp(vk, shift);
             }
-            if (down && shift == 0 && !dead && HandleDialogKey(c, vk)) return;
+            if (down && shift == 0 && !dead && !c->WantSpecialKey(vk) && HandleDialogKey(c, vk)) return;
             if (vk != 0 && !dead) {
                 if (down)
                     c->KeyDown(vk, shift);
@@ -633,9 +633,23 @@ TWinControl* ControlOfWidget(const QWidget* W) {
     return nullptr;
 }
 
+TWinControl* HostControl(const TControl* C) {
+    if (!C) return nullptr;
+    if (C->Parent()) return C->Parent();
+    auto* w = dynamic_cast<const TWinControl*>(C);
+    if (!w || !w->ParentWindow() || dynamic_cast<const TForm*>(C)) return nullptr;
+    // A foreign window of another program part (a preview pane) holds no layer control.
+    TWinControl* host = ControlOfWidget(w->ParentWindow());
+    return host && host != C && host->Widget()->window() == w->Widget()->window() ? host : nullptr;
+}
+
 TForm* GetParentForm(const TControl* C) {
     const TControl* top = C;
-    while (top && top->Parent()) top = top->Parent();
+    for (int depth = 0; top && depth < 256; ++depth) {
+        TWinControl* host = HostControl(top);
+        if (!host) break;
+        top = host;
+    }
     return dynamic_cast<TForm*>(const_cast<TControl*>(top));
 }
 
@@ -671,7 +685,7 @@ bool TWinControlImpl::ForeignKey(TWinControl* holder, QWidget* w, QKeyEvent* e) 
     bool eaten = false;
     Guarded([&] {
         std::vector<TWinControl*> preview;
-        for (TWinControl* p = holder; p; p = p->Parent())
+        for (TWinControl* p = holder; p; p = HostControl(p))
             if (p->WantsKeyPreview()) preview.push_back(p);
         for (TWinControl* p : preview) {
             if (vk == 0) break;
@@ -700,9 +714,10 @@ bool TWinControlImpl::ForeignKey(TWinControl* holder, QWidget* w, QKeyEvent* e) 
         }
         if (!down || shift != 0) return;
         if (vk == VK_RETURN) {
-            // A text box of several lines keeps Enter; a focused button is pressed by it.
+            // A text box of several lines keeps Enter; a focused push button is pressed by
+            // it. Check boxes and radio buttons leave it to the form, as Win32's do.
             if (w->inherits("QTextEdit") || w->inherits("QPlainTextEdit")) return;
-            if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+            if (auto* b = qobject_cast<QAbstractButton*>(w); b && !w->inherits("QCheckBox") && !w->inherits("QRadioButton")) {
                 b->click();
                 eaten = true;
                 return;

@@ -324,6 +324,9 @@ protected:
     // Enter and Escape that the focused control leaves to its form (default and cancel
     // buttons); true when handled. Called on the form.
     virtual bool DialogKey(uint16_t Key) { (void)Key; return false; }
+    // True when the focused control uses Enter or Escape itself now (a selected link), so its
+    // form does not take the key (the class library's CM_WANTSPECIALKEY).
+    virtual bool WantSpecialKey(uint16_t Key) const { (void)Key; return false; }
     // The part of the client area that aligned children share (a panel leaves its bevels).
     virtual void AdjustClientRect(TRect& Rect) const { (void)Rect; }
     // A strip above the client area (a form's menu bar), or null.
@@ -362,7 +365,12 @@ private:
 // The layer control whose window or client area this widget is, or that holds it (a Qt
 // widget placed on a form or panel); null when none.
 TWinControl* ControlOfWidget(const QWidget* W);
-// The form a control sits on (the control itself when it is a form), null when none.
+// The control a control sits in: its parent, or, for one placed into a Qt widget of a form
+// (a group box) with SetParentWindow, the layer control that holds that widget in the same
+// window. Null when none.
+TWinControl* HostControl(const TControl* C);
+// The form a control sits on (the control itself when it is a form), through parents and
+// the Qt widgets of the same window that hold it; null when none.
 class TForm;
 TForm* GetParentForm(const TControl* C);
 

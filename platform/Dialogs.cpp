@@ -34,6 +34,14 @@ QWidget* ActiveOwner() {
     return Application ? Application->MainForm() : nullptr;
 }
 
+// The window of the form a dialog's owner sits on, else the active window.
+QWidget* OwnerWindow(const TComponent* Owner) {
+    for (const TComponent* c = Owner; c; c = c->Owner())
+        if (auto* control = dynamic_cast<const TControl*>(c))
+            if (TForm* f = GetParentForm(control)) return f->Widget();
+    return ActiveOwner();
+}
+
 struct BoxButton {
     QMessageBox::StandardButton button;
     int id;
@@ -289,9 +297,13 @@ bool TColorDialog::Execute() {
         return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
     };
     for (int i = 0; i < 16; ++i) QColorDialog::setCustomColor(QtCustomIndex(i), toQ(CustomColor(i)));
-    QColorDialog dlg(toQ(Color), ActiveOwner());
+    QWidget* owner = OwnerWindow(Owner());
+    QColorDialog dlg(toQ(Color), owner);
     // A desktop's own dialog would not show the custom colours.
     dlg.setOption(QColorDialog::DontUseNativeDialog, true);
+    // Transient for its owner's window, and above whatever that window stays above.
+    if (owner && owner->windowFlags().testFlag(Qt::WindowStaysOnTopHint))
+        dlg.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     const bool ok = dlg.exec() == QDialog::Accepted;
     for (int i = 0; i < 16; ++i) {
         const QColor c = QColorDialog::customColor(QtCustomIndex(i));

@@ -271,6 +271,9 @@ void TForm::SetTopLevel() {
 }
 
 TForm::~TForm() {
+    // A handler that is a member of the derived form runs from its destructor (DoDestroy);
+    // when that part is gone without it (its constructor failed), the handler cannot run.
+    if (!destroyed_ && OnDestroy && OnDestroy.Data() == static_cast<void*>(this)) destroyed_ = true;
     DoDestroy();
     if (modalLoop_) modalLoop_->quit();
     delete menu_;
@@ -325,9 +328,24 @@ void TForm::ApplyWindowFlags() {
     if (wasVisible) w->show();
 }
 
+namespace {
+
+// A window is never larger than its screen (0: no screen to tell).
+QSize ScreenLimit(const QWidget* W) {
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return {};
+    QScreen* s = W->screen();
+    if (!s) s = QGuiApplication::primaryScreen();
+    return s ? s->geometry().size() : QSize();
+}
+
+int Limited(int Value, int Limit) { return Limit > 0 ? std::min(Value, Limit) : Value; }
+
+}  // namespace
+
 void TForm::SetSizeLimits(int MinWidth, int MinHeight, int MaxWidth, int MaxHeight) {
-    minW_ = std::max(MinWidth, 0);
-    minH_ = std::max(MinHeight, 0);
+    const QSize screen = Parent() || ParentWindow() ? QSize() : ScreenLimit(Widget());
+    minW_ = Limited(std::max(MinWidth, 0), screen.width());
+    minH_ = Limited(std::max(MinHeight, 0), screen.height());
     maxW_ = std::max(MaxWidth, 0);
     maxH_ = std::max(MaxHeight, 0);
     ApplySizeRules();
@@ -357,7 +375,13 @@ void TForm::ApplySizeRules() {
 
 void TForm::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
     QWidget* w = Widget();
-    // The program may always size the window; the rules come back afterwards.
+    // The program may always size the window, within its screen; the rules come back
+    // afterwards.
+    if (!Parent() && !ParentWindow()) {
+        const QSize screen = ScreenLimit(w);
+        AWidth = Limited(AWidth, screen.width());
+        AHeight = Limited(AHeight, screen.height());
+    }
     w->setMinimumSize(0, 0);
     w->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     TWinControl::SetBounds(ALeft, ATop, AWidth, AHeight);
@@ -365,7 +389,11 @@ void TForm::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
 }
 
 void TForm::SetClientSize(int W, int H) {
-    SetBounds(Left(), Top(), Width() - ClientWidth() + std::max(W, 0), Height() - ClientHeight() + std::max(H, 0));
+    // Summed in 64 bits: any client size asked for gives a sane window size.
+    auto outer = [](int Frame, int Client) {
+        return int(std::min<int64_t>(int64_t(Frame) + std::max(Client, 0), INT32_MAX));
+    };
+    SetBounds(Left(), Top(), outer(Width() - ClientWidth(), W), outer(Height() - ClientHeight(), H));
 }
 
 void TForm::SetMenu(QMenuBar* Menu) {

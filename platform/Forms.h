@@ -8,7 +8,7 @@
 //    SetPosition, SetClientSize (or SetBounds for an outer size), then the components, then
 //    the form's own creation handler (FormCreate), called at the end of the constructor.
 //    A derived form whose OnDestroy handler uses its own members calls DoDestroy() first
-//    thing in its destructor.
+//    thing in its destructor (a form whose constructor fails never runs its own handler).
 // 2. Components are named exactly as the stored form names them: layer controls with
 //    SetName, Qt widgets and actions through NewControl/NewAction (StdCtrls.h), which set the
 //    object name. FindComponent, FindControl and the placement's "ActiveControl" find them by
@@ -17,10 +17,12 @@
 //    QLabel, QCheckBox, QComboBox, QListWidget, QGroupBox, QSpinBox, QLineEdit, QProgressBar,
 //    QMenuBar/QMenu/QAction), created with NewControl on the client widget of their parent
 //    (the form, a panel or a group box) at their stored bounds; the bounds are kept as a
-//    minimum, widened to the text's size hint so nothing is cut at the desktop font. Only
+//    minimum, widened to the text's size hint so nothing is cut at the desktop font (a
+//    control that is part of a drawn layout keeps exact bounds: SetFixedBounds). Only
 //    the class library's rules that Qt lacks are added, as helpers in StdCtrls.h: captions
 //    with the "&" accelerator rule, click events that also fire on programmatic changes,
-//    item lists from texts split at line breaks, modal results, default and cancel buttons.
+//    item lists from texts split at line breaks, modal results, default and cancel buttons,
+//    spin edits that keep a value set outside their range until the user edits it.
 // 4. Layer controls (TPanel, TStatusBar, the views, the Parts' own controls built on
 //    TCustomControl) are placed with SetParent and SetBounds or SetAlign. Align is the one
 //    layout manager of every form (Controls.h); Qt layouts are not used on forms.
@@ -71,7 +73,8 @@ public:
     void SetClientWidth(int W) { SetClientSize(W, ClientHeight()); }
     void SetClientHeight(int H) { SetClientSize(ClientWidth(), H); }
     // bsSizeable and bsSizeToolWin windows can be resized by the user; the others keep their
-    // size (a dialog border is fixed), unless the program changes it.
+    // size (a dialog border is fixed), unless the program changes it. A window is never made
+    // larger than its screen (nor are its size limits).
     void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
 
     // Where the window goes when shown: poScreenCenter and poDesktopCenter centre it on the

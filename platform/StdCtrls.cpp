@@ -6,10 +6,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QImage>
 #include <QKeySequence>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -17,6 +20,8 @@
 #include <QPushButton>
 #include <QRect>
 #include <QRadioButton>
+#include <QScreen>
+#include <QSpinBox>
 #include <QWidget>
 
 #include <algorithm>
@@ -29,6 +34,8 @@ namespace {
 constexpr const char* kCaptionMark = "gdCaption";
 constexpr const char* kDesignMark = "gdDesignBounds";
 constexpr const char* kModalMark = "gdModalResult";
+// The growth limit where no screen tells one.
+constexpr int kNoScreenLimit = 4096;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -82,6 +89,24 @@ void PlaceControl(QWidget* W, int Left, int Top, int Width, int Height) {
     FitControl(W);
 }
 
+void SetFixedBounds(QWidget* W, int Left, int Top, int Width, int Height) {
+    W->setProperty(kDesignMark, QVariant());
+    W->setGeometry(Left, Top, std::max(Width, 0), std::max(Height, 0));
+}
+
+namespace {
+
+// The most a text may make a control grow to: the screen's work area (a control can show no
+// more), whatever the text (a translation may hold anything).
+QSize GrowthLimit(const QWidget* W) {
+    QScreen* s = W->screen();
+    if (!s) s = QGuiApplication::primaryScreen();
+    const QSize area = s ? s->availableGeometry().size() : QSize();
+    return area.isValid() && !area.isEmpty() ? area : QSize(kNoScreenLimit, kNoScreenLimit);
+}
+
+}  // namespace
+
 void FitControl(QWidget* W) {
     const QVariant v = W ? W->property(kDesignMark) : QVariant();
     if (!v.isValid()) return;
@@ -94,9 +119,11 @@ void FitControl(QWidget* W) {
     if (auto* box = qobject_cast<QComboBox*>(W)) box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     const QSize hint = text ? W->sizeHint().expandedTo(W->minimumSizeHint()) : W->minimumSizeHint();
     // A fixed stored size stays a minimum: a wider font or a longer text makes the control
-    // wider, not cut.
-    const int w = d.width() > 0 ? std::max(d.width(), hint.width()) : hint.width();
-    const int h = d.height() > 0 ? std::max(d.height(), hint.height()) : hint.height();
+    // wider, not cut, up to what the screen can show; past that the text is cut.
+    const QSize most = GrowthLimit(W);
+    const int hw = std::clamp(hint.width(), 0, most.width()), hh = std::clamp(hint.height(), 0, most.height());
+    const int w = d.width() > 0 ? std::max(d.width(), hw) : hw;
+    const int h = d.height() > 0 ? std::max(d.height(), hh) : hh;
     // Where and as large as the control is now, at the least: the form may have moved or
     // widened it since it was placed.
     const QRect r(W->pos(), QSize(std::max(w, W->width()), std::max(h, W->height())));
@@ -244,12 +271,79 @@ protected:
     }
 };
 
+constexpr const char* kSpinRangeMark = "gdSpinRange";
+
+// Gives a spin box its own range back once the user edits a value the program set outside
+// it: a typed value is clamped into the range, and a first step (arrow key, page key, wheel,
+// arrow button) only brings the value into the range.
+class SpinRangeWatch : public QObject {
+public:
+    explicit SpinRangeWatch(QSpinBox* Box) : QObject(Box), box_(Box) {
+        QObject::connect(Box, &QSpinBox::valueChanged, this, [this] {
+            if (!setting) Restore();
+        });
+        Box->installEventFilter(this);
+        if (QLineEdit* e = Box->findChild<QLineEdit*>()) e->installEventFilter(this);
+    }
+    bool Widened() const {
+        const QPoint r = box_->property(kSpinRangeMark).toPoint();
+        return box_->minimum() != r.x() || box_->maximum() != r.y();
+    }
+    void Restore() {
+        if (!Widened()) return;
+        const QPoint r = box_->property(kSpinRangeMark).toPoint();
+        setting = true;
+        box_->setRange(r.x(), r.y());
+        setting = false;
+    }
+    bool eventFilter(QObject* Watched, QEvent* E) override {
+        // Only the user's input is looked at (other events also come while the box is
+        // being destroyed).
+        bool step = E->type() == QEvent::Wheel || (E->type() == QEvent::MouseButtonPress && Watched == box_);
+        if (E->type() == QEvent::KeyPress) {
+            const int k = static_cast<QKeyEvent*>(E)->key();
+            step = k == Qt::Key_Up || k == Qt::Key_Down || k == Qt::Key_PageUp || k == Qt::Key_PageDown;
+        }
+        if (!step || !Widened() || !box_->isEnabled() || box_->isReadOnly()) return false;
+        Restore();
+        return true;
+    }
+    static SpinRangeWatch* Of(QSpinBox* Box) {
+        for (QObject* c : Box->children())
+            if (auto* w = dynamic_cast<SpinRangeWatch*>(c)) return w;
+        return new SpinRangeWatch(Box);
+    }
+    bool setting = false;
+
+private:
+    QSpinBox* box_;
+};
+
 }  // namespace
 
 QListWidget* NewListBox(TWinControl* Parent, const std::string& Name, int Left, int Top, int Width, int Height) {
     auto* list = NewControl<TListBoxWidget>(Parent, Name, Left, Top, Width, Height);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     return list;
+}
+
+void SetSpinRange(QSpinBox* Box, int MinValue, int MaxValue) {
+    if (MaxValue < MinValue) MaxValue = MinValue;
+    Box->setProperty(kSpinRangeMark, QPoint(MinValue, MaxValue));
+    SpinRangeWatch* w = SpinRangeWatch::Of(Box);
+    w->setting = true;
+    Box->setRange(MinValue, MaxValue);
+    w->setting = false;
+}
+
+void SetSpinValue(QSpinBox* Box, int Value) {
+    if (!Box->property(kSpinRangeMark).isValid()) SetSpinRange(Box, Box->minimum(), Box->maximum());
+    const QPoint r = Box->property(kSpinRangeMark).toPoint();
+    SpinRangeWatch* w = SpinRangeWatch::Of(Box);
+    w->setting = true;
+    Box->setRange(std::min(r.x(), Value), std::max(r.y(), Value));
+    Box->setValue(Value);
+    w->setting = false;
 }
 
 void SetModalResult(QAbstractButton* Button, TModalResult Result) {

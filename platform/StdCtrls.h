@@ -19,6 +19,7 @@ class QListWidget;
 class QMenu;
 class QMenuBar;
 class QObject;
+class QSpinBox;
 class QWidget;
 
 // Dynamic properties the helpers leave on buttons; the form reads them for Enter and Escape.
@@ -28,8 +29,13 @@ inline constexpr const char* kCancelMark = "gdCancel";
 // Places a widget at its stored bounds, widened (never narrowed) to what its text needs at
 // the desktop font; a width or height of 0 takes the size hint. The stored bounds are kept:
 // a later caption or item list (SetCaption, SetItemsText) and showing the form fit the
-// control again, so a translated or longer text is never cut.
+// control again, so a translated or longer text is not cut. A text never makes a control
+// larger than the screen's work area: what does not fit there is cut.
 void PlaceControl(QWidget* W, int Left, int Top, int Width = 0, int Height = 0);
+// Places a widget at exactly these bounds and keeps them: later captions and showing the
+// form leave it alone (a control that is part of a drawn layout, such as the colour
+// palette's row); a text that does not fit is cut.
+void SetFixedBounds(QWidget* W, int Left, int Top, int Width, int Height);
 // Fits a placed control to its stored bounds and its current text (nothing for others).
 void FitControl(QWidget* W);
 // Fits every placed control inside Top.
@@ -88,6 +94,14 @@ std::string ItemsText(const QListWidget* List);
 // Ctrl+click and Ctrl+Space take nothing away; Qt's own list allows all three). The program
 // may still clear it. Named, placed and shown as NewControl does.
 QListWidget* NewListBox(TWinControl* Parent, const std::string& Name, int Left, int Top, int Width, int Height);
+
+// ---- Spin edits ----
+
+// The class library's spin edit over QSpinBox: what the user edits stays within MinValue ..
+// MaxValue, while a value the program sets outside them is shown and kept as it is until the
+// user changes the field (then it is clamped into the range).
+void SetSpinRange(QSpinBox* Box, int MinValue, int MaxValue);
+void SetSpinValue(QSpinBox* Box, int Value);
 
 // ---- Dialog buttons ----
 

@@ -108,8 +108,8 @@ TConfigForm::TConfigForm(TComponent* AOwner) : TForm(AOwner) {
     SetItemsText(ComboBox1, kEffects);
     Label4 = NewLabel(GroupBox1, "Label4", "Effect Duration (s):", 12, 84);
     SpinEdit2 = NewControl<QSpinBox>(GroupBox1, "SpinEdit2", col, 80, 56);
-    SpinEdit2->setRange(1, 60);
-    SpinEdit2->setValue(2);
+    SetSpinRange(SpinEdit2, 1, 60);
+    SetSpinValue(SpinEdit2, 2);
     Label3 = NewLabel(GroupBox1, "Label3", "Background:", right, 28);
     cbackground = new TUxColorButton(this);
     cbackground->SetName("cbackground");
@@ -131,8 +131,8 @@ TConfigForm::TConfigForm(TComponent* AOwner) : TForm(AOwner) {
     FontComboBox1 = NewControl<TFontComboBox>(GroupBox2, "FontComboBox1", col, 52, 236);
     Label7 = NewLabel(GroupBox2, "Label7", "Size:", 12, 84);
     SpinEdit3 = NewControl<QSpinBox>(GroupBox2, "SpinEdit3", col, 80, 56);
-    SpinEdit3->setRange(4, 128);
-    SpinEdit3->setValue(12);
+    SetSpinRange(SpinEdit3, 4, 128);
+    SetSpinValue(SpinEdit3, 12);
     Label6 = NewLabel(GroupBox2, "Label6", "Color:", right, 84);
     cfont = new TUxColorButton(this);
     cfont->SetName("cfont");
@@ -205,9 +205,11 @@ void TConfigForm::ApplyPayloadTexts() {
 void TConfigForm::FormShow(TObject*) {
     const TPlayerSettings& s = PlayerSettings;
     timecombo->setEditText(s.Duration < 0 ? timecombo->itemText(0) : Q(IntToStr(s.Duration)));
+    shownDuration_ = timecombo->currentText().toStdString();
     CheckBox1->setChecked(s.Showname);
     ComboBox1->setCurrentIndex(s.Effect >= 0 && s.Effect < ComboBox1->count() ? s.Effect : -1);
-    SpinEdit2->setValue(s.EffectDuration);
+    // Values outside the fields' ranges are shown and kept as they are until edited.
+    SetSpinValue(SpinEdit2, s.EffectDuration);
     cbackground->SetColor(s.Background);
     if (RunMode == rmSlideshow) {
         CheckBox3->setChecked(s.Loop);
@@ -223,7 +225,7 @@ void TConfigForm::FormShow(TObject*) {
     FontComboBox1->SetFontName(s.NameFont);
     // A font that is not installed here stays the setting; the box shows its name greyed.
     FontComboBox1->setPlaceholderText(Q(s.NameFont));
-    SpinEdit3->setValue(s.NameSize);
+    SetSpinValue(SpinEdit3, s.NameSize);
     cfont->SetColor(s.NameColor);
     cfontback->SetColor(s.NameBackground);
     CheckBox2->setChecked(s.NameShowBackground);
@@ -245,14 +247,16 @@ int32_t TConfigForm::DurationOfText(const std::string& Text) {
 
 void TConfigForm::btnCloseClick() {
     TPlayerSettings& s = PlayerSettings;
-    s.Duration = DurationOfText(timecombo->currentText().toStdString());
-    s.Effect = ComboBox1->currentIndex();
+    // A field the user left as shown keeps the stored value (one the lists cannot show
+    // included).
+    if (const std::string t = timecombo->currentText().toStdString(); t != shownDuration_) s.Duration = DurationOfText(t);
+    if (ComboBox1->currentIndex() >= 0) s.Effect = ComboBox1->currentIndex();
     s.EffectDuration = SpinEdit2->value();
     s.Background = cbackground->GetColor();
     s.Showname = CheckBox1->isChecked();
     s.Loop = RunMode == rmSlideshow ? CheckBox3->isChecked() : true;
     s.Random = CheckBox4->isChecked();
-    s.NamePosition = ComboBox2->currentIndex();
+    if (ComboBox2->currentIndex() >= 0) s.NamePosition = ComboBox2->currentIndex();
     // A font of the player file that is not installed here keeps its name.
     if (const std::string font = FontComboBox1->FontName(); !font.empty()) s.NameFont = font;
     s.NameSize = SpinEdit3->value();

@@ -44,4 +44,7 @@ public:
     QCheckBox *CheckBox1 = nullptr, *CheckBox2 = nullptr, *CheckBox3 = nullptr, *CheckBox4 = nullptr;
     TFontComboBox* FontComboBox1 = nullptr;
     TUxColorButton *cbackground = nullptr, *cfont = nullptr, *cfontback = nullptr;
+
+private:
+    std::string shownDuration_;   // the display-time text FormShow put there
 };

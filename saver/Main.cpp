@@ -451,7 +451,8 @@ void TMainForm::AfterDialog(bool Regrab) {
     auto* retry = new QTimer(this);
     retry->setInterval(kRefocusMs);
     connect(retry, &QTimer::timeout, this, [this, retry, left = kRefocusTries]() mutable {
-        if (!isVisible() || --left < 0) {
+        // A dialog opened again meanwhile keeps the focus.
+        if (!isVisible() || --left < 0 || QApplication::activeModalWidget()) {
             retry->deleteLater();
             return;
         }

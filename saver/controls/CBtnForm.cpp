@@ -108,8 +108,9 @@ TUxColorButtonPalette::TUxColorButtonPalette(TUxColorButton* Button) : TForm(But
     surface_->SetAlign(alClient);
     surface_->ClientWidget()->installEventFilter(new HintFilter(this, surface_->ClientWidget()));
     btnOther = NewControl<QPushButton>(this, "btnOther", 1, kOtherTop, kClientWidth - 22, kOtherHeight);
-    // The row is fixed: the button keeps its height whatever the desktop font.
-    btnOther->setGeometry(1, kOtherTop, kClientWidth - 22, kOtherHeight);
+    // The row is drawn to fixed sizes: the button keeps its bounds whatever its caption and
+    // the desktop font, so the other cell beside it stays uncovered.
+    SetFixedBounds(btnOther, 1, kOtherTop, kClientWidth - 22, kOtherHeight);
     btnOther->setFocusPolicy(Qt::NoFocus);
     ::SetCaption(btnOther, "&Other");
     ::OnClick(btnOther, [this] { btnOtherClick(); });
@@ -252,7 +253,9 @@ void TUxColorButtonPalette::ChooseCell(TPoint Cell, bool ByKey) {
 }
 
 void TUxColorButtonPalette::btnOtherClick() {
-    TColorDialog dlg(nullptr);
+    // Owned by the button: the dialog is kept above the button's form (which may sit above
+    // a full-screen show).
+    TColorDialog dlg(button_);
     dlg.Color = OtherColor;
     char line[32];
     for (int i = 0; i < 16; ++i) {

@@ -125,6 +125,8 @@ protected:
     void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) override;
     void MouseLeave() override;
     void KeyDown(uint16_t& Key, TShiftState Shift) override;
+    // Enter opens the selected link instead of pressing the dialog's default button.
+    bool WantSpecialKey(uint16_t Key) const override { return Key == VK_RETURN && selected_ >= 0; }
     void DoEnter() override;
     void DoExit() override;
     void Resize() override;

@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -22,6 +24,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -279,6 +282,125 @@ TEST_F(WithResponder, EnterPressesTheDefaultAndEscapeTheCancelButton) {
     EXPECT_EQ(form.ModalResult(), mrNone);
 }
 
+// A focusable layer control that records its keys; it may claim Enter for itself, as a
+// label with a selected link does.
+class KeyControl : public TCustomControl {
+public:
+    explicit KeyControl(TComponent* Owner) : TCustomControl(Owner) {
+        ClientWidget()->setFocusPolicy(Qt::StrongFocus);
+        SetBounds(0, 0, 40, 20);
+    }
+    std::vector<uint16_t> keys;
+    bool wantsEnter = false;
+
+protected:
+    void KeyDown(uint16_t& Key, TShiftState) override { keys.push_back(Key); }
+    bool WantSpecialKey(uint16_t Key) const override { return wantsEnter && Key == VK_RETURN; }
+};
+
+TEST_F(WithResponder, DialogKeysReachTheFormFromEveryControlWhereverItSits) {
+    struct Preview : TForm {
+        using TForm::TForm;
+        std::vector<uint16_t> keys;
+        void KeyDown(uint16_t& Key, TShiftState) override { keys.push_back(Key); }
+    } form(nullptr);
+    form.SetClientSize(300, 200);
+    auto* group = NewControl<QGroupBox>(&form, "GroupBox1", 8, 8, 200, 120);
+    auto* edit = NewControl<QLineEdit>(group, "Edit1", 10, 24, 80, 0);
+    auto* check = NewControl<QCheckBox>(group, "CheckBox1", 10, 90);
+    // Layer controls placed into the Qt group box, and one straight on the form.
+    KeyControl inGroup(&form), onForm(&form);
+    inGroup.SetName("Swatch1");
+    inGroup.SetParentWindow(group);
+    inGroup.SetBounds(100, 60, 40, 20);
+    onForm.SetName("Swatch2");
+    onForm.SetParent(&form);
+    onForm.SetBounds(220, 20, 40, 20);
+    auto* ok = NewControl<QPushButton>(&form, "btnOk", 10, 150, 75, 25);
+    auto* cancel = NewControl<QPushButton>(&form, "btnCancel", 90, 150, 75, 25);
+    SetDefault(ok, true);
+    SetCancel(cancel, true);
+    SetModalResult(ok, mrOk);
+    SetModalResult(cancel, mrCancel);
+    EXPECT_EQ(GetParentForm(&inGroup), &form);
+    EXPECT_EQ(HostControl(&inGroup), &form);
+
+    struct Case {
+        const char* name;
+        QWidget* focus;
+        bool wantsEnter;
+        int key;
+        TModalResult expect;
+        uint16_t controlGets;   // 0: the control hears nothing of the key
+    };
+    const Case cases[] = {
+        {"group swatch Return", inGroup.ClientWidget(), false, Qt::Key_Return, mrOk, 0},
+        {"group swatch Escape", inGroup.ClientWidget(), false, Qt::Key_Escape, mrCancel, 0},
+        {"group edit Return", edit, false, Qt::Key_Return, mrOk, 0},
+        {"group edit Escape", edit, false, Qt::Key_Escape, mrCancel, 0},
+        // Enter on a check box is the form's, not a click.
+        {"group check box Return", check, false, Qt::Key_Return, mrOk, 0},
+        {"form swatch Return", onForm.ClientWidget(), false, Qt::Key_Return, mrOk, 0},
+        // A control that uses Enter itself keeps it; Escape still cancels.
+        {"claiming swatch Return", inGroup.ClientWidget(), true, Qt::Key_Return, mrNone, VK_RETURN},
+        {"claiming swatch Escape", inGroup.ClientWidget(), true, Qt::Key_Escape, mrCancel, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        inGroup.keys.clear();
+        onForm.keys.clear();
+        inGroup.wantsEnter = c.wantsEnter;
+        form.SetModalResult(mrNone);
+        Focus(form, c.focus);
+        ASSERT_EQ(QApplication::focusWidget(), c.focus);
+        SendKey(c.focus, c.key);
+        EXPECT_EQ(form.ModalResult(), c.expect);
+        const std::vector<uint16_t> heard = c.focus == inGroup.ClientWidget() ? inGroup.keys : onForm.keys;
+        if (c.controlGets) EXPECT_EQ(heard, std::vector<uint16_t>{c.controlGets});
+        else if (c.focus != edit && c.focus != check) EXPECT_TRUE(heard.empty());
+    }
+    EXPECT_FALSE(check->isChecked());
+    // A form with KeyPreview hears the keys of a control in a group box first.
+    form.KeyPreview = true;
+    Focus(form, inGroup.ClientWidget());
+    SendKey(inGroup.ClientWidget(), Qt::Key_A);
+    EXPECT_EQ(form.keys, std::vector<uint16_t>{'A'});
+    EXPECT_EQ(inGroup.keys, std::vector<uint16_t>{'A'});
+
+    // A widget of no form (a foreign window) holds no form.
+    QWidget foreign;
+    KeyControl loose(nullptr);
+    loose.SetParentWindow(&foreign);
+    EXPECT_EQ(HostControl(&loose), nullptr);
+    EXPECT_EQ(GetParentForm(&loose), nullptr);
+}
+
+// A derived form whose constructor fails after binding its own OnDestroy: the handler of
+// the gone part is not called while the form's base is destroyed; outside handlers are.
+TEST(Forms, AFailedConstructionRunsNoHandlerOfTheGonePart) {
+    struct Failing : TForm {
+        int* calls;
+        explicit Failing(int* Calls) : TForm(nullptr), calls(Calls) {
+            OnDestroy = MakeMethod(this, &Failing::Gone);
+            throw Exception("Out of memory");
+        }
+        ~Failing() override { DoDestroy(); }
+        void Gone(TObject*) { ++*calls; }
+    };
+    int calls = 0;
+    EXPECT_THROW(Failing f(&calls), Exception);
+    EXPECT_EQ(calls, 0);
+    struct Outside {
+        int calls = 0;
+        void Gone(TObject*) { ++calls; }
+    } outside;
+    {
+        TForm form(nullptr);
+        form.OnDestroy = MakeMethod(&outside, &Outside::Gone);
+    }
+    EXPECT_EQ(outside.calls, 1);
+}
+
 TEST(Forms, KeyPreviewSeesKeysOfQtWidgetsFirst) {
     struct Preview : TForm {
         using TForm::TForm;
@@ -486,6 +608,98 @@ TEST(StdCtrls, PlacedControlsAreNeverNarrowerThanTheirText) {
     SetCaption(ok, "A much longer caption than fits");
     EXPECT_GE(ok->width(), ok->sizeHint().width());
     EXPECT_EQ(ok->pos(), QPoint(200, 70));
+}
+
+// A text may hold anything (a language file is untrusted): a control grows to fit it only
+// up to the screen's work area, and a form never grows past its screen, whatever it is asked.
+TEST(StdCtrls, TextsGrowControlsNoLargerThanTheScreen) {
+    const QSize work = QGuiApplication::primaryScreen()->availableGeometry().size();
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    TForm form(nullptr);
+    auto* label = NewControl<QLabel>(&form, "Label1", 8, 6);
+    // As a hostile language file has it: 3000 wide letters, then 3000 line breaks.
+    const std::string huge = std::string(3000, 'W') + std::string(3000, '\n');
+    SetCaption(label, huge);
+    EXPECT_EQ(Caption(label), huge) << "the caption is kept as it is";
+    EXPECT_LE(label->width(), work.width());
+    EXPECT_LE(label->height(), work.height());
+    EXPECT_GE(label->width(), std::min(work.width(), 200)) << "it still grew";
+    auto* button = NewControl<QPushButton>(&form, "Button1", 8, 40, 75, 25);
+    SetCaption(button, std::string(100000, 'W'));
+    EXPECT_LE(button->width(), work.width());
+    form.Show();
+    QApplication::processEvents();
+    EXPECT_LE(label->width(), work.width());
+    form.Hide();
+
+    for (const QSize ask : {QSize(100000, 100000), QSize(INT32_MAX, INT32_MAX), QSize(screen.width() + 1, 10)}) {
+        SCOPED_TRACE(ask.width());
+        TForm f(nullptr);
+        f.SetClientSize(ask.width(), ask.height());
+        EXPECT_LE(f.Width(), screen.width());
+        EXPECT_LE(f.Height(), screen.height());
+        EXPECT_GT(f.Width(), 0);
+        f.SetSizeLimits(ask.width(), ask.height(), 0, 0);
+        f.Show();
+        QApplication::processEvents();
+        EXPECT_LE(f.Widget()->width(), screen.width());
+        EXPECT_LE(f.Widget()->height(), screen.height());
+        f.Hide();
+    }
+}
+
+TEST(StdCtrls, FixedBoundsSurviveCaptionsAndShowing) {
+    TForm form(nullptr);
+    form.SetClientSize(72, 114);
+    auto* b = NewControl<QPushButton>(&form, "btnOther", 1, 98, 50, 14);
+    SetFixedBounds(b, 1, 98, 50, 14);
+    SetCaption(b, "&Other colours, please");
+    form.Show();
+    QApplication::processEvents();
+    EXPECT_EQ(b->geometry(), QRect(1, 98, 50, 14));
+    form.Hide();
+}
+
+TEST(StdCtrls, SpinEditsKeepAValueOutsideTheirRangeUntilEdited) {
+    struct Case {
+        int value;
+        int key;          // the user's first edit
+        int afterEdit;
+    };
+    // Range 1..60; a first step only brings a value from outside into the range.
+    const Case cases[] = {
+        {0, Qt::Key_Up, 1},     {0, Qt::Key_Down, 1},   {-5, Qt::Key_Up, 1},
+        {61, Qt::Key_Up, 60},   {61, Qt::Key_Down, 60}, {1000, Qt::Key_PageDown, 60},
+        {30, Qt::Key_Up, 31},   {60, Qt::Key_Up, 60},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        QSpinBox box;
+        SetSpinRange(&box, 1, 60);
+        SetSpinValue(&box, c.value);
+        EXPECT_EQ(box.value(), c.value);
+        EXPECT_EQ(box.text().toStdString(), std::to_string(c.value));
+        SendKey(&box, c.key);
+        EXPECT_EQ(box.value(), c.afterEdit);
+        EXPECT_EQ(box.minimum(), 1);
+        EXPECT_EQ(box.maximum(), 60);
+        // Set again from outside: shown as it is once more.
+        SetSpinValue(&box, c.value);
+        EXPECT_EQ(box.value(), c.value);
+    }
+    // A typed value is clamped once the range is back.
+    QSpinBox box;
+    SetSpinRange(&box, 4, 128);
+    SetSpinValue(&box, 200);
+    QLineEdit* edit = box.findChild<QLineEdit*>();
+    ASSERT_NE(edit, nullptr);
+    edit->selectAll();
+    for (QChar ch : QString("99")) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_9, Qt::NoModifier, QString(ch));
+        QApplication::sendEvent(edit, &press);
+    }
+    EXPECT_EQ(box.value(), 99);
+    EXPECT_EQ(box.maximum(), 128);
 }
 
 TEST(StdCtrls, GlyphsTakeTheBottomLeftColourAsTransparent) {

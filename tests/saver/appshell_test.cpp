@@ -2,14 +2,20 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QEventLoop>
+#include <QImage>
+#include <QLabel>
+#include <QPalette>
+#include <QToolButton>
 #include <QTimer>
 #include <QWidget>
 #include <csignal>
 #include <fstream>
 
 #include "AppShell.h"
+#include "Graphics.h"
 #include "SysUtils.h"
 #include "TestDir.h"
 
@@ -172,4 +178,113 @@ TEST(CursorCount, HidesBelowZeroAndCounts) {
     EXPECT_EQ(ShowCursor(false), base - 2);
     EXPECT_EQ(ShowCursor(true), base - 1);
     EXPECT_EQ(ShowCursor(true), base);
+}
+
+namespace {
+
+int Luma(const QColor& c) { return (c.red() * 21 + c.green() * 71 + c.blue() * 7) / 100; }
+
+QPalette PaletteOf(int Window, int Button, int Base, int Text, int DisabledText) {
+    QPalette p;
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        p.setColor(g, QPalette::Window, QColor(Window, Window, Window));
+        p.setColor(g, QPalette::Button, QColor(Button, Button, Button));
+        p.setColor(g, QPalette::Base, QColor(Base, Base, Base));
+        const int t = g == QPalette::Disabled ? DisabledText : Text;
+        for (QPalette::ColorRole r : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            p.setColor(g, r, QColor(t, t, t));
+    }
+    return p;
+}
+
+}  // namespace
+
+// Disabled text keeps its distance from every background it is drawn on (the forms' face,
+// the palette's window, button and base) and from the enabled text, under any desktop
+// palette; a desktop grey that passes stays.
+TEST(DisabledText, LegibleOnEveryBackgroundUnderAnyPalette) {
+    struct Case {
+        const char* name;
+        QPalette palette;
+        int keep;   // the disabled grey expected to stay, -1 when it must change
+    };
+    const Case cases[] = {
+        {"Qt without a theme (disabled 190 on the face 192)", PaletteOf(239, 239, 255, 0, 190), -1},
+        {"disabled as light as the window", PaletteOf(239, 239, 255, 0, 239), -1},
+        {"dark desktop", PaletteOf(53, 60, 42, 255, 127), 127},
+        {"dark desktop, disabled near the face", PaletteOf(53, 60, 42, 255, 180), -1},
+        {"mid-grey desktop", PaletteOf(128, 128, 128, 0, 140), -1},
+        {"classic desktop", PaletteOf(192, 192, 255, 0, 128), 128},
+    };
+    const int face = Luma(QColor(ColorToRGB(clBtnFace) & 0xFF, (ColorToRGB(clBtnFace) >> 8) & 0xFF,
+                                 (ColorToRGB(clBtnFace) >> 16) & 0xFF));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QPalette p = c.palette;
+        MakeDisabledTextLegible(p);
+        for (QPalette::ColorRole r : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+            const int g = Luma(p.color(QPalette::Disabled, r));
+            SCOPED_TRACE(g);
+            if (c.keep >= 0) EXPECT_EQ(p.color(QPalette::Disabled, r), QColor(c.keep, c.keep, c.keep));
+            for (int bg : {face, Luma(p.color(QPalette::Disabled, QPalette::Window)),
+                           Luma(p.color(QPalette::Disabled, QPalette::Button)),
+                           Luma(p.color(QPalette::Disabled, QPalette::Base))})
+                EXPECT_GE(std::abs(g - bg), 48) << "background " << bg;
+            EXPECT_GE(std::abs(g - Luma(p.color(QPalette::Active, r))), 48) << "reads as disabled";
+        }
+        EXPECT_EQ(p.color(QPalette::Disabled, QPalette::Light), QColor(255, 255, 255)) << "the emboss";
+        // Once legible, a second pass changes nothing.
+        EXPECT_FALSE(MakeDisabledTextLegible(p));
+    }
+}
+
+namespace {
+
+// Draws disabled captions on the forms' face under the application's own style and palette
+// and reports the darkest pixel, the pixels of text and those of the light emboss.
+int DisabledCaptionsOnTheFace() {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    int argc = 1;
+    char arg0[] = "saver";
+    char* argv[] = {arg0, nullptr};
+    TApplication app;
+    Application = &app;
+    app.Initialize(argc, argv);
+    const TColor f = ColorToRGB(clBtnFace);
+    const QColor face(GetRValue(f), GetGValue(f), GetBValue(f));
+    int failures = 0;
+    for (int kind = 0; kind < 3; ++kind) {
+        QWidget* w = kind == 0 ? static_cast<QWidget*>(new QCheckBox("Loop Photos"))
+                   : kind == 1 ? static_cast<QWidget*>(new QLabel("Random Photo Order"))
+                               : static_cast<QWidget*>(new QToolButton);
+        if (auto* t = qobject_cast<QToolButton*>(w)) {
+            t->setText("Add to Album");
+            t->setAutoRaise(true);
+        }
+        w->setEnabled(false);
+        w->resize(w->sizeHint().expandedTo(QSize(120, 20)));
+        QImage img(w->size(), QImage::Format_RGB32);
+        img.fill(face);
+        w->render(&img, QPoint(), QRegion(), QWidget::DrawChildren);
+        int darkest = 255, text = 0, emboss = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = kind == 0 ? 20 : 0; x < img.width(); ++x) {
+                const int l = Luma(QColor(img.pixel(x, y)));
+                darkest = std::min(darkest, l);
+                if (l <= 150) ++text;
+                if (l >= 240) ++emboss;
+            }
+        std::fprintf(stderr, "kind %d darkest %d text %d emboss %d\n", kind, darkest, text, emboss);
+        if (text < 30 || emboss < 10 || darkest < 90) ++failures;
+        delete w;
+    }
+    Application = nullptr;
+    return failures;
+}
+
+}  // namespace
+
+// The classic look: a darker grey with a light emboss, on the face the forms paint.
+TEST(DisabledText, CaptionsAreEmbossedGreyOnTheFace) {
+    EXPECT_EXIT(std::exit(DisabledCaptionsOnTheFace()), ::testing::ExitedWithCode(0), "");
 }

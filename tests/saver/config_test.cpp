@@ -189,6 +189,82 @@ TEST_F(ConfigDialog, DisplayTimeValuesAndKeyFilter) {
     EXPECT_EQ(PlayerSettings.Duration, -1);
 }
 
+// Values of block 0 or the registry that the fields cannot hold: shown as they are,
+// written back unchanged by OK when the user left the field alone, clamped into the field's
+// range only once the user edits it.
+TEST_F(ConfigDialog, ValuesOutsideTheFieldsAreKeptUntilEdited) {
+    struct Case {
+        const char* name;
+        std::function<void(TPlayerSettings&)> store;
+        std::function<std::string(TConfigForm&)> shown;   // what the field shows
+        std::string want;
+        std::function<void(TConfigForm&)> edit;           // the user's edit
+        std::function<int32_t(const TPlayerSettings&)> field;
+        int32_t stored, afterEdit;
+    };
+    auto spinText = [](QSpinBox* b) { return b->text().toStdString(); };
+    auto key = [](QWidget* w, int k) {
+        QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
+        QApplication::sendEvent(w, &press);
+    };
+    const auto effectDuration = [](const TPlayerSettings& s) { return s.EffectDuration; };
+    const auto nameSize = [](const TPlayerSettings& s) { return s.NameSize; };
+    std::vector<Case> cases;
+    for (int32_t v : {0, -3, 61, 100000}) {
+        cases.push_back({"EffectDuration", [v](TPlayerSettings& s) { s.EffectDuration = v; },
+                         [&](TConfigForm& f) { return spinText(f.SpinEdit2); }, std::to_string(v),
+                         [&](TConfigForm& f) { key(f.SpinEdit2, Qt::Key_Up); }, effectDuration, v,
+                         v < 1 ? 1 : 60});
+    }
+    for (int32_t v : {0, 3, 129, 200}) {
+        cases.push_back({"NameSize", [v](TPlayerSettings& s) { s.NameSize = v; },
+                         [&](TConfigForm& f) { return spinText(f.SpinEdit3); }, std::to_string(v),
+                         [&](TConfigForm& f) { key(f.SpinEdit3, Qt::Key_Down); }, nameSize, v,
+                         v < 4 ? 4 : 128});
+    }
+    // Lists cannot show such a value: nothing is selected until the user picks an item.
+    for (int32_t v : {8, -1, 99}) {
+        cases.push_back({"Effect", [v](TPlayerSettings& s) { s.Effect = v; },
+                         [](TConfigForm& f) { return std::to_string(f.ComboBox1->currentIndex()); }, "-1",
+                         [](TConfigForm& f) { f.ComboBox1->setCurrentIndex(3); },
+                         [](const TPlayerSettings& s) { return s.Effect; }, v, 3});
+    }
+    for (int32_t v : {6, -2}) {
+        cases.push_back({"NamePosition", [v](TPlayerSettings& s) { s.NamePosition = v; },
+                         [](TConfigForm& f) { return std::to_string(f.ComboBox2->currentIndex()); }, "-1",
+                         [](TConfigForm& f) { f.ComboBox2->setCurrentIndex(0); },
+                         [](const TPlayerSettings& s) { return s.NamePosition; }, v, 0});
+    }
+    // Any negative display time reads as "forever"; one left alone keeps its number.
+    cases.push_back({"Duration", [](TPlayerSettings& s) { s.Duration = -5; },
+                     [](TConfigForm& f) { return Text(f.timecombo); }, "forever",
+                     [](TConfigForm& f) { f.timecombo->setEditText("7"); },
+                     [](const TPlayerSettings& s) { return s.Duration; }, -5, 7});
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.stored));
+        for (bool edited : {false, true}) {
+            SCOPED_TRACE(edited ? "edited" : "left alone");
+            TConfigForm f;
+            PlayerSettings = Typical();   // after the form read the registry
+            c.store(PlayerSettings);
+            f.FormShow(&f);
+            EXPECT_EQ(c.shown(f), c.want);
+            if (edited) c.edit(f);
+            TPlayerSettings want = PlayerSettings;
+            f.btnCloseClick();
+            EXPECT_EQ(c.field(PlayerSettings), edited ? c.afterEdit : c.stored);
+            if (!edited) {
+                EXPECT_EQ(PlayerSettings, want) << "nothing else changed either";
+                // Written as it is: a fresh start reads the same back.
+                PlayerSettings = TPlayerSettings();
+                LoadRegistrySettings();
+                EXPECT_EQ(c.field(PlayerSettings), c.stored);
+            }
+        }
+    }
+}
+
 TEST_F(ConfigDialog, LoopAndRandomRulesPerRunMode) {
     struct Case {
         TRunMode mode;
@@ -298,7 +374,8 @@ TEST_F(ConfigDialog, WithoutBlockZeroEveryTextIsEmpty) {
     EXPECT_EQ(f.ComboBox1->count(), 0);
     EXPECT_EQ(Text(f.timecombo), "0");
     f.btnCloseClick();
-    EXPECT_EQ(PlayerSettings.Effect, -1);
+    // The empty list shows no effect; the stored one is kept, not replaced by "none chosen".
+    EXPECT_EQ(PlayerSettings.Effect, 0);
     Tinfoform about;
     EXPECT_EQ(about.Caption(), "");
 }

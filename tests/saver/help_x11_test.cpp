@@ -4,6 +4,7 @@
 // back after it closes.
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -165,4 +166,53 @@ TEST_F(X11Dialogs, HelpPageFirstThenTheShowAndHelpOverTheShow) {
     ASSERT_TRUE(code.has_value()) << "the show did not end\n" << ReadText(log);
     EXPECT_EQ(*code, 0) << ReadText(log + ".err");
     EXPECT_TRUE(Contains(ReadText(log), "escape")) << ReadText(log);
+}
+
+// Enter on a link chosen with Tab opens it through the desktop (a stand-in xdg-open here)
+// and the help stays; once the mouse over the link has cleared the keyboard's choice, Enter
+// closes the help as before.
+TEST_F(X11Dialogs, EnterOnALinkChosenWithTabOpensIt) {
+    const std::string bin = dir.File("bin"), opened = dir.File("opened");
+    std::filesystem::create_directory(bin);
+    {
+        std::ofstream open(bin + "/xdg-open");
+        open << "#!/bin/sh\necho \"$@\" >> '" << opened << "'\n";
+    }
+    std::filesystem::permissions(bin + "/xdg-open", std::filesystem::perms::owner_all);
+    const std::string log = dir.File("log");
+    auto env = XEnv(log);
+    env["PATH"] = bin + ":" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
+    ChildProcess p(dir.File("Holiday.exe"), {}, env, log + ".err");
+    ASSERT_TRUE(WaitForText(log, "window help", p)) << ReadText(log) << ReadText(log + ".err");
+    unsigned long help = 0;
+    Census c;
+    ASSERT_TRUE(HelpShown(help, c)) << ReadText(log);
+    if (!WindowManager()) Run(GD_XDOTOOL " windowfocus --sync " + std::to_string(help));
+    ASSERT_TRUE(WaitForText(log, "focus helpform.", p)) << ReadText(log);
+    Key("Tab");
+    ASSERT_TRUE(WaitForText(log, "focus helpform.HTMLStaticText1", p)) << ReadText(log);
+    Key("Return");
+    for (int i = 0; i < 100 && ReadText(opened).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(ReadText(opened), "http://example.org/\n") << "opened once";
+    EXPECT_EQ(FindWindow(kHelpCaption), help) << "the help is still open";
+    EXPECT_FALSE(Contains(ReadText(log), "show photo"));
+
+    // The mouse over the link (its blue text in the label) clears the choice: Enter is OK.
+    const Geometry g = WindowGeometry(help);
+    const std::string png = dir.File("link.png");
+    Run(GD_IMPORT " -window root " + png);
+    std::istringstream pixels(Run(GD_CONVERT " " + png + " -crop 353x169+" + std::to_string(g.x + 8) + "+" +
+                                  std::to_string(g.y + 8) + " +repage txt:- | grep -i '#0000FF' | head -1"));
+    int lx = -1, ly = -1;
+    ASSERT_EQ(std::sscanf(pixels.str().c_str(), "%d,%d:", &lx, &ly), 2) << pixels.str();
+    Run(GD_XDOTOOL " mousemove " + std::to_string(g.x + 8 + lx) + " " + std::to_string(g.y + 8 + ly));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Run(GD_XDOTOOL " mousemove_relative 2 1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Key("Return");
+    ASSERT_TRUE(WaitForText(log, "show photo", p)) << "Enter did not close the help\n" << ReadText(log);
+    EXPECT_EQ(ReadText(opened), "http://example.org/\n");
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(std::chrono::seconds(10)), 0);
 }

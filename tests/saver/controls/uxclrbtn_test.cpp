@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMouseEvent>
 #include <QPushButton>
 
 #include <cstdlib>
@@ -22,7 +23,11 @@ class PickColour : public TDialogResponder {
 public:
     std::vector<std::string> seen;
     TColor pick = clNone;
+    int asked = 0;
+    TComponent* owner = nullptr;
     bool PickColor(TColorDialog& D) override {
+        ++asked;
+        owner = D.Owner();
         seen.clear();
         for (int i = 0; i < D.CustomColors()->Count(); ++i) seen.push_back(D.CustomColors()->Strings(i));
         if (pick == clNone) return false;
@@ -236,6 +241,48 @@ TEST(ColorPalette, ChoosingClosingAndTheSwallowedClick) {
     EXPECT_TRUE(b.DroppedDown());
 }
 
+// Once shown (when the layer fits controls to their texts) the "&Other" button keeps the
+// size the palette gives it, so the other cell beside it shows its colour and a click on it
+// chooses that colour without the colour dialog.
+TEST(ColorPalette, TheOtherCellStaysUncoveredWhenShown) {
+    PickColour responder;
+    SetDialogResponder(&responder);
+    TUxColorButton b(nullptr);
+    b.OtherBtnCaption = "&Other colours";   // longer than the row holds
+    const TColor mine = RGBColor(0x56, 0x34, 0x12);
+    b.SetColor(mine);   // in no cell: the other cell takes it
+    b.DropDown();
+    TUxColorButtonPalette* p = b.PaletteForm();
+    ASSERT_NE(p, nullptr);
+    QApplication::processEvents();
+    ASSERT_TRUE(p->Widget()->isVisible());
+    EXPECT_EQ(p->btnOther->geometry(), QRect(1, 98, 50, 14));
+    const TRect cell = p->CellRect({0, 0});
+    EXPECT_TRUE(cell.Left == 53 && cell.Top == 96 && cell.Right == 71 && cell.Bottom == 114);
+    EXPECT_FALSE(p->btnOther->geometry().intersects(QRect(cell.Left, cell.Top, cell.Width(), cell.Height())));
+    EXPECT_EQ(p->Highlight().Y, 0);
+    EXPECT_EQ(p->CellColor({0, 0}), mine);
+    // The click lands on the painted cell, not on the button.
+    QWidget* frame = p->Widget();
+    const QPoint at(62, 105);
+    QWidget* hit = frame->childAt(at);
+    ASSERT_NE(hit, nullptr);
+    EXPECT_NE(hit, p->btnOther);
+    const QPoint local = hit->mapFrom(frame, at);
+    QMouseEvent press(QEvent::MouseButtonPress, local, hit->mapToGlobal(local), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(hit, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, local, hit->mapToGlobal(local), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(hit, &release);
+    Settle();
+    EXPECT_FALSE(b.DroppedDown());
+    EXPECT_EQ(responder.asked, 0) << "no colour dialog";
+    EXPECT_EQ(b.GetColor(), mine);
+    EXPECT_EQ(b.OtherColor(), mine);
+    SetDialogResponder(nullptr);
+}
+
 TEST(ColorPalette, ColourDialogWithTheCustomColours) {
     PickColour responder;
     SetDialogResponder(&responder);
@@ -245,6 +292,7 @@ TEST(ColorPalette, ColourDialogWithTheCustomColours) {
     b.DropDown();
     TUxColorButtonPalette* p = b.PaletteForm();
     p->btnOtherClick();   // cancelled: the palette stays
+    EXPECT_EQ(responder.owner, &b) << "the dialog is kept above the button's form";
     ASSERT_EQ(responder.seen.size(), 16u);
     EXPECT_EQ(responder.seen[0], "ColorA=00FFFFFF");
     EXPECT_EQ(responder.seen[1], "ColorB=000000FF");
