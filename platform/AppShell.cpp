@@ -295,20 +295,12 @@ void TApplication::Shutdown() {
         }
     }
     shutdownHandlers_.clear();
-    for (const auto& f : tempFiles_) ::unlink(f.c_str());
-    tempFiles_.clear();
     while (CursorShowCount() < 0) ShowCursor(true);
     TestLog("shutdown");
 }
 
 void TApplication::AddShutdownHandler(std::function<void()> Handler) {
     shutdownHandlers_.push_back(std::move(Handler));
-}
-
-void TApplication::RegisterTempFile(const std::string& FileName) { tempFiles_.push_back(FileName); }
-
-void TApplication::ForgetTempFile(const std::string& FileName) {
-    std::erase(tempFiles_, FileName);
 }
 
 void TApplication::HandleException(const std::exception& E) { ShowError(E.what()); }

@@ -73,8 +73,6 @@ public:
     void Shutdown();
 
     void AddShutdownHandler(std::function<void()> Handler);
-    void RegisterTempFile(const std::string& FileName);
-    void ForgetTempFile(const std::string& FileName);
 
     // The default error report: the text on stderr and, when a real display is there (or a
     // dialog responder answers) and the program does not run inside another window, in an
@@ -100,7 +98,6 @@ private:
     QWidget* mainForm_ = nullptr;
     TForm* mainTForm_ = nullptr;
     std::vector<std::function<void()>> shutdownHandlers_;
-    std::vector<std::string> tempFiles_;
     bool terminated_ = false;
     bool shutDown_ = false;
 };

@@ -460,10 +460,4 @@ void TMainForm::AfterDialog(bool Regrab) {
     });
     retry->start();
 }
-void TMainForm::RegisterTempFile(const std::string& FileName) {
-    if (Application) Application->RegisterTempFile(FileName);
-}
-void TMainForm::ForgetTempFile(const std::string& FileName) {
-    if (Application) Application->ForgetTempFile(FileName);
-}
 void TMainForm::Log(const std::string& Line) { TestLog(Line); }

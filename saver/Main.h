@@ -85,8 +85,6 @@ private:
     bool VerifyPassword() override;
     void ShowSettingsDialog() override;
     void ShowHelpDialog() override;
-    void RegisterTempFile(const std::string& FileName) override;
-    void ForgetTempFile(const std::string& FileName) override;
     void Log(const std::string& Line) override;
 
     QTimer* parentWatch_ = nullptr;

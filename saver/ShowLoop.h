@@ -117,8 +117,6 @@ public:
     virtual bool VerifyPassword() = 0;
     virtual void ShowSettingsDialog() = 0;
     virtual void ShowHelpDialog() = 0;
-    virtual void RegisterTempFile(const std::string& FileName) = 0;
-    virtual void ForgetTempFile(const std::string& FileName) = 0;
     virtual void Log(const std::string& Line) = 0;
 };
 

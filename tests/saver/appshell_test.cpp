@@ -21,11 +21,7 @@
 
 namespace {
 
-bool Exists(const std::string& p) { return ::access(p.c_str(), F_OK) == 0; }
-
-void Touch(const std::string& p) { std::ofstream(p) << "x"; }
-
-// Starts an application with a main window, a temporary file, a hidden cursor and a shutdown
+// Starts an application with a main window, a hidden cursor and a shutdown
 // handler that leaves a mark, then ends it with `how`; returns from Run only for the quit
 // and close cases.
 int RunAndEnd(const std::string& dir, const std::function<void()>& how) {
@@ -40,8 +36,6 @@ int RunAndEnd(const std::string& dir, const std::function<void()>& how) {
     auto* form = new QWidget;
     app.SetMainForm(form);
     form->show();
-    Touch(dir + "/music.tmp");
-    app.RegisterTempFile(dir + "/music.tmp");
     ShowCursor(false);
     ShowCursor(false);
     app.AddShutdownHandler([dir] {
@@ -62,7 +56,6 @@ int RunAndEnd(const std::string& dir, const std::function<void()>& how) {
 }
 
 void ExpectCleanedUp(const TestDir& d, bool returned = false) {
-    EXPECT_FALSE(Exists(d.File("music.tmp"))) << "temporary file deleted";
     std::ifstream in(d.File("order"));
     std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     // Handlers run once, the last added first, before the cursor is restored.
