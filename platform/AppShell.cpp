@@ -107,7 +107,8 @@ void InstallFocusLog() {
     const char* path = std::getenv("GLIMMERDECK_TEST_LOG");
     if (!path || !*path) return;
     QObject::connect(qApp, &QApplication::focusChanged, qApp, [](QWidget*, QWidget* now) {
-        if (!now) return;
+        // A focus passed on while it arrived is logged once, where it ended.
+        if (!now || now != QApplication::focusWidget()) return;
         TForm* f = GetParentForm(ControlOfWidget(now));
         if (!f) return;
         TestLog("focus " + f->Name() + "." + f->ActiveControlName());

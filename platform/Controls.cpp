@@ -246,7 +246,23 @@ protected:
     void keyReleaseEvent(QKeyEvent* e) override { d_->Key(e, false); }
     void enterEvent(QEnterEvent*) override { d_->Notify(&TWinControlImpl::CallEnter); }
     void leaveEvent(QEvent*) override { d_->Notify(&TWinControlImpl::CallLeave); }
-    void focusInEvent(QFocusEvent*) override { d_->Notify(&TWinControlImpl::CallFocusIn); }
+    void focusInEvent(QFocusEvent* e) override {
+        // A form takes the focus itself only when none of its controls can: Tab passes on.
+        if (d_->IsTop() && (e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason) &&
+            HasOtherTabStop()) {
+            focusNextPrevChild(e->reason() == Qt::TabFocusReason);
+            return;
+        }
+        d_->Notify(&TWinControlImpl::CallFocusIn);
+    }
+    bool HasOtherTabStop() const {
+        QWidget* top = window();
+        for (QWidget* w : top->findChildren<QWidget*>())
+            if (w != this && w->window() == top && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() &&
+                w->isVisibleTo(top))
+                return true;
+        return false;
+    }
     void focusOutEvent(QFocusEvent* e) override {
         if (e->reason() == Qt::ActiveWindowFocusReason || e->reason() == Qt::PopupFocusReason) d_->LoseCapture();
         d_->Notify(&TWinControlImpl::CallFocusOut);
@@ -384,7 +400,7 @@ void TWinControlImpl::Rebuild() {
     if (TWinControl* p = ctl->Parent()) frame->setParent(p->impl_->client);
     else if (IsTop()) frame->setParent(nullptr, topFlags);
     frame->setGeometry(ctl->Left(), ctl->Top(), ctl->Width(), ctl->Height());
-    if (IsTop()) client->setFocusPolicy(Qt::StrongFocus);
+    if (IsTop()) client->setFocusPolicy(Qt::TabFocus);   // a click beside the controls keeps the focus where it is
     Layout();
     for (int bar = 0; bar < 2; ++bar) SyncBar(bar);
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) client->setCursor(CursorOfId(ctl->Cursor()));
@@ -1292,7 +1308,7 @@ void TWinControl::MakeTopLevel(TBorderStyle Frame, std::function<void()> CloseRe
     }
     d->topFlags = f;
     d->closeRequest = std::move(CloseRequest);
-    d->client->setFocusPolicy(Qt::StrongFocus);
+    d->client->setFocusPolicy(Qt::TabFocus);
     if (!Parent() && !d->parentWindow) {
         d->frame->setParent(nullptr, f);
         d->frame->setGeometry(Left(), Top(), Width(), Height());

@@ -264,7 +264,7 @@ TEST_F(X11Settings, PaletteOtherCellShowsItsColourAndAClickChoosesIt) {
 
 // Every control of the dialog that takes the focus, reached with Tab from the first: Enter
 // presses the default button OK (a focused button is pressed itself), Escape the cancel
-// button. OK stores the settings, Cancel stores nothing.
+// button. OK stores the settings, Cancel stores nothing. The form itself is no Tab stop.
 TEST_F(X11Settings, EnterAndEscapeFromEveryControl) {
     const std::string exe = Pack("Alps.exe");
     const std::string log = dir.File("log");
@@ -274,7 +274,7 @@ TEST_F(X11Settings, EnterAndEscapeFromEveryControl) {
     const std::set<std::string> every = {
         "timecombo", "ComboBox1", "SpinEdit2", "cbackground", "CheckBox3", "CheckBox4", "CheckBox1",
         "ComboBox2", "FontComboBox1", "SpinEdit3", "cfont", "CheckBox2", "cfontback", "Button3",
-        "btnClose", "Button1", "Button2", "ConfigForm"};
+        "btnClose", "Button1", "Button2"};
     for (const char* key : {"Return", "Escape"}) {
         std::set<std::string> seen;
         for (int tabs = 0; tabs < 30; ++tabs) {
@@ -337,6 +337,37 @@ TEST_F(X11Settings, EnterAndEscapeFromEveryControl) {
     }
     ASSERT_EQ(Focused(log), "ConfigForm.Button3");
     Key("Return");
+    EXPECT_EQ(p.Wait(std::chrono::seconds(10)), 0) << ReadText(log);
+}
+
+// A click into the dialog's empty space leaves the focus on its control; Tab and Shift+Tab
+// go round the controls without stopping on the form.
+TEST_F(X11Settings, AClickBesideTheControlsKeepsTheFocus) {
+    const std::string scr = Pack("Alps.scr");
+    const std::string log = dir.File("log");
+    ChildProcess p(scr, {"/C"}, XEnv(log), log + ".err");
+    const unsigned long w = WaitForWindow(kSaverCaption);
+    ASSERT_NE(w, 0u) << ReadText(log) << ReadText(log + ".err");
+    ASSERT_TRUE(TakeFocus(w, log, 0, p)) << ReadText(log);
+    for (int i = 0; i < 50 && Focused(log) != "ConfigForm.timecombo"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(Focused(log), "ConfigForm.timecombo");
+    // Below the second group box, left of the buttons: the form's own face.
+    const Geometry g = WindowGeometry(w);
+    const int lines = Count(log, "focus ");
+    Click(g.x + 20, g.y + 305);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(Count(log, "focus "), lines) << ReadText(log);
+    EXPECT_EQ(Focused(log), "ConfigForm.timecombo");
+    int before = Count(log, "focus ");
+    Key("shift+Tab");
+    ASSERT_TRUE(WaitFocusChange(log, before, p)) << ReadText(log);
+    EXPECT_EQ(Focused(log), "ConfigForm.Button2") << "Shift+Tab from the first control: the last";
+    before = Count(log, "focus ");
+    Key("Tab");
+    ASSERT_TRUE(WaitFocusChange(log, before, p)) << ReadText(log);
+    EXPECT_EQ(Focused(log), "ConfigForm.timecombo") << "Tab from the last control: the first";
+    Key("Escape");
     EXPECT_EQ(p.Wait(std::chrono::seconds(10)), 0) << ReadText(log);
 }
 
