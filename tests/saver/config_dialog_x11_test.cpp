@@ -16,10 +16,6 @@ constexpr const char* kSlideshowCaption = "Slideshow settings";
 constexpr const char* kSaverCaption = "Glimmerdeck Screensaver";   // kept in Configure mode
 constexpr const char* kAboutCaption = "About the slideshow";
 
-struct Geometry {
-    int x = 0, y = 0, w = 0, h = 0;
-};
-
 // Pixels of a screen region by luminance (the project's weights).
 struct Pixels {
     int total = 0, text = 0, emboss = 0, darkest = 255, face = 0, red = 0, match = 0;   // face: light grey
@@ -39,58 +35,12 @@ protected:
             "build", "-o", dir.File(file), "--base", GD_PLAYER_EXE,
             "--photo", "Red", "", dir.File("red.bmp"), "--photo", "Green", "", dir.File("green.bmp"),
             "--set", "Duration=30", "--set", "EffectDuration=0", "--set", "Effect=0", "--set", "Loop=1",
-            "--text", "1=OK", "--text", "2=Cancel", "--text", "3=Info", "--text", "4=Exit Slideshow",
-            "--text", "6=Photos", "--text", "7=Display Time (s):", "--text", "8=Effect:",
-            "--text", "9=Effect Duration (s):", "--text", "10=Background:", "--text", "11=Loop Photos",
-            "--text", "12=Random Photo Order", "--text", "13=forever", "--text", "14=Photo Titles",
-            "--text", "15=Show at:", "--text", "16=Font:", "--text", "17=Size:", "--text", "18=Color:",
-            "--text", "19=None\r\nCrossfade\r\nFade\r\nPaint\r\nMove\r\nBoxes\r\nZoom in\r\nZoom out",
-            "--text", "20=Top Left\r\nTop Center\r\nTop Right\r\nBottom Left\r\nBottom center\r\nBottom Right",
             "--text", std::string("22=") + kSlideshowCaption, "--text", std::string("24=") + kAboutCaption};
+        for (const std::string& a : SettingsTextArgs()) args.push_back(a);
         args.insert(args.end(), extra.begin(), extra.end());
         ChildProcess p(GD_GDPACK_EXE, args, {}, dir.File("gdpack.err"));
         EXPECT_EQ(p.Wait(), 0) << ReadText(dir.File("gdpack.err"));
         return dir.File(file);
-    }
-
-    static bool WindowManager() { return std::getenv("GD_WINDOW_MANAGER") != nullptr; }
-
-    // The newest mapped window whose title holds Name; 0 when none.
-    static unsigned long FindWindow(const std::string& Name) {
-        std::istringstream ids(Run(GD_XDOTOOL " search --onlyvisible --name '" + Name + "' 2>/dev/null"));
-        unsigned long id = 0, last = 0;
-        while (ids >> id) last = id;
-        return last;
-    }
-    static unsigned long WaitForWindow(const std::string& Name) {
-        for (int i = 0; i < 100; ++i) {
-            if (unsigned long id = FindWindow(Name)) return id;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return 0;
-    }
-    static bool WaitWindowGone(const std::string& Name) {
-        for (int i = 0; i < 100; ++i) {
-            if (!FindWindow(Name)) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return false;
-    }
-    // The client area of a window on screen.
-    static Geometry WindowGeometry(unsigned long Id) {
-        Geometry g;
-        std::istringstream info(Run(GD_XWININFO " -id " + std::to_string(Id)));
-        for (std::string line; std::getline(info, line);) {
-            auto value = [&](const char* key, int& v) {
-                const auto at = line.find(key);
-                if (at != std::string::npos) v = std::stoi(line.substr(at + std::strlen(key)));
-            };
-            value("Absolute upper-left X:", g.x);
-            value("Absolute upper-left Y:", g.y);
-            value("Width:", g.w);
-            value("Height:", g.h);
-        }
-        return g;
     }
 
     // A screenshot, kept in the build folder under Name for a look.

@@ -23,14 +23,8 @@ protected:
             "build", "-o", dir.File(file), "--base", GD_PLAYER_EXE,
             "--photo", "Berg", "", dir.File("berg.bmp"), "--photo", "See", "", dir.File("see.bmp"),
             "--set", "Duration=30", "--set", "EffectDuration=0", "--set", "Loop=1", "--set", "AutoFit=1",
-            "--text", "1=OK", "--text", "2=Cancel", "--text", "3=Info", "--text", "4=Exit Slideshow",
-            "--text", "6=Photos", "--text", "7=Display Time (s):", "--text", "8=Effect:",
-            "--text", "9=Effect Duration (s):", "--text", "10=Background:", "--text", "11=Loop Photos",
-            "--text", "12=Random Photo Order", "--text", "13=forever", "--text", "14=Photo Titles",
-            "--text", "15=Show at:", "--text", "16=Font:", "--text", "17=Size:", "--text", "18=Color:",
-            "--text", "19=None\r\nCrossfade\r\nFade\r\nPaint\r\nMove\r\nBoxes\r\nZoom in\r\nZoom out",
-            "--text", "20=Top Left\r\nTop Center\r\nTop Right\r\nBottom Left\r\nBottom center\r\nBottom Right",
             "--text", "22=Slideshow settings"};
+        for (const std::string& a : SettingsTextArgs()) args.push_back(a);
         args.insert(args.end(), extra.begin(), extra.end());
         ChildProcess p(GD_GDPACK_EXE, args, {}, dir.File("gdpack.err"));
         EXPECT_EQ(p.Wait(), 0) << ReadText(dir.File("gdpack.err"));

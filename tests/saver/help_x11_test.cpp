@@ -15,10 +15,6 @@ namespace {
 
 constexpr const char* kHelpCaption = "Holiday Help";
 
-struct Geometry {
-    int x = 0, y = 0, w = 0, h = 0;
-};
-
 // Pixels of a region by kind, from ImageMagick's histogram of a screenshot.
 struct Census {
     int total = 0, face = 0, navy = 0, blue = 0, dark = 0;
@@ -40,32 +36,6 @@ protected:
                         "--text", std::string("21=") + kHelpCaption},
                        {}, dir.File("gdpack.err"));
         ASSERT_EQ(p.Wait(), 0) << ReadText(dir.File("gdpack.err"));
-    }
-
-    static bool WindowManager() { return std::getenv("GD_WINDOW_MANAGER") != nullptr; }
-
-    // The newest window whose title holds Name; 0 when none is mapped.
-    static unsigned long FindWindow(const std::string& Name) {
-        std::istringstream ids(Run(GD_XDOTOOL " search --onlyvisible --name '" + Name + "' 2>/dev/null"));
-        unsigned long id = 0, last = 0;
-        while (ids >> id) last = id;
-        return last;
-    }
-
-    static Geometry WindowGeometry(unsigned long Id) {
-        Geometry g;
-        std::istringstream info(Run(GD_XWININFO " -id " + std::to_string(Id)));
-        for (std::string line; std::getline(info, line);) {
-            auto value = [&](const char* key, int& v) {
-                const auto at = line.find(key);
-                if (at != std::string::npos) v = std::stoi(line.substr(at + std::strlen(key)));
-            };
-            value("Absolute upper-left X:", g.x);
-            value("Absolute upper-left Y:", g.y);
-            value("Width:", g.w);
-            value("Height:", g.h);
-        }
-        return g;
     }
 
     Census Shot(const Geometry& Area, const std::string& SaveAs = "") {
