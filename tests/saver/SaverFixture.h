@@ -62,6 +62,21 @@ protected:
     TestDir dir;
 };
 
+// Silence as a real WAV, 8 kHz mono 8-bit: Samples / 8000 seconds.
+inline gdpack::Bytes SilentWav(uint32_t Samples) {
+    gdpack::Bytes w = {'R', 'I', 'F', 'F'};
+    gdpack::AppendLE32(w, 36 + Samples);
+    for (char c : std::string("WAVEfmt ")) w.push_back(uint8_t(c));
+    gdpack::AppendLE32(w, 16);
+    w.insert(w.end(), {1, 0, 1, 0});
+    gdpack::AppendLE32(w, 8000);
+    gdpack::AppendLE32(w, 8000);
+    w.insert(w.end(), {1, 0, 8, 0, 'd', 'a', 't', 'a'});
+    gdpack::AppendLE32(w, Samples);
+    w.insert(w.end(), Samples, 0x80);
+    return w;
+}
+
 // A w x h BMP of one colour.
 inline gdpack::Bytes SolidBmp(int w, int h, uint8_t r, uint8_t g, uint8_t b) {
     const uint32_t row = uint32_t((w * 3 + 3) & ~3), size = 54 + row * uint32_t(h);

@@ -7,22 +7,6 @@
 
 namespace {
 
-// A short real WAV: 0.2 s of silence, 8 kHz mono 8-bit.
-gdpack::Bytes TinyWav() {
-    const uint32_t n = 1600;
-    gdpack::Bytes w = {'R', 'I', 'F', 'F'};
-    gdpack::AppendLE32(w, 36 + n);
-    for (char c : std::string("WAVEfmt ")) w.push_back(uint8_t(c));
-    gdpack::AppendLE32(w, 16);
-    w.insert(w.end(), {1, 0, 1, 0});
-    gdpack::AppendLE32(w, 8000);
-    gdpack::AppendLE32(w, 8000);
-    w.insert(w.end(), {1, 0, 8, 0, 'd', 'a', 't', 'a'});
-    gdpack::AppendLE32(w, n);
-    w.insert(w.end(), n, 0x80);
-    return w;
-}
-
 bool HasTempMusic(const std::string& dir) {
     for (const auto& e : std::filesystem::directory_iterator(dir))
         if (e.path().filename().string().front() == '~') return true;
@@ -36,7 +20,7 @@ TEST_F(SaverRun, SlideshowShowsThreePhotosInOrderAndEnds) {
     gdpack::WriteFileBytes(dir.File("green.bmp"), SolidBmp(16, 12, 0, 255, 0), false);
     gdpack::WriteFileBytes(dir.File("blue.bmp"), SolidBmp(16, 12, 0, 0, 255), false);
     gdpack::WriteFileBytes(dir.File("bad.jpg"), gdpack::Bytes(40, 0x5A), false);
-    gdpack::WriteFileBytes(dir.File("tune.wav"), TinyWav(), false);
+    gdpack::WriteFileBytes(dir.File("tune.wav"), SilentWav(1600), false);
     struct Case {
         const char* name;
         std::vector<std::string> extra;

@@ -9,22 +9,6 @@
 
 namespace {
 
-// 0.2 s of silence as a real WAV, 8 kHz mono 8-bit.
-gdpack::Bytes TinyWav() {
-    const uint32_t n = 1600;
-    gdpack::Bytes w = {'R', 'I', 'F', 'F'};
-    gdpack::AppendLE32(w, 36 + n);
-    for (char c : std::string("WAVEfmt ")) w.push_back(uint8_t(c));
-    gdpack::AppendLE32(w, 16);
-    w.insert(w.end(), {1, 0, 1, 0});
-    gdpack::AppendLE32(w, 8000);
-    gdpack::AppendLE32(w, 8000);
-    w.insert(w.end(), {1, 0, 8, 0, 'd', 'a', 't', 'a'});
-    gdpack::AppendLE32(w, n);
-    w.insert(w.end(), n, 0x80);
-    return w;
-}
-
 class X11Show : public X11Run {
 protected:
     void SetUp() override {
@@ -100,7 +84,7 @@ TEST_F(X11Show, SaverEndsOnAMouseMoveBeyondFivePixels) {
 }
 
 TEST_F(X11Show, SaverEndsOnAKeyWithExitCodeZeroAndNoTemporaryFile) {
-    gdpack::WriteFileBytes(dir.File("tune.wav"), TinyWav(), false);
+    gdpack::WriteFileBytes(dir.File("tune.wav"), SilentWav(1600), false);
     const std::string exe = Pack("Colours.scr", 30, {"--music", dir.File("tune.wav")});
     const std::string log = dir.File("log");
     ChildProcess p(exe, {"/S"}, XEnv(log), log + ".err");

@@ -8,22 +8,6 @@
 
 namespace {
 
-// A short real WAV: 0.1 s of silence, 8 kHz mono 8-bit.
-gdpack::Bytes TinyWav() {
-    const uint32_t n = 800;
-    gdpack::Bytes w = {'R', 'I', 'F', 'F'};
-    gdpack::AppendLE32(w, 36 + n);
-    for (char c : std::string("WAVEfmt ")) w.push_back(uint8_t(c));
-    gdpack::AppendLE32(w, 16);
-    w.insert(w.end(), {1, 0, 1, 0});
-    gdpack::AppendLE32(w, 8000);
-    gdpack::AppendLE32(w, 8000);
-    w.insert(w.end(), {1, 0, 8, 0, 'd', 'a', 't', 'a'});
-    gdpack::AppendLE32(w, n);
-    w.insert(w.end(), n, 0x80);
-    return w;
-}
-
 uint32_t Le32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
@@ -65,7 +49,7 @@ TEST_F(GdpackBuild, PacksOnlyWhatThePlayerCanShowAndNamesTheRest) {
                            {'R', 'I', 'F', 'F', 30, 0, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8', ' ', 0, 0}, false);
     std::filesystem::copy_file(GD_SOURCE_DIR "/tests/imagelib/fixtures/detect/tiny.gif", dir.File("anim.gif"));
     std::filesystem::copy_file(GD_SOURCE_DIR "/tests/imagelib/fixtures/jpeg/baseline.jpg", dir.File("cover.jpg"));
-    gdpack::WriteFileBytes(dir.File("tune.wav"), TinyWav(), false);
+    gdpack::WriteFileBytes(dir.File("tune.wav"), SilentWav(800), false);
 
     struct Case {
         const char* name;
@@ -121,7 +105,7 @@ TEST_F(GdpackBuild, PacksOnlyWhatThePlayerCanShowAndNamesTheRest) {
         const Show show = ReadShow(out);
         EXPECT_EQ(show.titles, c.titles);
         EXPECT_EQ(show.photoCount, int32_t(c.titles.size()));
-        EXPECT_EQ(show.musicSize, Contains(c.summary, "music tune.wav") ? TinyWav().size() : 0u);
+        EXPECT_EQ(show.musicSize, Contains(c.summary, "music tune.wav") ? SilentWav(800).size() : 0u);
         EXPECT_TRUE(Contains(line, "gdpack: wrote " + out + ": " + c.summary)) << line;
     }
 }
