@@ -18,25 +18,49 @@ if [ ${#targets[@]} -eq 0 ]; then
   for f in "$here"/*_fuzz.cpp; do targets+=("$(basename "${f%.cpp}")"); done
 fi
 export QT_QPA_PLATFORM=offscreen
-for t in "${targets[@]}"; do
-  fmt=${t%_fuzz}
-  flags=(-rss_limit_mb=2048 -max_len=65536)
+# One target's run: its flags and seeds, then the seeded run (FUZZ_RUNS) or open-ended fuzzing.
+fuzz_one() {
+  local t=$1 fmt=${1%_fuzz}
+  local flags=(-rss_limit_mb=2048 -max_len=65536)
   # A longer limit where a committed regression input is longer: libFuzzer cuts every input,
   # replayed ones too, to it.
   case $t in emf_fuzz) flags=(-rss_limit_mb=2048 -max_len=131072) ;; esac
-  seeds=()
+  local seeds=()
   [ -d "$root/tests/imagelib/fixtures/$fmt" ] && seeds+=("$root/tests/imagelib/fixtures/$fmt")
   if [ -n "${FUZZ_RUNS:-}" ]; then
-    runs=$FUZZ_RUNS
+    local runs=$FUZZ_RUNS
     # The metafile conversion and render run in a child process for every input: a tenth of the inputs.
     case $t in wmf_fuzz|emf_fuzz) runs=$(((FUZZ_RUNS + 9) / 10)) ;; esac
     bash "$root/tests/fuzz_seeded.sh" "$build/$t" "$runs" "$build/run-$fmt" \
         "$here/regressions/$fmt" "${seeds[@]}" -- "${flags[@]}"
   else
-    corpus="$build/corpus-$fmt"
+    local corpus="$build/corpus-$fmt"
     mkdir -p "$corpus"
     echo "== $t for ${secs}s"
     "$build/$t" -max_total_time="$secs" "${flags[@]}" "$corpus" "${seeds[@]}" \
         ${FUZZ_EXTRA:+$FUZZ_EXTRA}
   fi
+}
+if [ -z "${FUZZ_RUNS:-}" ]; then
+  for t in "${targets[@]}"; do fuzz_one "$t"; done
+  exit 0
+fi
+# The seeded runs are independent of each other: FUZZ_JOBS at a time, each into its own log,
+# printed in the order of the targets once all have ended.
+jobs=${FUZZ_JOBS:-4}
+logs=$build/logs
+rm -rf "$logs"
+mkdir -p "$logs"
+for t in "${targets[@]}"; do
+  while (($(jobs -rp | wc -l) >= jobs)); do wait -n || true; done
+  (rc=0; fuzz_one "$t" >"$logs/$t" 2>&1 || rc=$?; echo $rc >"$logs/$t.rc") &
 done
+wait
+failed=0
+for t in "${targets[@]}"; do
+  echo "== $t"
+  cat "$logs/$t"
+  rc=$(cat "$logs/$t.rc" 2>/dev/null || echo 1)
+  [ "$rc" = 0 ] || { echo "== $t failed ($rc)"; failed=1; }
+done
+exit $failed
