@@ -1,5 +1,7 @@
 // gdpack: makes a personal screen saver or slideshow from the bare player, and lists the
 // blocks of a player file. `gdpack --help` tells every option and field.
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,12 +9,15 @@
 #include <cstring>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "PhotoPool.h"
 #include "PlayerFile.h"
 #include "ShowCheck.h"
+#include "ShowFiles.h"
 
 using namespace gdpack;
 
@@ -145,6 +150,51 @@ std::string SizeText(size_t bytes) {
     return t;
 }
 
+// Progress on a terminal: "gdpack: 3/32 file", redrawn on one line; nothing otherwise.
+class Progress {
+public:
+    explicit Progress(size_t Total) : on_(::isatty(2) == 1), total_(Total) {}
+    ~Progress() { Clear(); }
+
+    void Show(size_t Number, const std::string& File) {
+        if (!on_) return;
+        std::string line = "gdpack: " + std::to_string(Number) + "/" + std::to_string(total_) + " ";
+        winsize ws{};
+        const size_t width = ::ioctl(2, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 ? ws.ws_col : 80;
+        // A line that wraps cannot be redrawn: a long name loses its front.
+        std::string name = File;
+        auto columns = [](const std::string& s) {
+            size_t c = 0;
+            for (unsigned char ch : s) c += (ch & 0xC0) != 0x80;
+            return c;
+        };
+        if (line.size() + columns(name) + 1 > width) {
+            while (!name.empty() && line.size() + 3 + columns(name) + 1 > width) {
+                size_t cut = 1;
+                while (cut < name.size() && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) ++cut;
+                name.erase(0, cut);
+            }
+            name = "..." + name;
+        }
+        std::cerr << "\r\033[K" << line << name << std::flush;
+        shown_ = true;
+    }
+    void Clear() {
+        if (shown_) std::cerr << "\r\033[K" << std::flush;
+        shown_ = false;
+    }
+
+private:
+    bool on_, shown_ = false;
+    size_t total_;
+};
+
+// An input the output would replace, if any: "the photo X", "the base player X", ...
+struct NamedInput {
+    std::string What, Path;
+    std::optional<FileId> Id;
+};
+
 int Build(int argc, char** argv) {
     PlayerFile pf;
     pf.Settings = NewShowSettings();
@@ -152,12 +202,21 @@ int Build(int argc, char** argv) {
     bool musicNameSet = false;
     std::string musicPath;
     std::vector<PhotoArg> photos;
+    std::vector<NamedInput> inputs;   // besides base, music and photos: the text files
+    bool onlyPhotos = false;
+    auto addPhoto = [&](const std::string& a) {
+        PhotoArg p{BaseName(a), "", a};
+        if (const auto dot = p.Name.rfind('.'); dot != std::string::npos && dot > 0) p.Name.erase(dot);
+        photos.push_back(std::move(p));
+    };
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
         auto need = [&](int n) {
             if (i + n >= argc) Usage(a + " needs " + std::to_string(n) + " argument(s)");
         };
-        if (a == "-o") { need(1); out = argv[++i]; }
+        if (onlyPhotos) addPhoto(a);
+        else if (a == "--") onlyPhotos = true;
+        else if (a == "-o") { need(1); out = argv[++i]; }
         else if (a == "--base") { need(1); base = argv[++i]; }
         else if (a == "--photo") {
             need(3);
@@ -178,15 +237,12 @@ int Build(int argc, char** argv) {
             const size_t idx = TextIndex(k);
             if (a == "--text") pf.Settings.Texts[idx] = v;
             else {
-                const Bytes b = ReadFileBytes(v);
+                const Bytes b = ReadInputFile(v, "the text file ");
                 pf.Settings.Texts[idx].assign(b.begin(), b.end());
+                inputs.push_back({"the text file", v, IdOf(v)});
             }
-        } else if (!a.empty() && a[0] != '-') {
-            PhotoArg p{BaseName(a), "", a};
-            if (const auto dot = p.Name.rfind('.'); dot != std::string::npos && dot > 0)
-                p.Name.erase(dot);
-            photos.push_back(std::move(p));
-        } else Usage("unknown option " + a);
+        } else if (!a.empty() && a[0] != '-') addPhoto(a);
+        else Usage("unknown option " + a);
     }
     if (base.empty()) base = DefaultBase();
     if (out.empty() || base.empty()) Usage("build needs -o, and --base where no player is built beside gdpack");
@@ -195,8 +251,42 @@ int Build(int argc, char** argv) {
     const auto problems = SettingProblems(pf.Settings);
     for (const auto& p : problems) std::cerr << "gdpack: " << p << "; nothing written\n";
     if (!problems.empty()) return 2;
+
+    // The output goes where a link named by -o points, and never over one of the inputs.
+    const std::string outName = out;
+    struct stat ost;
+    if (::lstat(out.c_str(), &ost) == 0 && S_ISLNK(ost.st_mode))
+        if (char* real = ::realpath(out.c_str(), nullptr)) {
+            out = real;
+            std::free(real);
+        }
+    if (::stat(out.c_str(), &ost) == 0) {
+        if (!S_ISREG(ost.st_mode)) {
+            std::cerr << "gdpack: cannot write " << outName << ": it is "
+                      << (S_ISDIR(ost.st_mode) ? "a folder" : "no regular file") << "; nothing written\n";
+            return 1;
+        }
+        inputs.insert(inputs.begin(), {"the base player", base, IdOf(base)});
+        if (!musicPath.empty()) inputs.push_back({"the music", musicPath, IdOf(musicPath)});
+        for (const auto& p : photos) inputs.push_back({"the photo", p.Path, IdOf(p.Path)});
+        const FileId outId{ost.st_dev, ost.st_ino};
+        for (const auto& in : inputs)
+            if (in.Id && *in.Id == outId) {
+                std::cerr << "gdpack: the output " << outName << " is " << in.What << " " << in.Path
+                          << "; nothing written\n";
+                return 2;
+            }
+    }
+
     if (!musicPath.empty()) {
-        pf.Music = ReadFileBytes(musicPath);
+        std::string why;
+        const int fd = OpenInput(musicPath, why);
+        const bool read = fd >= 0 && ReadAll(fd, kMaxShowSize, pf.Music, why);
+        if (fd >= 0) ::close(fd);
+        if (!read) {
+            std::cerr << "gdpack: " << musicPath << " cannot be the music: " << why << "; nothing written\n";
+            return 1;
+        }
         if (!musicNameSet) pf.Settings.MusicName = BaseName(musicPath);
         if (const std::string why = MusicProblem(pf.Music, pf.Settings.MusicName); !why.empty()) {
             std::cerr << "gdpack: " << musicPath << " cannot be the music: " << why << "; nothing written\n";
@@ -206,48 +296,77 @@ int Build(int argc, char** argv) {
         std::cerr << "gdpack: MusicName is set but no --music file is given; nothing written\n";
         return 2;
     }
-
-    // Each photo as the player will read it; the ones it cannot show are named and left out.
-    size_t skipped = 0;
-    for (const auto& a : photos) {
-        Photo p;
-        p.Name = a.Name;
-        p.Comment = a.Comment;
-        std::string why;
-        if (::access(a.Path.c_str(), R_OK) != 0) why = std::string("it cannot be read: ") + std::strerror(errno);
-        else try {
-            p.Image = ReadFileBytes(a.Path);
-            why = PhotoProblem(p.Image);
-        } catch (const std::exception& e) {
-            why = e.what();
-        }
-        if (!why.empty()) {
-            std::cerr << "gdpack: skipped " << a.Path << ": " << why << "\n";
-            ++skipped;
-            continue;
-        }
-        pf.Photos.push_back(std::move(p));
-    }
     if (photos.empty()) {
         std::cerr << "gdpack: no photo given; a show needs at least one; nothing written\n";
         return 1;
     }
-    if (pf.Photos.empty()) {
+
+    // The base player; one that already carries a show gives only what is in front of it.
+    std::string why;
+    const int baseFd = OpenInput(base, why);
+    if (baseFd < 0) {
+        std::cerr << "gdpack: cannot read the base player " << base << ": " << why << "; nothing written\n";
+        return 1;
+    }
+    struct stat bst;
+    if (::fstat(baseFd, &bst) != 0) throw std::runtime_error("cannot read " + base + ": " + std::strerror(errno));
+    int blocks = 0;
+    const uint64_t bare = BarePlayerLength(baseFd, uint64_t(bst.st_size), blocks);
+    if (blocks > 0)
+        std::cerr << "gdpack: " << base << " is a show already (" << blocks
+                  << " blocks); only the bare player in front of them is used\n";
+
+    // The show is written as it is put together, photo by photo, into a file of its own; it
+    // replaces the output only when it is whole.
+    ShowOutput file(out);
+    file.CopyFrom(baseFd, bare);
+    ::close(baseFd);
+    std::vector<std::string> paths;
+    for (const auto& p : photos) paths.push_back(p.Path);
+    size_t packed = 0, skipped = 0;
+    {
+        Progress progress(photos.size());
+        progress.Show(1, paths[0]);
+        CheckPhotosInOrder(paths, UsableCores(), [&](size_t i, CheckedPhoto&& c) {
+            if (!c.Why.empty()) {
+                progress.Clear();
+                std::cerr << "gdpack: skipped " << photos[i].Path << ": " << c.Why << "\n";
+                ++skipped;
+            } else {
+                const uint64_t start = file.Offset();
+                Bytes head;
+                AppendString(head, photos[i].Name);
+                AppendString(head, photos[i].Comment);
+                file.Write(head);
+                file.Write(c.Image);
+                file.EndBlock(start);
+                ++packed;
+            }
+            if (i + 1 < paths.size()) progress.Show(i + 2, paths[i + 1]);
+        });
+    }
+    if (packed == 0) {
         std::cerr << "gdpack: none of the " << photos.size() << " photo(s) given is one the player can show; "
                   << "nothing written\n";
         return 1;
     }
+    uint64_t start = file.Offset();
+    file.Write(pf.Music);
+    file.EndBlock(start);
+    Block0 b = pf.Settings;
+    if (pf.SetPhotoCount) b.PhotoCount = int32_t(packed);
+    start = file.Offset();
+    file.Write(EncodeBlock0(b));
+    file.EndBlock(start);
+    const uint64_t total = file.Offset();
+    file.Commit();
 
-    pf.Base = ReadFileBytes(base);
-    const Bytes file = pf.Build();
-    WriteFileBytes(out, file, true);
-    std::string summary = "gdpack: wrote " + out + ": " + std::to_string(pf.Photos.size()) +
-                          (pf.Photos.size() == 1 ? " photo" : " photos");
+    std::string summary = "gdpack: wrote " + outName + ": " + std::to_string(packed) + (packed == 1 ? " photo" : " photos");
     if (skipped) summary += " (" + std::to_string(skipped) + " skipped)";
     summary += pf.Music.empty() ? ", no music"
                                 : ", music " + pf.Settings.MusicName + " (" + MusicType(pf.Music) + ", " +
                                       SizeText(pf.Music.size()) + ")";
-    summary += ", " + SizeText(file.size()) + " in all";
+    summary += ", " + SizeText(size_t(total)) + " in all";
     std::cout << summary << "\n";
     return 0;
 }
@@ -289,7 +408,8 @@ int main(int argc, char** argv) {
         if (cmd == "build") return Build(argc, argv);
         if (cmd == "list" && argc == 3) return List(argv[2]);
     } catch (const std::exception& e) {
-        std::cerr << "gdpack: " << e.what() << "\n";
+        // A build that fails leaves the output as it was.
+        std::cerr << "gdpack: " << e.what() << (cmd == "build" ? "; nothing written" : "") << "\n";
         return 1;
     }
     Usage("unknown command " + cmd);
