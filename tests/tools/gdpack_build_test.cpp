@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "SaverFixture.h"
@@ -23,9 +24,18 @@ uint32_t Le32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
+// A file's bytes in one read: the sanitizer build's player is large.
+gdpack::Bytes Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    gdpack::Bytes b(in ? size_t(in.tellg()) : 0);
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(b.data()), std::streamsize(b.size()));
+    return b;
+}
+
 // The photo titles of a show in show order (block N+1 first).
 std::vector<std::string> Titles(const std::string& path) {
-    const gdpack::Bytes file = gdpack::ReadFileBytes(path);
+    const gdpack::Bytes file = Slurp(path);
     const auto blocks = gdpack::ListBlocks(file);
     std::vector<std::string> t;
     for (size_t k = blocks.size(); k-- > 2;) {
@@ -43,7 +53,7 @@ std::map<std::string, std::string> Snapshot(const std::string& dir) {
         std::string v;
         if (fs::is_symlink(st)) v = "link " + fs::read_symlink(e.path()).string();
         else if (fs::is_regular_file(st)) {
-            const gdpack::Bytes b = gdpack::ReadFileBytes(e.path().string());
+            const gdpack::Bytes b = Slurp(e.path().string());
             v = "file " + std::string(b.begin(), b.end());
         } else v = "kind " + std::to_string(int(st.type()));
         s[e.path().filename().string()] = v;
@@ -67,7 +77,9 @@ protected:
         Jpeg("q.jpg", 30, 40, "blue");
         gdpack::WriteFileBytes(w("tune.wav"), SilentWav(800), false);
         gdpack::WriteFileBytes(w("help.html"), {'<', 'B', '>', 'h', 'i'}, false);
-        fs::copy_file(GD_PLAYER_EXE, w("base.exe"));
+        // Any file serves as a base player where only the refusals count; a small one keeps
+        // the snapshots of the folder quick.
+        gdpack::WriteFileBytes(w("base.exe"), gdpack::Bytes(4096, 0x90), false);
         fs::create_symlink("p.jpg", w("plink"));
         fs::create_symlink("base.exe", w("baselink"));
         fs::create_hard_link(w("p.jpg"), w("hard.jpg"));
@@ -110,14 +122,14 @@ protected:
 // Each slip is refused at once (never read from a FIFO or a device), named, and leaves every
 // file as it was: an output that is one of the inputs, a special file as music, text or base.
 TEST_F(GdpackInputs, RefusesMistakesAndLeavesEveryFileAsItWas) {
-    ASSERT_EQ(Run({"-o", w("old.exe"), "--base", Player(), w("q.jpg")}).exit, 0);
+    ASSERT_EQ(Run({"-o", w("old.exe"), "--base", w("base.exe"), w("q.jpg")}).exit, 0);
     struct Case {
         const char* name;
         std::vector<std::string> args;
         int exitCode;
         std::string says;
     };
-    const std::string base = Player();
+    const std::string base = w("base.exe");
     const std::vector<Case> cases = {
         {"output is the photo", {"-o", w("p.jpg"), "--base", base, w("p.jpg")}, 2,
          "the output " + w("p.jpg") + " is the photo " + w("p.jpg")},
@@ -192,7 +204,7 @@ TEST_F(GdpackInputs, SkipsSpecialPhotosTakesDashNamesAndTheBarePlayerOfAShow) {
         {"a show as the base", {"--base", w("old.exe"), w("p.jpg")},
          {w("old.exe") + " is a show already (4 blocks); only the bare player in front of them is used"}, {"p"}},
     };
-    const gdpack::Bytes player = gdpack::ReadFileBytes(Player());
+    const gdpack::Bytes player = Slurp(Player());
     int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -210,7 +222,7 @@ TEST_F(GdpackInputs, SkipsSpecialPhotosTakesDashNamesAndTheBarePlayerOfAShow) {
             EXPECT_EQ(r.err, "");
         }
         EXPECT_EQ(Titles(out), c.titles);
-        const gdpack::Bytes file = gdpack::ReadFileBytes(out);
+        const gdpack::Bytes file = Slurp(out);
         EXPECT_EQ(gdpack::ListBlocks(file).size(), c.titles.size() + 2);
         ASSERT_GE(file.size(), player.size());
         EXPECT_TRUE(std::equal(player.begin(), player.end(), file.begin())) << "the bare player in front";
@@ -232,6 +244,26 @@ TEST_F(GdpackInputs, AFailedWriteLeavesTheOldShow) {
     EXPECT_EQ(r.exit, 1) << r.err;
     EXPECT_TRUE(Contains(r.err, "cannot write " + w("old.exe") + ": File too large; nothing written")) << r.err;
     EXPECT_TRUE(Snapshot(w("")) == before) << "the old show changed, or a file was left behind";
+
+    // Ended by a signal at whatever point it has reached: the old show or the whole new one,
+    // and nothing else.
+    Jpeg("big.jpg", 1200, 900, "plasma:red-blue");
+    std::vector<std::string> args = {"build", "-o", w("old.exe"), "--base", Player()};
+    for (int i = 0; i < 8; ++i) args.push_back(w("big.jpg"));
+    const auto names = Snapshot(w(""));
+    for (int delayMs : {0, 20, 80}) {
+        SCOPED_TRACE(delayMs);
+        ChildProcess p(GD_GDPACK_EXE, args, {}, dir.File("term.err"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        p.Signal(SIGTERM);
+        const auto status = p.Wait();
+        ASSERT_TRUE(status == -SIGTERM || status == 0) << ReadText(dir.File("term.err"));
+        const auto after = Snapshot(w(""));
+        EXPECT_EQ(after.size(), names.size()) << "a file was left behind";
+        if (after.at("old.exe") != before.at("old.exe")) {
+            EXPECT_EQ(Titles(w("old.exe")).size(), 8u) << "neither the old show nor the whole new one";
+        }
+    }
 }
 
 // Photos checked on one thread or on many: the same bytes, the same messages in the same
@@ -268,7 +300,7 @@ TEST_F(GdpackInputs, OneThreadAndManyWriteTheSameShow) {
         const Result r = Run(a);
         ::sched_setaffinity(0, sizeof all, &all);
         EXPECT_EQ(r.exit, 0) << r.err;
-        const gdpack::Bytes b = gdpack::ReadFileBytes(out);
+        const gdpack::Bytes b = Slurp(out);
         outputs.emplace_back(b.begin(), b.end());
         errors.push_back(r.err);
     }
