@@ -79,6 +79,11 @@ std::string RandomSuffix() {
     return s;
 }
 
+// A hidden name beside the output, short enough for any file system.
+std::string TempName(const std::string& Dir, const std::string& Base) {
+    return Dir + "/." + Base.substr(0, 100) + ".gdpack-" + RandomSuffix();
+}
+
 }  // namespace
 
 int OpenInput(const std::string& Path, std::string& Why) {
@@ -189,7 +194,7 @@ ShowOutput::ShowOutput(const std::string& Path) : path_(Path) {
         // No nameless files here: a hidden name beside the output, removed on every way out.
         const std::string base = slash == std::string::npos ? path_ : path_.substr(slash + 1);
         for (int tries = 0; fd_ < 0 && tries < 100; ++tries) {
-            const std::string name = dir_ + "/." + base + ".gdpack-" + RandomSuffix();
+            const std::string name = TempName(dir_, base);
             SetTempName(name);
             fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
             if (fd_ >= 0) tempName_ = name;
@@ -270,7 +275,7 @@ void ShowOutput::Commit() {
         const std::string base = path_.substr(path_.find_last_of('/') + 1);
         const std::string proc = "/proc/self/fd/" + std::to_string(fd_);
         for (int tries = 0; tempName_.empty() && tries < 100; ++tries) {
-            const std::string name = dir_ + "/." + base + ".gdpack-" + RandomSuffix();
+            const std::string name = TempName(dir_, base);
             SetTempName(name);
             int r = ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
             if (r != 0 && errno == ENOENT) r = ::linkat(fd_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);

@@ -325,8 +325,8 @@ int Build(int argc, char** argv) {
     int blocks = 0;
     const uint64_t bare = BarePlayerLength(baseFd, uint64_t(bst.st_size), blocks);
     if (blocks > 0)
-        std::cerr << "gdpack: " << base << " is a show already (" << blocks
-                  << " blocks); only the bare player in front of them is used\n";
+        std::cerr << "gdpack: " << base << " is a show already (" << blocks << (blocks == 1 ? " block" : " blocks")
+                  << "); only the bare player in front of them is used\n";
 
     // The show is written as it is put together, photo by photo, into a file of its own; it
     // replaces the output only when it is whole.
