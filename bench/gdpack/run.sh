@@ -26,7 +26,10 @@ for seed in $(seq 1 32); do
   fi
   photos+=("$f")
 done
-echo "$(nproc) cores; photos: 32 x 4000 x 3000, $(du -cm "${photos[@]}" | tail -1 | cut -f1) MB in all"
+# A build checks on every core, so the time ratio holds only on a machine that has them free.
+echo "$(nproc) cores, load average before: $(cut -d' ' -f1-3 /proc/loadavg); photos: 32 x 4000 x 3000," \
+  "$(du -cm "${photos[@]}" | tail -1 | cut -f1) MB in all"
 "$build/bench/gdpack/gdpack_bench" "$build/saver/GlimmerdeckScreenSaver" "$data" "$runs" \
   "gdpack=$build/tools/gdpack" "$@" -- "${photos[@]}"
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 rm -f "$data"/bench-*.exe
