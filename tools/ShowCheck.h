@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "MusicCheck.h"
 #include "PlayerFile.h"
 
 namespace gdpack {
@@ -20,11 +21,14 @@ std::string PhotoProblem(const Bytes& Image);
 // The type of a music file by its content, among those the player's media stack plays
 // (GStreamer with its base, good and libav plugins): "WAV", "AIFF", "MP3", "Ogg Vorbis",
 // "Ogg Opus", "Ogg FLAC", "Ogg Speex", "FLAC", "AAC", "MP4 audio", "Matroska"; "" for anything
-// else (WMA and MIDI among them: no decoder of those is in that stack).
+// else (WMA and MIDI among them: no decoder of those is in that stack), and for a file of one
+// of those kinds that holds no audio (InspectMusic tells why).
 std::string MusicType(const Bytes& Music);
+std::string MusicType(const ByteSource& Music);
 // Why the player would not play this music block under this MusicName (only its extension
-// counts, and it must be one the player takes), or "".
+// counts, and it must be one the player takes), or "". A FileSource reads only the headers.
 std::string MusicProblem(const Bytes& Music, const std::string& MusicName);
+std::string MusicProblem(const ByteSource& Music, const std::string& MusicName);
 
 // The values a numeric field of block 0 may take, as the player and its settings dialog
 // know them.

@@ -196,12 +196,13 @@ int Build(int argc, char** argv) {
     for (const auto& p : problems) std::cerr << "gdpack: " << p << "; nothing written\n";
     if (!problems.empty()) return 2;
     if (!musicPath.empty()) {
-        pf.Music = ReadFileBytes(musicPath);
         if (!musicNameSet) pf.Settings.MusicName = BaseName(musicPath);
-        if (const std::string why = MusicProblem(pf.Music, pf.Settings.MusicName); !why.empty()) {
+        // Checked in place, reading only its headers, before it is taken.
+        if (const std::string why = MusicProblem(FileSource(musicPath), pf.Settings.MusicName); !why.empty()) {
             std::cerr << "gdpack: " << musicPath << " cannot be the music: " << why << "; nothing written\n";
             return 1;
         }
+        pf.Music = ReadFileBytes(musicPath);
     } else if (!pf.Settings.MusicName.empty()) {
         std::cerr << "gdpack: MusicName is set but no --music file is given; nothing written\n";
         return 2;

@@ -50,6 +50,10 @@ TEST_F(GdpackBuild, PacksOnlyWhatThePlayerCanShowAndNamesTheRest) {
     std::filesystem::copy_file(GD_SOURCE_DIR "/tests/imagelib/fixtures/detect/tiny.gif", dir.File("anim.gif"));
     std::filesystem::copy_file(GD_SOURCE_DIR "/tests/imagelib/fixtures/jpeg/baseline.jpg", dir.File("cover.jpg"));
     gdpack::WriteFileBytes(dir.File("tune.wav"), SilentWav(800), false);
+    gdpack::WriteFileBytes(dir.File("empty.wav"), {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'}, false);
+    gdpack::Bytes tags;
+    for (int i = 0; i < 3000; ++i) tags.insert(tags.end(), {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0});
+    gdpack::WriteFileBytes(dir.File("tags.mp3"), tags, false);
 
     struct Case {
         const char* name;
@@ -70,6 +74,12 @@ TEST_F(GdpackBuild, PacksOnlyWhatThePlayerCanShowAndNamesTheRest) {
          {"NameSize=200 is outside 4..128", "Loop=2 is outside 0..1"}, {}, nullptr},
         {"a JPEG as the music", {dir.File("red.bmp"), "--music", dir.File("cover.jpg")}, 1,
          {dir.File("cover.jpg") + " cannot be the music", "JPEG image", "nothing written"}, {}, nullptr},
+        {"a WAV with no audio as the music", {dir.File("red.bmp"), "--music", dir.File("empty.wav")}, 1,
+         {dir.File("empty.wav") + " cannot be the music: it is a WAV file with no format chunk", "nothing written"},
+         {}, nullptr},
+        {"3000 ID3 tags piled up as the music", {dir.File("red.bmp"), "--music", dir.File("tags.mp3")}, 1,
+         {dir.File("tags.mp3") + " cannot be the music: it is a file with more than 16 ID3 tags in a row"}, {},
+         nullptr},
         {"music under a name without extension",
          {dir.File("red.bmp"), "--music", dir.File("tune.wav"), "--set", "MusicName=tune"}, 1,
          {dir.File("tune.wav") + " cannot be the music", "MusicName \"tune\""}, {}, nullptr},
