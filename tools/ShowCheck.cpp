@@ -122,6 +122,34 @@ const std::vector<FieldRange>& FieldRanges() {
     return ranges;
 }
 
+namespace {
+
+bool InRange(const FieldRange& r, int64_t v) {
+    if (v >= r.Min && v <= r.Max) return true;
+    // The system colours, as their bit pattern or as the negative int32 the record holds.
+    return r.SystemColours && ((v >= 0x80000000ll && v <= 0x80000018ll) ||
+                               (v >= INT32_MIN && v <= int64_t(INT32_MIN) + 0x18));
+}
+
+std::string RangeProblem(const FieldRange& r, const std::string& shown) {
+    char range[64];
+    if (r.SystemColours)
+        return std::string(r.Field) + "=" + shown + " is outside 0x000000..0xFFFFFF (" + r.Meaning +
+               ") and no system colour";
+    std::snprintf(range, sizeof range, "%lld..%lld", (long long)r.Min, (long long)r.Max);
+    return std::string(r.Field) + "=" + shown + " is outside " + range + " (" + r.Meaning + ")";
+}
+
+}  // namespace
+
+std::string SettingValueProblem(const std::string& Field, const std::string& Value) {
+    int64_t v = 0;
+    if (!ParseNumber(Value, v)) return "";
+    for (const auto& r : FieldRanges())
+        if (Field == r.Field) return InRange(r, v) ? "" : RangeProblem(r, Value);
+    return "";
+}
+
 std::vector<std::string> SettingProblems(const Block0& b) {
     auto value = [&](const std::string& f) -> int64_t {
         if (f == "Duration") return b.Duration;
@@ -141,17 +169,11 @@ std::vector<std::string> SettingProblems(const Block0& b) {
     std::vector<std::string> out;
     for (const auto& r : FieldRanges()) {
         const int64_t v = value(r.Field);
-        if (v >= r.Min && v <= r.Max) continue;
-        const uint32_t u = uint32_t(v);
-        if (r.SystemColours && u >= 0x80000000u && u <= 0x80000018u) continue;
-        char text[200];
-        if (r.SystemColours)
-            std::snprintf(text, sizeof text, "%s=0x%08X is outside 0x000000..0xFFFFFF (%s) and no system colour",
-                          r.Field, u, r.Meaning);
-        else
-            std::snprintf(text, sizeof text, "%s=%lld is outside %lld..%lld (%s)", r.Field, (long long)v,
-                          (long long)r.Min, (long long)r.Max, r.Meaning);
-        out.push_back(text);
+        if (InRange(r, v)) continue;
+        char shown[32];
+        if (r.SystemColours) std::snprintf(shown, sizeof shown, "0x%08X", uint32_t(v));
+        else std::snprintf(shown, sizeof shown, "%lld", (long long)v);
+        out.push_back(RangeProblem(r, shown));
     }
     return out;
 }

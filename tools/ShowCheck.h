@@ -41,5 +41,9 @@ struct FieldRange {
 const std::vector<FieldRange>& FieldRanges();
 // Every numeric field of the record outside its range, as "Effect=99 is outside 0..7 (...)".
 std::vector<std::string> SettingProblems(const Block0& Settings);
+// The same for one FIELD=VALUE of the command line before it is set, the value quoted as
+// given and checked whole (4294967295 is not taken for -1); "" when it is in range, or when
+// the field has no range or the value is no number (SetBlock0Field refuses those).
+std::string SettingValueProblem(const std::string& Field, const std::string& Value);
 
 }  // namespace gdpack

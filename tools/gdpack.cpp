@@ -152,6 +152,7 @@ int Build(int argc, char** argv) {
     bool musicNameSet = false;
     std::string musicPath;
     std::vector<PhotoArg> photos;
+    std::vector<std::string> refused;   // settings outside their ranges, as given
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
         auto need = [&](int n) {
@@ -168,7 +169,8 @@ int Build(int argc, char** argv) {
             need(1);
             std::string k, v;
             SplitAssign(argv[++i], k, v);
-            if (!SetBlock0Field(pf.Settings, k, v)) Usage("bad field or value: " + k + "=" + v);
+            if (std::string why = SettingValueProblem(k, v); !why.empty()) refused.push_back(std::move(why));
+            else if (!SetBlock0Field(pf.Settings, k, v)) Usage("bad field or value: " + k + "=" + v);
             if (k == "MusicName") musicNameSet = true;
             if (k == "PhotoCount") pf.SetPhotoCount = false;
         } else if (a == "--text" || a == "--text-file") {
@@ -192,7 +194,8 @@ int Build(int argc, char** argv) {
     if (out.empty() || base.empty()) Usage("build needs -o, and --base where no player is built beside gdpack");
 
     // Values the player would not take: nothing is written.
-    const auto problems = SettingProblems(pf.Settings);
+    auto problems = SettingProblems(pf.Settings);
+    problems.insert(problems.begin(), refused.begin(), refused.end());
     for (const auto& p : problems) std::cerr << "gdpack: " << p << "; nothing written\n";
     if (!problems.empty()) return 2;
     if (!musicPath.empty()) {

@@ -350,3 +350,47 @@ TEST(ShowCheck, SettingsOutsideTheirRangesAreNamed) {
         }
     }
 }
+
+// Numbers past 32 bits are never wrapped into range: each is refused, named as it was
+// given; what was allowed stays allowed (-1 for Duration, hex, system colours).
+TEST(ShowCheck, NumbersThatWouldWrapAreRefusedAsGiven) {
+    const char* wrapping[] = {"4294967295", "0xFFFFFFFF", "2147483648", "-2147483649", "0x1FFFFFFFF",
+                              "99999999999999999999", "-99999999999999999999", "0xFFFFFFFFFFFFFFFFFFFF"};
+    for (const char* field : {"Duration", "Effect", "EffectDuration", "NamePosition", "NameSize", "Random",
+                              "Loop", "AutoFit", "Background", "NameColor"})
+        for (const char* value : wrapping) {
+            // For a colour 2147483648 is 0x80000000, a system colour.
+            if (std::string(field).find("Color") != std::string::npos || std::string(field) == "Background")
+                if (std::string(value) == "2147483648") continue;
+            SCOPED_TRACE(std::string(field) + "=" + value);
+            const std::string why = gdpack::SettingValueProblem(field, value);
+            EXPECT_EQ(why.rfind(std::string(field) + "=" + value + " is outside ", 0), 0u) << why;
+            // Nor does the value reach the record as something in range.
+            gdpack::Block0 b = gdpack::NewShowSettings();
+            const gdpack::Block0 before = b;
+            if (gdpack::SetBlock0Field(b, field, value)) EXPECT_FALSE(gdpack::SettingProblems(b).empty());
+            else EXPECT_EQ(gdpack::EncodeBlock0(b), gdpack::EncodeBlock0(before));
+        }
+    const struct { const char* field; const char* value; int32_t stored; } allowed[] = {
+        {"Duration", "-1", -1}, {"Duration", "2147483", 2147483}, {"Duration", "0x10", 16},
+        {"Effect", "-0x0", 0}, {"Background", "0x80000005", int32_t(0x80000005)},
+        {"NameColor", "-2147483643", int32_t(0x80000005)}, {"NameBackground", "0xFFFFFF", 0xFFFFFF},
+        {"Random", "0x1", 1},
+    };
+    for (const auto& a : allowed) {
+        SCOPED_TRACE(std::string(a.field) + "=" + a.value);
+        EXPECT_EQ(gdpack::SettingValueProblem(a.field, a.value), "");
+        gdpack::Block0 b = gdpack::NewShowSettings(), want = b;
+        ASSERT_TRUE(gdpack::SetBlock0Field(b, a.field, a.value));
+        EXPECT_TRUE(gdpack::SettingProblems(b).empty());
+        gdpack::SetBlock0Field(want, a.field, std::to_string(a.stored));
+        EXPECT_EQ(gdpack::EncodeBlock0(b), gdpack::EncodeBlock0(want));
+    }
+    // PhotoCount has no range, but still no wrap.
+    gdpack::Block0 b;
+    EXPECT_FALSE(gdpack::SetBlock0Field(b, "PhotoCount", "4294967295"));
+    EXPECT_TRUE(gdpack::SetBlock0Field(b, "PhotoCount", "-1"));
+    EXPECT_EQ(b.PhotoCount, -1);
+    for (const char* notANumber : {"", "-", "0x", "abc", "1e3", "+5", "--1", "12 "})
+        EXPECT_FALSE(gdpack::SetBlock0Field(b, "Duration", notANumber)) << notANumber;
+}
