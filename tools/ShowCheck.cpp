@@ -60,8 +60,8 @@ std::string PhotoProblem(const Bytes& Image) {
     if (io.Aborting || p.FileType == 0 || p.Width < 1 || p.Height < 1)
         return what + " whose header cannot be read";
     if (int64_t(p.Width) * p.Height > LXMaxPixels)
-        return what + " of " + std::to_string(p.Width) + " x " + std::to_string(p.Height) +
-               " pixels, more than the player decodes";
+        return what + " too large to show: " + std::to_string(p.Width) + " x " + std::to_string(p.Height) +
+               " pixels, more than the " + std::to_string(LXMaxPixels) + " pixels the player decodes";
     // Decoded whole, as the show will: a header that reads does not promise a picture (a
     // compression, colour space or layout the reader refuses, data cut short).
     try {

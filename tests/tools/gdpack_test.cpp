@@ -4,7 +4,9 @@
 
 #include <filesystem>
 
+#include "LuxIOCodec.h"
 #include "SaverFixture.h"
+#include "grey_jpeg.h"
 
 namespace {
 
@@ -50,6 +52,7 @@ TEST_F(GdpackBuild, PacksOnlyWhatThePlayerCanShowAndNamesTheRest) {
     std::filesystem::copy_file(GD_SOURCE_DIR "/tests/imagelib/fixtures/detect/tiny.gif", dir.File("anim.gif"));
     std::filesystem::copy_file(GD_SOURCE_DIR "/tests/imagelib/fixtures/jpeg/baseline.jpg", dir.File("cover.jpg"));
     gdpack::WriteFileBytes(dir.File("tune.wav"), SilentWav(800), false);
+    gdpack::WriteFileBytes(dir.File("huge.jpg"), GreyJpeg(20000, 20000), false);
     gdpack::WriteFileBytes(dir.File("empty.wav"), {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'}, false);
     gdpack::Bytes tags;
     for (int i = 0; i < 3000; ++i) tags.insert(tags.end(), {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0});
@@ -96,6 +99,10 @@ TEST_F(GdpackBuild, PacksOnlyWhatThePlayerCanShowAndNamesTheRest) {
          {"skipped " + dir.File("noise.jpg"), "skipped " + dir.File("anim.gif") + ": a GIF",
           "skipped " + dir.File("missing.png") + ": it cannot be read"},
          {"red", "Blau"}, "2 photos (3 skipped), music tune.wav (WAV, "},
+        {"a photo too large to show", {dir.File("huge.jpg"), dir.File("red.bmp")}, 0,
+         {"skipped " + dir.File("huge.jpg") + ": a JPEG too large to show: 20000 x 20000 pixels, more than the " +
+          std::to_string(LXMaxPixels) + " pixels the player decodes"},
+         {"red"}, "1 photo (1 skipped), no music"},
         {"all good", {dir.File("cover.jpg"), dir.File("red.bmp")}, 0, {}, {"cover", "red"}, "2 photos, no music"},
     };
     int n = 0;

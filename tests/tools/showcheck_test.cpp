@@ -7,9 +7,12 @@
 #include <cstdlib>
 #include <fstream>
 
+#include <zlib.h>
+
 #include "LuxIO.h"
 #include "ShowCheck.h"
 #include "TestDir.h"
+#include "grey_jpeg.h"
 
 namespace {
 
@@ -393,4 +396,68 @@ TEST(ShowCheck, NumbersThatWouldWrapAreRefusedAsGiven) {
     EXPECT_EQ(b.PhotoCount, -1);
     for (const char* notANumber : {"", "-", "0x", "abc", "1e3", "+5", "--1", "12 "})
         EXPECT_FALSE(gdpack::SetBlock0Field(b, "Duration", notANumber)) << notANumber;
+}
+
+// A photo past the decoders' limit is left out as too large, with its size and the limit,
+// not as unreadable; the same kind of photo within the limit is packed.
+TEST(ShowCheck, APhotoTooLargeToShowIsNamedSo) {
+    const std::string limit = "more than the " + std::to_string(LXMaxPixels) + " pixels the player decodes";
+    const gdpack::Bytes big = GreyJpeg(20000, 20000);
+    EXPECT_EQ(gdpack::PhotoProblem(big), "a JPEG too large to show: 20000 x 20000 pixels, " + limit);
+    // The maker writes real JPEGs: the player and libjpeg's own tool decode a small one.
+    const gdpack::Bytes small = GreyJpeg(64, 48);
+    EXPECT_EQ(gdpack::PhotoProblem(small), "");
+    if (Have("djpeg")) {
+        TestDir dir;
+        gdpack::WriteFileBytes(dir.File("grey.jpg"), small, false);
+        const std::string cmd = "djpeg -pnm '" + dir.File("grey.jpg") + "' > '" + dir.File("grey.pgm") + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        const gdpack::Bytes pgm = Read(dir.File("grey.pgm"));
+        const std::string head = "P5\n64 48\n255\n";
+        ASSERT_EQ(pgm.size(), head.size() + 64 * 48);
+        EXPECT_EQ(std::string(pgm.begin(), pgm.begin() + ptrdiff_t(head.size())), head);
+        EXPECT_EQ(std::count(pgm.begin() + ptrdiff_t(head.size()), pgm.end(), 128), 64 * 48) << "mid grey";
+    }
+    EXPECT_EQ(gdpack::PhotoProblem(GreyJpeg(16384, 16385)),
+              "a JPEG too large to show: 16384 x 16385 pixels, " + limit);
+
+    // Headers of the other formats claiming 20000 x 20000, the rest zeros.
+    const uint32_t w = 20000, h = 20000;
+    auto le16 = [](gdpack::Bytes& b, uint32_t v) { b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)}); };
+    auto le32 = [](gdpack::Bytes& b, uint32_t v) { gdpack::AppendLE32(b, v); };
+    auto chunk = [](gdpack::Bytes& png, const gdpack::Bytes& typeAndData) {
+        const gdpack::Bytes crc = Be32(uint32_t(crc32(0, typeAndData.data(), uInt(typeAndData.size()))));
+        png = Cat({png, Be32(uint32_t(typeAndData.size() - 4)), typeAndData, crc});
+    };
+    gdpack::Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    chunk(png, Cat({S("IHDR"), Be32(w), Be32(h), B({8, 0, 0, 0, 0})}));
+    chunk(png, Cat({S("IDAT"), B({0x78, 0x9C, 0x03, 0, 0, 0, 0, 1})}));
+    chunk(png, S("IEND"));
+    gdpack::Bytes bmp = {'B', 'M'};
+    for (uint32_t v : {0u, 0u, 54u, 40u, w, h}) le32(bmp, v);
+    le16(bmp, 1);
+    le16(bmp, 24);
+    gdpack::Bytes tiff = {'I', 'I', 42, 0, 8, 0, 0, 0, 4, 0};
+    for (uint32_t tag : {256u, 257u, 273u, 279u}) {
+        le16(tiff, tag);
+        le16(tiff, 4);
+        le32(tiff, 1);
+        le32(tiff, tag == 256 ? w : tag == 257 ? h : tag == 273 ? 100 : 1000);
+    }
+    gdpack::Bytes tga(18, 0);
+    tga[2] = 3, tga[12] = uint8_t(w), tga[13] = uint8_t(w >> 8), tga[14] = uint8_t(h), tga[15] = uint8_t(h >> 8);
+    tga[16] = 8;
+    gdpack::Bytes pcx(128, 0);
+    pcx[0] = 10, pcx[1] = 5, pcx[2] = 1, pcx[3] = 8, pcx[65] = 1;
+    pcx[8] = uint8_t(w - 1), pcx[9] = uint8_t((w - 1) >> 8), pcx[10] = uint8_t(h - 1), pcx[11] = uint8_t((h - 1) >> 8);
+    pcx[66] = uint8_t(w), pcx[67] = uint8_t(w >> 8);
+    const struct { const char* what; gdpack::Bytes head; } others[] = {
+        {"a PNG", png}, {"a BMP", bmp}, {"a TIFF", tiff}, {"a TGA", tga}, {"a PCX", pcx},
+        {"a PNM", S("P5\n20000 20000\n255\n")},
+    };
+    for (const auto& o : others) {
+        gdpack::Bytes file = o.head;
+        file.resize(file.size() + 5000, 0);
+        EXPECT_EQ(gdpack::PhotoProblem(file), std::string(o.what) + " too large to show: 20000 x 20000 pixels, " + limit);
+    }
 }
