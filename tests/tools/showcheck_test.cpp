@@ -249,7 +249,9 @@ TEST(ShowCheck, MusicFromRealEncodersPasses) {
         EXPECT_EQ(gdpack::MusicType(gdpack::FileSource(path)), c.type);
         const std::string why = gdpack::MusicProblem(gdpack::FileSource(path), c.file);
         EXPECT_EQ(why.empty(), *c.type != 0) << why;
-        if (*c.type == 0) EXPECT_NE(why.find(" with no audio"), std::string::npos) << why;
+        if (*c.type == 0) {
+            EXPECT_NE(why.find(" with no audio"), std::string::npos) << why;
+        }
     }
 }
 
@@ -371,8 +373,11 @@ TEST(ShowCheck, NumbersThatWouldWrapAreRefusedAsGiven) {
             // Nor does the value reach the record as something in range.
             gdpack::Block0 b = gdpack::NewShowSettings();
             const gdpack::Block0 before = b;
-            if (gdpack::SetBlock0Field(b, field, value)) EXPECT_FALSE(gdpack::SettingProblems(b).empty());
-            else EXPECT_EQ(gdpack::EncodeBlock0(b), gdpack::EncodeBlock0(before));
+            if (gdpack::SetBlock0Field(b, field, value)) {
+                EXPECT_FALSE(gdpack::SettingProblems(b).empty());
+            } else {
+                EXPECT_EQ(gdpack::EncodeBlock0(b), gdpack::EncodeBlock0(before));
+            }
         }
     const struct { const char* field; const char* value; int32_t stored; } allowed[] = {
         {"Duration", "-1", -1}, {"Duration", "2147483", 2147483}, {"Duration", "0x10", 16},
