@@ -436,7 +436,7 @@ MusicVerdict Container(const In& in, uint64_t at, bool AfterId3) {
 
 MusicVerdict InspectMusic(const ByteSource& Music) {
     const In in(Music);
-    // ID3v2 tags in front (size in 7-bit bytes, a footer when flagged), skipped in a loop:
+    // ID3v2 tags in front (size in 7-bit bytes), skipped in a loop:
     // some taggers pile them up, and each only says how long it is itself.
     uint64_t at = 0;
     int tags = 0;
@@ -446,7 +446,7 @@ MusicVerdict InspectMusic(const ByteSource& Music) {
         if (++tags > kMaxId3Tags)
             return Refused("a file with more than " + std::to_string(kMaxId3Tags) + " ID3 tags in a row");
         const uint64_t size = uint64_t(h[6]) << 21 | uint64_t(h[7]) << 14 | uint64_t(h[8]) << 7 | h[9];
-        at += 10 + size + ((h[5] & 0x10) ? 10 : 0);
+        at += 10 + size + (h[3] == 4 && (h[5] & 0x10) ? 10 : 0);   // a footer, from version 4 on
     }
     if (tags == 0) return Container(in, 0, false);
     // Some taggers pad past the tag's own size with zeros.
