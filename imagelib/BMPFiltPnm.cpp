@@ -148,7 +148,7 @@ void PnmDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bo
             aborting.set();
             return;
         }
-        if (w * h > LXMaxPixels || w * 24 > (int64_t(1) << 31) - 32) {
+        if (w > INT32_MAX || h > INT32_MAX) {
             aborting.set();
             return;
         }
@@ -160,7 +160,12 @@ void PnmDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, bo
         IOParams.BitsPerSample = mono ? 1 : 8;
         IOParams.SamplesPerPixel = (kind == 3 || kind == 6) ? 3 : 1;
         IOParams.FreePalette();
+        // The size is told even when it is too large to decode, so a caller can say so.
         if (ParamsOnly) return;
+        if (w * h > LXMaxPixels || w * 24 > (int64_t(1) << 31) - 32) {
+            aborting.set();
+            return;
+        }
 
         src.Sync();
         const int64_t available = Stream->Size() - Stream->Position();

@@ -82,9 +82,7 @@ Bytes EncodeBlock0(const Block0& b) {
     return o;
 }
 
-namespace {
-
-bool ParseInt(const std::string& s, int32_t& out) {
+bool ParseNumber(const std::string& s, int64_t& out) {
     // Decimal, optionally negative, or 0x... hex (colours read better that way).
     const char* p = s.data();
     const char* e = p + s.size();
@@ -92,15 +90,15 @@ bool ParseInt(const std::string& s, int32_t& out) {
     bool neg = false;
     if (p < e && *p == '-') { neg = true; ++p; }
     if (e - p > 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) { base = 16; p += 2; }
+    if (p == e || *p == '-' || *p == '+') return false;
     uint64_t v = 0;
     auto r = std::from_chars(p, e, v, base);
-    if (r.ec != std::errc() || r.ptr != e || p == e) return false;
-    if (v > (neg ? 0x80000000ull : 0xFFFFFFFFull)) return false;
-    out = int32_t(neg ? uint32_t(0) - uint32_t(v) : uint32_t(v));
+    if (r.ptr != e || (r.ec != std::errc() && r.ec != std::errc::result_out_of_range)) return false;
+    // Beyond 63 bits every field refuses it anyway.
+    if (r.ec == std::errc::result_out_of_range || v > uint64_t(INT64_MAX)) v = uint64_t(INT64_MAX);
+    out = neg ? -int64_t(v) : int64_t(v);
     return true;
 }
-
-}  // namespace
 
 bool SetBlock0Field(Block0& b, const std::string& name, const std::string& value) {
     struct IntField { const char* name; int32_t Block0::*field; };
@@ -119,12 +117,19 @@ bool SetBlock0Field(Block0& b, const std::string& name, const std::string& value
     static const StrField strs[] = {
         {"Unused", &Block0::Unused}, {"AboutText", &Block0::AboutText},
         {"NameFont", &Block0::NameFont}, {"MusicName", &Block0::MusicName}};
+    // A colour may also be given as its unsigned bit pattern (the system colours 0x8000000n).
+    const bool colour = name == "Background" || name == "NameBackground" || name == "NameColor";
     for (const auto& f : ints)
-        if (name == f.name) return ParseInt(value, b.*f.field);
+        if (name == f.name) {
+            int64_t v = 0;
+            if (!ParseNumber(value, v) || v < INT32_MIN || v > (colour ? int64_t(UINT32_MAX) : INT32_MAX)) return false;
+            b.*f.field = int32_t(uint32_t(v));
+            return true;
+        }
     for (const auto& f : bools)
         if (name == f.name) {
-            int32_t v = 0;
-            if (!ParseInt(value, v) || v < 0 || v > 255) return false;
+            int64_t v = 0;
+            if (!ParseNumber(value, v) || v < 0 || v > 255) return false;
             b.*f.field = uint8_t(v);
             return true;
         }

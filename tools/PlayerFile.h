@@ -49,8 +49,13 @@ Block0 NewShowSettings();
 // The record's bytes in file order: 161 bytes when every string is empty.
 Bytes EncodeBlock0(const Block0& b);
 // Sets one field by its name ("Duration", "Random", "NameFont", ...); false for an unknown
-// name or a value that is no number where one is needed.
+// name, a value that is no number where one is needed, or a number the field cannot hold
+// (never wrapped: 4294967295 is no -1).
 bool SetBlock0Field(Block0& b, const std::string& name, const std::string& value);
+// A number as the command line gives it: decimal, optionally negative, or 0x hex. A value
+// beyond 63 bits is taken as the largest (or smallest) int64, so it falls outside every
+// range. False when the text is no number.
+bool ParseNumber(const std::string& s, int64_t& out);
 
 struct Photo {
     std::string Name, Comment;

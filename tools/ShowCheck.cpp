@@ -1,5 +1,6 @@
 #include "ShowCheck.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -31,50 +32,6 @@ const char* FormatName(int FileType) {
     }
 }
 
-bool StartsWith(const Bytes& b, size_t at, const char* s) {
-    const size_t n = std::strlen(s);
-    return b.size() >= at + n && std::memcmp(b.data() + at, s, n) == 0;
-}
-
-// Length of the MPEG audio frame whose header is at `at`, or 0 when there is none.
-size_t MpegFrameLength(const Bytes& b, size_t at) {
-    if (b.size() < at + 4 || b[at] != 0xFF || (b[at + 1] & 0xE0) != 0xE0) return 0;
-    const int version = (b[at + 1] >> 3) & 3;   // 0: 2.5, 1: reserved, 2: 2, 3: 1
-    const int layer = (b[at + 1] >> 1) & 3;     // 1: III, 2: II, 3: I
-    const int rateIndex = b[at + 2] >> 4, srIndex = (b[at + 2] >> 2) & 3, padding = (b[at + 2] >> 1) & 1;
-    if (version == 1 || layer == 0 || rateIndex == 0 || rateIndex == 15 || srIndex == 3) return 0;
-    static const int kRates[2][3][15] = {
-        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
-        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
-    static const int kSampleRates[3] = {44100, 48000, 32000};
-    const bool mpeg1 = version == 3;
-    const int sr = kSampleRates[srIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
-    const int64_t bitrate = int64_t(kRates[mpeg1 ? 0 : 1][3 - layer][rateIndex]) * 1000;
-    if (layer == 3) return size_t((12 * bitrate / sr + padding) * 4);
-    const int64_t perFrame = layer == 1 && !mpeg1 ? 72 : 144;
-    return size_t(perFrame * bitrate / sr + padding);
-}
-
-// Length of the ADTS (AAC) frame whose header is at `at`, or 0.
-size_t AdtsFrameLength(const Bytes& b, size_t at) {
-    if (b.size() < at + 7 || b[at] != 0xFF || (b[at + 1] & 0xF6) != 0xF0) return 0;
-    if (((b[at + 2] >> 2) & 0x0F) > 12) return 0;   // sampling frequency index
-    const size_t len = size_t(b[at + 3] & 0x03) << 11 | size_t(b[at + 4]) << 3 | size_t(b[at + 5] >> 5);
-    return len >= 7 ? len : 0;
-}
-
-// Two frames in a row, or one that fills the file: a lone sync word says little.
-template <class F>
-bool Frames(const Bytes& b, size_t at, F length) {
-    const size_t n = length(b, at);
-    if (n == 0) return false;
-    return at + n == b.size() || length(b, at + n) != 0;
-}
-
 }  // namespace
 
 std::string PhotoProblem(const Bytes& Image) {
@@ -103,8 +60,8 @@ std::string PhotoProblem(const Bytes& Image) {
     if (io.Aborting || p.FileType == 0 || p.Width < 1 || p.Height < 1)
         return what + " whose header cannot be read";
     if (int64_t(p.Width) * p.Height > LXMaxPixels)
-        return what + " of " + std::to_string(p.Width) + " x " + std::to_string(p.Height) +
-               " pixels, more than the player decodes";
+        return what + " too large to show: " + std::to_string(p.Width) + " x " + std::to_string(p.Height) +
+               " pixels, more than the " + std::to_string(LXMaxPixels) + " pixels the player decodes";
     // Decoded whole, as the show will: a header that reads does not promise a picture (a
     // compression, colour space or layout the reader refuses, data cut short).
     try {
@@ -118,48 +75,30 @@ std::string PhotoProblem(const Bytes& Image) {
     return "";
 }
 
-std::string MusicType(const Bytes& m) {
-    if (StartsWith(m, 0, "RIFF") && StartsWith(m, 8, "WAVE")) return "WAV";
-    if (StartsWith(m, 0, "fLaC")) return "FLAC";
-    if (StartsWith(m, 0, "FORM") && (StartsWith(m, 8, "AIFF") || StartsWith(m, 8, "AIFC"))) return "AIFF";
-    if (StartsWith(m, 0, "\x1A\x45\xDF\xA3")) return "Matroska";
-    if (StartsWith(m, 0, "OggS") && m.size() >= 27) {
-        const size_t segments = m[26], packet = 27 + segments;
-        if (StartsWith(m, packet, "\x01vorbis")) return "Ogg Vorbis";
-        if (StartsWith(m, packet, "OpusHead")) return "Ogg Opus";
-        if (StartsWith(m, packet, "\x7F" "FLAC")) return "Ogg FLAC";
-        if (StartsWith(m, packet, "Speex   ")) return "Ogg Speex";
-        return "";
-    }
-    if (StartsWith(m, 4, "ftyp")) {
-        for (const char* brand : {"M4A ", "M4B ", "mp41", "mp42", "isom", "iso2"})
-            if (StartsWith(m, 8, brand)) return "MP4 audio";
-        return "";
-    }
-    // An ID3v2 tag in front (size in 7-bit bytes, a footer when flagged): the type is what follows.
-    if (StartsWith(m, 0, "ID3") && m.size() >= 10 && m[3] >= 2 && m[3] <= 4 &&
-        !((m[6] | m[7] | m[8] | m[9]) & 0x80)) {
-        const size_t size = size_t(m[6]) << 21 | size_t(m[7]) << 14 | size_t(m[8]) << 7 | m[9];
-        const size_t end = 10 + size + ((m[5] & 0x10) ? 10 : 0);
-        if (end >= m.size()) return "";
-        return MusicType(Bytes(m.begin() + ptrdiff_t(end), m.end()));
-    }
-    if (Frames(m, 0, MpegFrameLength)) return "MP3";
-    if (Frames(m, 0, AdtsFrameLength)) return "AAC";
-    return "";
-}
+std::string MusicType(const ByteSource& Music) { return InspectMusic(Music).Type; }
 
-std::string MusicProblem(const Bytes& Music, const std::string& MusicName) {
+std::string MusicType(const Bytes& Music) { return MusicType(MemorySource(Music.data(), Music.size())); }
+
+std::string MusicProblem(const ByteSource& Music, const std::string& MusicName) {
     if (MusicExtension(MusicName).empty())
         return "MusicName \"" + MusicName +
                "\" has no extension the player takes (1 to 10 letters or digits after the last dot)";
-    if (!MusicType(Music).empty()) return "";
+    const MusicVerdict v = InspectMusic(Music);
+    if (!v.Type.empty()) return "";
+    if (!v.Problem.empty()) return "it is " + v.Problem;
     std::string why = "its content is no music the player plays (WAV, AIFF, MP3, Ogg Vorbis, Opus or FLAC, "
                       "FLAC, AAC, MP4 audio, Matroska)";
-    TPointerStream s(Music.data(), int64_t(Music.size()));
+    // Enough of the start to tell an image by.
+    Bytes head(size_t(std::min<uint64_t>(Music.Size(), 4096)));
+    head.resize(Music.Read(0, head.data(), head.size()));
+    TPointerStream s(head.data(), int64_t(head.size()));
     if (const int type = DetectStreamFormat(&s); type != lxftUnknown)
         why += std::string(": it is a ") + FormatName(type) + " image";
     return why;
+}
+
+std::string MusicProblem(const Bytes& Music, const std::string& MusicName) {
+    return MusicProblem(MemorySource(Music.data(), Music.size()), MusicName);
 }
 
 const std::vector<FieldRange>& FieldRanges() {
@@ -183,6 +122,34 @@ const std::vector<FieldRange>& FieldRanges() {
     return ranges;
 }
 
+namespace {
+
+bool InRange(const FieldRange& r, int64_t v) {
+    if (v >= r.Min && v <= r.Max) return true;
+    // The system colours, as their bit pattern or as the negative int32 the record holds.
+    return r.SystemColours && ((v >= 0x80000000ll && v <= 0x80000018ll) ||
+                               (v >= INT32_MIN && v <= int64_t(INT32_MIN) + 0x18));
+}
+
+std::string RangeProblem(const FieldRange& r, const std::string& shown) {
+    char range[64];
+    if (r.SystemColours)
+        return std::string(r.Field) + "=" + shown + " is outside 0x000000..0xFFFFFF (" + r.Meaning +
+               ") and no system colour";
+    std::snprintf(range, sizeof range, "%lld..%lld", (long long)r.Min, (long long)r.Max);
+    return std::string(r.Field) + "=" + shown + " is outside " + range + " (" + r.Meaning + ")";
+}
+
+}  // namespace
+
+std::string SettingValueProblem(const std::string& Field, const std::string& Value) {
+    int64_t v = 0;
+    if (!ParseNumber(Value, v)) return "";
+    for (const auto& r : FieldRanges())
+        if (Field == r.Field) return InRange(r, v) ? "" : RangeProblem(r, Value);
+    return "";
+}
+
 std::vector<std::string> SettingProblems(const Block0& b) {
     auto value = [&](const std::string& f) -> int64_t {
         if (f == "Duration") return b.Duration;
@@ -202,17 +169,11 @@ std::vector<std::string> SettingProblems(const Block0& b) {
     std::vector<std::string> out;
     for (const auto& r : FieldRanges()) {
         const int64_t v = value(r.Field);
-        if (v >= r.Min && v <= r.Max) continue;
-        const uint32_t u = uint32_t(v);
-        if (r.SystemColours && u >= 0x80000000u && u <= 0x80000018u) continue;
-        char text[200];
-        if (r.SystemColours)
-            std::snprintf(text, sizeof text, "%s=0x%08X is outside 0x000000..0xFFFFFF (%s) and no system colour",
-                          r.Field, u, r.Meaning);
-        else
-            std::snprintf(text, sizeof text, "%s=%lld is outside %lld..%lld (%s)", r.Field, (long long)v,
-                          (long long)r.Min, (long long)r.Max, r.Meaning);
-        out.push_back(text);
+        if (InRange(r, v)) continue;
+        char shown[32];
+        if (r.SystemColours) std::snprintf(shown, sizeof shown, "0x%08X", uint32_t(v));
+        else std::snprintf(shown, sizeof shown, "%lld", (long long)v);
+        out.push_back(RangeProblem(r, shown));
     }
     return out;
 }

@@ -247,12 +247,12 @@ void ShowOutput::Write(const void* Data, size_t Size) {
     }
 }
 
-void ShowOutput::CopyFrom(int Fd, uint64_t Length) {
+void ShowOutput::CopyFrom(int Fd, uint64_t Length, const std::string& What) {
     Bytes chunk(std::min<uint64_t>(Length, uint64_t(1) << 20));
     for (uint64_t at = 0; at < Length;) {
         const size_t n = size_t(std::min<uint64_t>(chunk.size(), Length - at));
         if (!ReadAt(Fd, chunk.data(), n, at))
-            throw std::runtime_error("cannot write " + path_ + ": the base player could not be read whole");
+            throw std::runtime_error("cannot write " + path_ + ": " + What + " could not be read whole");
         Write(chunk.data(), n);
         at += n;
     }

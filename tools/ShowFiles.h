@@ -54,7 +54,8 @@ public:
     uint64_t Offset() const { return offset_; }
     void Write(const void* Data, size_t Size);
     void Write(const Bytes& b) { Write(b.data(), b.size()); }
-    void CopyFrom(int Fd, uint64_t Length);
+    // Copies the first Length bytes of the open file What (named in a failure).
+    void CopyFrom(int Fd, uint64_t Length, const std::string& What);
     // Ends the block that began at Start with its trailer.
     void EndBlock(uint64_t Start);
     // Made executable, flushed to disk and renamed over the final name.

@@ -215,6 +215,7 @@ int Build(int argc, char** argv) {
     std::string musicPath;
     std::vector<PhotoArg> photos;
     std::vector<NamedInput> inputs;   // besides base, music and photos: the text files
+    std::vector<std::string> refused;   // settings outside their ranges, as given
     bool onlyPhotos = false;
     auto addPhoto = [&](const std::string& a) {
         PhotoArg p{BaseName(a), "", a};
@@ -239,7 +240,8 @@ int Build(int argc, char** argv) {
             need(1);
             std::string k, v;
             SplitAssign(argv[++i], k, v);
-            if (!SetBlock0Field(pf.Settings, k, v)) Usage("bad field or value: " + k + "=" + v);
+            if (std::string why = SettingValueProblem(k, v); !why.empty()) refused.push_back(std::move(why));
+            else if (!SetBlock0Field(pf.Settings, k, v)) Usage("bad field or value: " + k + "=" + v);
             if (k == "MusicName") musicNameSet = true;
             if (k == "PhotoCount") pf.SetPhotoCount = false;
         } else if (a == "--text" || a == "--text-file") {
@@ -260,7 +262,8 @@ int Build(int argc, char** argv) {
     if (out.empty() || base.empty()) Usage("build needs -o, and --base where no player is built beside gdpack");
 
     // Values the player would not take: nothing is written.
-    const auto problems = SettingProblems(pf.Settings);
+    auto problems = SettingProblems(pf.Settings);
+    problems.insert(problems.begin(), refused.begin(), refused.end());
     for (const auto& p : problems) std::cerr << "gdpack: " << p << "; nothing written\n";
     if (!problems.empty()) return 2;
 
@@ -290,20 +293,27 @@ int Build(int argc, char** argv) {
             }
     }
 
+    // The music is checked in place, reading only its headers, and copied into the show
+    // from its file: it is never held whole.
+    std::optional<FileSource> music;
+    std::string musicType;
     if (!musicPath.empty()) {
         std::string why;
         const int fd = OpenInput(musicPath, why);
-        const bool read = fd >= 0 && ReadAll(fd, kMaxShowSize, pf.Music, why);
-        if (fd >= 0) ::close(fd);
-        if (!read) {
+        if (fd >= 0) {
+            music.emplace(fd, musicPath);
+            if (music->Size() > kMaxShowSize) why = "it is larger than a show can hold";
+        }
+        if (!why.empty()) {
             std::cerr << "gdpack: " << musicPath << " cannot be the music: " << why << "; nothing written\n";
             return 1;
         }
         if (!musicNameSet) pf.Settings.MusicName = BaseName(musicPath);
-        if (const std::string why = MusicProblem(pf.Music, pf.Settings.MusicName); !why.empty()) {
+        if (const std::string why = MusicProblem(*music, pf.Settings.MusicName); !why.empty()) {
             std::cerr << "gdpack: " << musicPath << " cannot be the music: " << why << "; nothing written\n";
             return 1;
         }
+        musicType = MusicType(*music);
     } else if (!pf.Settings.MusicName.empty()) {
         std::cerr << "gdpack: MusicName is set but no --music file is given; nothing written\n";
         return 2;
@@ -331,7 +341,7 @@ int Build(int argc, char** argv) {
     // The show is written as it is put together, photo by photo, into a file of its own; it
     // replaces the output only when it is whole.
     ShowOutput file(out);
-    file.CopyFrom(baseFd, bare);
+    file.CopyFrom(baseFd, bare, "the base player " + base);
     ::close(baseFd);
     std::vector<std::string> paths;
     for (const auto& p : photos) paths.push_back(p.Path);
@@ -363,7 +373,7 @@ int Build(int argc, char** argv) {
         return 1;
     }
     uint64_t start = file.Offset();
-    file.Write(pf.Music);
+    if (music) file.CopyFrom(music->Descriptor(), music->Size(), "the music " + musicPath);
     file.EndBlock(start);
     Block0 b = pf.Settings;
     if (pf.SetPhotoCount) b.PhotoCount = int32_t(packed);
@@ -375,9 +385,9 @@ int Build(int argc, char** argv) {
 
     std::string summary = "gdpack: wrote " + outName + ": " + std::to_string(packed) + (packed == 1 ? " photo" : " photos");
     if (skipped) summary += " (" + std::to_string(skipped) + " skipped)";
-    summary += pf.Music.empty() ? ", no music"
-                                : ", music " + pf.Settings.MusicName + " (" + MusicType(pf.Music) + ", " +
-                                      SizeText(pf.Music.size()) + ")";
+    summary += !music ? ", no music"
+                      : ", music " + pf.Settings.MusicName + " (" + musicType + ", " +
+                            SizeText(size_t(music->Size())) + ")";
     summary += ", " + SizeText(size_t(total)) + " in all";
     std::cout << summary << "\n";
     return 0;

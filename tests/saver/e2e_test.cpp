@@ -220,8 +220,7 @@ TEST_F(SaverRun, GdpackListsTheBlocks) {
 }
 
 TEST_F(SaverRun, GdpackBuildOptionsReachBlock0) {
-    gdpack::Bytes wav = {'R', 'I', 'F', 'F', 25, 0, 0, 0, 'W', 'A', 'V', 'E'};
-    wav.resize(33, 0x52);
+    const gdpack::Bytes wav = SilentWav(100);
     gdpack::WriteFileBytes(dir.File("song.wav"), wav, false);
     gdpack::WriteFileBytes(dir.File("help.html"), {'<', 'B', '>', 'H', '\r', '\n'}, false);
     gdpack::WriteFileBytes(dir.File("base"), gdpack::Bytes(10, 0), false);
@@ -249,7 +248,7 @@ TEST_F(SaverRun, GdpackBuildOptionsReachBlock0) {
     ASSERT_EQ(blocks.size(), 3u);
     EXPECT_EQ(gdpack::Bytes(file.begin() + blocks[0].Offset, file.begin() + blocks[0].Offset + blocks[0].Size),
               gdpack::EncodeBlock0(want));
-    EXPECT_EQ(blocks[1].Size, 33u);
+    EXPECT_EQ(blocks[1].Size, wav.size());
     EXPECT_EQ(blocks[1].Offset, 10u + blocks[2].Size + 12u);
 
     for (const auto& bad : std::vector<std::vector<std::string>>{

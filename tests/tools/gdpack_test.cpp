@@ -4,7 +4,9 @@
 
 #include <filesystem>
 
+#include "LuxIOCodec.h"
 #include "SaverFixture.h"
+#include "grey_jpeg.h"
 
 namespace {
 
@@ -50,6 +52,11 @@ TEST_F(GdpackBuild, PacksOnlyWhatThePlayerCanShowAndNamesTheRest) {
     std::filesystem::copy_file(GD_SOURCE_DIR "/tests/imagelib/fixtures/detect/tiny.gif", dir.File("anim.gif"));
     std::filesystem::copy_file(GD_SOURCE_DIR "/tests/imagelib/fixtures/jpeg/baseline.jpg", dir.File("cover.jpg"));
     gdpack::WriteFileBytes(dir.File("tune.wav"), SilentWav(800), false);
+    gdpack::WriteFileBytes(dir.File("huge.jpg"), GreyJpeg(20000, 20000), false);
+    gdpack::WriteFileBytes(dir.File("empty.wav"), {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'}, false);
+    gdpack::Bytes tags;
+    for (int i = 0; i < 3000; ++i) tags.insert(tags.end(), {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0});
+    gdpack::WriteFileBytes(dir.File("tags.mp3"), tags, false);
 
     struct Case {
         const char* name;
@@ -68,8 +75,18 @@ TEST_F(GdpackBuild, PacksOnlyWhatThePlayerCanShowAndNamesTheRest) {
          {"Effect=99 is outside 0..7", "nothing written"}, {}, nullptr},
         {"two settings outside their ranges", {dir.File("red.bmp"), "--set", "NameSize=200", "--set", "Loop=2"}, 2,
          {"NameSize=200 is outside 4..128", "Loop=2 is outside 0..1"}, {}, nullptr},
+        {"numbers that would wrap to -1",
+         {dir.File("red.bmp"), "--set", "Duration=4294967295", "--set", "Effect=0xFFFFFFFF"}, 2,
+         {"Duration=4294967295 is outside -1..2147483", "Effect=0xFFFFFFFF is outside 0..7", "nothing written"}, {},
+         nullptr},
         {"a JPEG as the music", {dir.File("red.bmp"), "--music", dir.File("cover.jpg")}, 1,
          {dir.File("cover.jpg") + " cannot be the music", "JPEG image", "nothing written"}, {}, nullptr},
+        {"a WAV with no audio as the music", {dir.File("red.bmp"), "--music", dir.File("empty.wav")}, 1,
+         {dir.File("empty.wav") + " cannot be the music: it is a WAV file with no format chunk", "nothing written"},
+         {}, nullptr},
+        {"3000 ID3 tags piled up as the music", {dir.File("red.bmp"), "--music", dir.File("tags.mp3")}, 1,
+         {dir.File("tags.mp3") + " cannot be the music: it is a file with more than 16 ID3 tags in a row"}, {},
+         nullptr},
         {"music under a name without extension",
          {dir.File("red.bmp"), "--music", dir.File("tune.wav"), "--set", "MusicName=tune"}, 1,
          {dir.File("tune.wav") + " cannot be the music", "MusicName \"tune\""}, {}, nullptr},
@@ -82,6 +99,10 @@ TEST_F(GdpackBuild, PacksOnlyWhatThePlayerCanShowAndNamesTheRest) {
          {"skipped " + dir.File("noise.jpg"), "skipped " + dir.File("anim.gif") + ": a GIF",
           "skipped " + dir.File("missing.png") + ": it cannot be read"},
          {"red", "Blau"}, "2 photos (3 skipped), music tune.wav (WAV, "},
+        {"a photo too large to show", {dir.File("huge.jpg"), dir.File("red.bmp")}, 0,
+         {"skipped " + dir.File("huge.jpg") + ": a JPEG too large to show: 20000 x 20000 pixels, more than the " +
+          std::to_string(LXMaxPixels) + " pixels the player decodes"},
+         {"red"}, "1 photo (1 skipped), no music"},
         {"all good", {dir.File("cover.jpg"), dir.File("red.bmp")}, 0, {}, {"cover", "red"}, "2 photos, no music"},
     };
     int n = 0;
