@@ -212,6 +212,7 @@ TProgressRec TLuxIO::MakeProgress() {
     p.fOnProgress = OnProgress;
     p.Sender = this;
     p.Aborting = &Aborting;
+    p.Cancel = Cancel;
     return p;
 }
 

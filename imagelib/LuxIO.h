@@ -3,6 +3,7 @@
 // LuxIOCodec.h.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -183,6 +184,9 @@ public:
     // Set by a codec, or by an OnProgress handler, to end the current operation; cleared at
     // the start of every load and save.
     bool Aborting = false;
+    // Set by another thread to end the current load early (TProgressRec::Cancel); the
+    // component only passes it on.
+    const std::atomic<bool>* Cancel = nullptr;
     TLXProgressEvent OnProgress;
     TMsgLanguage MsgLanguage = msSystem;
     TLXIOPreviewsParams PreviewsParams = 0;

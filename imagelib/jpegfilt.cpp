@@ -8,6 +8,7 @@
 #include "jpegfilt.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
@@ -29,9 +30,21 @@ static_assert(JPEG_LIB_VERSION == 62, "the bridge is written for the libjpeg v6.
 namespace {
 
 constexpr size_t JpegBufferSize = 65536;
-// A real progressive file has about ten scans; a crafted one with thousands makes the library
-// rework the whole coefficient image for each, so we stop early (djpeg's -maxscans does too).
-constexpr int JpegMaxScans = 1000;
+// Each scan of a multi-scan file makes the library walk the whole coefficient image of its
+// components, whatever few bytes the scan holds (end-of-band runs cover thousands of blocks
+// in a few bits). Real encoders write at most a few dozen scans (cjpeg and jpegtran about
+// ten); a crafted file with a thousand costs a hundred times the decode of the same page.
+// So, as djpeg's -maxscans does, the decode ends at a scan count, and also at an amount of
+// scan work: one unit is one block visited by a scan, and a refinement scan of AC
+// coefficients also checks every coefficient of its band, JpegRefineCoefsPerUnit of them
+// costing about one visit. The work stays below JpegMaxScanWork visits of every block, which
+// keeps any decode within about three times what the same page costs in a few scans (the
+// output pass of a block costs some 50 of these units); a small picture may always do
+// JpegMinScanWork units.
+constexpr int JpegMaxScans = 100;
+constexpr uint64_t JpegMaxScanWork = 100;
+constexpr uint64_t JpegRefineCoefsPerUnit = 12;
+constexpr uint64_t JpegMinScanWork = uint64_t(1) << 22;
 
 struct JpegErrorMgr {
     jpeg_error_mgr pub;
@@ -180,12 +193,45 @@ void JpegDestTerm(j_compress_ptr cinfo) {
     JpegDestWrite(dest, JpegBufferSize - dest->pub.free_in_buffer);
 }
 
-// Ends a decode that runs through too many scans (see JpegMaxScans).
+// The library calls its progress monitor once an iMCU row while it reads the scans of a
+// multi-scan file and once a call while it hands out rows, so a decode can end there.
+struct JpegProgress {
+    jpeg_progress_mgr pub;
+    const std::atomic<bool>* Cancel;
+    bool* Aborting;
+    int Scan = 0;            // the last scan counted
+    uint64_t Work = 0;       // units of the scans counted (see JpegMaxScanWork)
+    uint64_t MaxWork = 0;    // 0: not set yet
+};
+
+uint64_t JpegScanWork(j_decompress_ptr d) {
+    uint64_t blocks = 0;
+    for (int i = 0; i < d->comps_in_scan && i < MAX_COMPS_IN_SCAN; ++i)
+        if (const jpeg_component_info* c = d->cur_comp_info[i])
+            blocks += uint64_t(c->width_in_blocks) * c->height_in_blocks;
+    if (d->progressive_mode && d->Ss > 0 && d->Ah > 0 && d->Se >= d->Ss)
+        return blocks + blocks * uint64_t(d->Se - d->Ss + 1) / JpegRefineCoefsPerUnit;
+    return blocks;
+}
+
+// Ends a decode that is cancelled, or whose next scan is past the bound of JpegMaxScans and
+// JpegMaxScanWork, before that scan's work begins.
 void JpegProgressMonitor(j_common_ptr cinfo) {
-    if (cinfo->is_decompressor) {
-        auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
-        if (d->input_scan_number > JpegMaxScans) ERREXIT(cinfo, JERR_NOT_COMPILED);
+    auto* p = reinterpret_cast<JpegProgress*>(cinfo->progress);
+    if ((p->Cancel && p->Cancel->load(std::memory_order_relaxed)) || *p->Aborting)
+        ERREXIT(cinfo, JERR_NOT_COMPILED);
+    if (!cinfo->is_decompressor) return;
+    auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (p->MaxWork == 0) {
+        uint64_t blocks = 0;
+        for (int i = 0; i < d->num_components; ++i)
+            blocks += uint64_t(d->comp_info[i].width_in_blocks) * d->comp_info[i].height_in_blocks;
+        p->MaxWork = std::max(JpegMinScanWork, blocks * JpegMaxScanWork);
     }
+    if (d->input_scan_number == p->Scan) return;
+    p->Scan = d->input_scan_number;
+    p->Work += JpegScanWork(d);
+    if (p->Scan > JpegMaxScans || p->Work > p->MaxWork) ERREXIT(cinfo, JERR_NOT_COMPILED);
 }
 
 // Decompression object with its managers; freed whatever happens.
@@ -193,7 +239,7 @@ struct JpegDecoder {
     jpeg_decompress_struct cinfo{};
     JpegErrorMgr err{};
     JpegStreamSource src{};
-    jpeg_progress_mgr progress{};
+    JpegProgress progress{};
     std::unique_ptr<JOCTET[]> buffer;
     bool created = false;
     ~JpegDecoder() {
@@ -308,8 +354,10 @@ void JpegDecodeStream(TStream* Stream, TBitmap* Bitmap, TLXIOParams& IOParams, b
     d->src.AtEnd = false;
     d->src.Aborting = aborting;
     c.src = &d->src.pub;
-    d->progress.progress_monitor = JpegProgressMonitor;
-    c.progress = &d->progress;
+    d->progress.pub.progress_monitor = JpegProgressMonitor;
+    d->progress.Cancel = Progress.Cancel;
+    d->progress.Aborting = aborting;
+    c.progress = &d->progress.pub;
 
     std::vector<uint8_t> side;   // one CMYK row
     int sized = 0;               // the height of the picture made for the rows

@@ -1,6 +1,7 @@
 // Types that the whole image library shares.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -23,13 +24,16 @@ static_assert(sizeof(TRGB) == 3);
 using TLXProgressEvent = TMethod<void(TObject* Sender, int per)>;
 
 // Handed to every codec and conversion: the event, its Sender, a row counter and the
-// per-row step that the reporting routine sets, and the owner's abort flag.
+// per-row step that the reporting routine sets, and the owner's abort flag. Cancel, when
+// set, is another thread's request to end the operation (a decode nobody waits for any more):
+// a codec whose long passes report no progress checks it there and ends as if aborted.
 struct TProgressRec {
     TLXProgressEvent fOnProgress;
     TObject* Sender = nullptr;
     int32_t val = 0;
     double per = 0;
     bool* Aborting = nullptr;
+    const std::atomic<bool>* Cancel = nullptr;
 };
 
 // Writes Length bytes; a short write sets Error (it is never cleared here), so a full disk

@@ -14,6 +14,7 @@ struct TPhotoAhead::Job {
     bool StreamHeaders = false;
     // The result.
     bool Ok = false;
+    bool Missing = false;   // no such block
     std::string Name, Comment;
     int W = 0, H = 0;
 };
@@ -21,6 +22,7 @@ struct TPhotoAhead::Job {
 TPhotoAhead::TPhotoAhead(TLuxImage* View, std::function<std::unique_ptr<TStream>(int)> Open)
     : view_(View), open_(std::move(Open)), ahead_(std::make_unique<TLuxIOAhead>()) {
     ahead_->IO()->OnProgress = TLXProgressEvent(this, &TPhotoAhead::Progress);
+    ahead_->IO()->Cancel = &cancel_;
     // The codecs ask for the screen's resolution: learn it here, on the UI thread.
     ScreenPixelsPerInch();
     worker_ = std::thread([this] { Run(); });
@@ -74,20 +76,27 @@ void TPhotoAhead::Discard() {
     DropLocked();
 }
 
+TAheadStatus TPhotoAhead::Status(int K) {
+    std::lock_guard<std::mutex> g(lock_);
+    if (K == 0) return TAheadStatus::None;
+    if (done_ && done_->K == K)
+        return done_->Ok ? TAheadStatus::Ready : done_->Missing ? TAheadStatus::Missing : TAheadStatus::Failed;
+    if ((queued_ && queued_->K == K) || (runningK_ == K && runningNumber_ == wanted_)) return TAheadStatus::Working;
+    return TAheadStatus::None;
+}
+
 bool TPhotoAhead::Take(int K, std::string& Name, std::string& Comment, int& W, int& H) {
     std::unique_ptr<Job> j;
     {
-        std::unique_lock<std::mutex> lk(lock_);
-        const int wantedK = done_ ? done_->K : queued_ ? queued_->K : runningNumber_ == wanted_ ? runningK_ : 0;
-        if (wantedK != K || K == 0) {
+        std::lock_guard<std::mutex> g(lock_);
+        if (K == 0 || !done_ || done_->K != K || !done_->Ok) {
             DropLocked();
             return false;
         }
-        changed_.wait(lk, [&] { return done_ != nullptr; });
         j = std::move(done_);
     }
-    // The worker is idle now and nothing is queued: its decode-ahead may be touched here.
-    if (!j->Ok) return false;
+    // A job is done and nothing is queued, so the worker is idle: its decode-ahead may be
+    // touched here.
     ahead_->HandTo(view_->IO());
     Name = std::move(j->Name);
     Comment = std::move(j->Comment);
@@ -119,11 +128,15 @@ bool TPhotoAhead::Decode(Job& J) {
     try {
         // The photo streams from its block: never a second copy of its bytes in memory.
         std::unique_ptr<TStream> s = open_(J.K);
-        if (!s || !ReadPhotoHeader(s.get(), J.Name, J.Comment)) return false;
+        if (!s) {
+            J.Missing = true;
+            return false;
+        }
+        if (!ReadPhotoHeader(s.get(), J.Name, J.Comment)) return false;
         ahead_->Prepare(J.Params.get(), J.Background, J.StreamHeaders);
         if (!ahead_->LoadStream(s.get())) return false;
     } catch (...) {
-        // Whatever the load raised, the show's own load of the block reports it at the tick.
+        // Whatever the load raised, the photo is skipped as one that does not decode.
         return false;
     }
     if (cancel_) return false;

@@ -2,7 +2,8 @@
 // the next one through an I/O component of its own into a bitmap of its own (TLuxIOAhead), so
 // that the photo timer's tick only swaps pictures. The image library's objects are not
 // thread-safe: the worker touches only its decode-ahead and the block reader; the show's view
-// changes only on the UI thread, in Take.
+// changes only on the UI thread, in Take. Nothing here waits for a decode but the destructor,
+// which cancels it first (the decoders look at the flag while they work).
 #pragma once
 
 #include <atomic>
@@ -31,6 +32,7 @@ public:
     TPhotoAhead& operator=(const TPhotoAhead&) = delete;
 
     void Start(int K) override;
+    TAheadStatus Status(int K) override;
     bool Take(int K, std::string& Name, std::string& Comment, int& W, int& H) override;
     void Discard() override;
 

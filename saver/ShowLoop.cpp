@@ -28,6 +28,8 @@ constexpr unsigned kFirstTickMs = 100, kTitlePollMs = 100, kPanStepMs = 40;
 constexpr int kPanStepPx = 4, kMouseSlackPx = 5;
 // "No photos found!" stays readable this long before the window closes.
 constexpr unsigned kNoPhotosMs = 3000;
+// While the decode-ahead still works on the photo of a tick, the tick comes back this often.
+constexpr unsigned kAheadPollMs = 20;
 
 }  // namespace
 
@@ -139,6 +141,8 @@ void TShowController::FormShow(bool FromWindow) {
         }
     }
     if (FromWindow) CurrentIndex = std::max<int32_t>(s_.PhotoCount, 0) + 1;
+    aheadSkips_ = 0;
+    waitingFor_ = 0;
     view_.SetTitleVisible(false);
     view_.StyleTitle(s_);
     view_.SetCommentVisible(false);
@@ -160,6 +164,7 @@ void TShowController::FormHide() {
     if (filterInstalled_) host_.GrabKeyboard(false);
     filterInstalled_ = false;
     StopTimers();
+    waitingFor_ = 0;
     if (ahead_) ahead_->Discard();
     DropMusicFile();
     if (cursorHidden_) {
@@ -224,32 +229,105 @@ void TShowController::ArmPhotoTimer() {
     photo_.SetEnabled(true);
 }
 
-void TShowController::UpdateScreenTimer() {
-    host_.Log("show tick " + IntToStr(CurrentIndex));
-    StartMusic();
-    if (CurrentIndex == 1) {
-        StopTimers();
-        host_.Log("show end");
-        host_.CloseWindow();
-        return;
-    }
+void TShowController::ClearForPhoto() {
     StopTimers();
     panorama_ = false;
     view_.SetTitleVisible(false);
     view_.SetCommentVisible(false);
     view_.Repaint();
     view_.PrepareTransition();
+}
 
+void TShowController::ShowNoPhotos() {
+    host_.Log("show no photos");
+    view_.SetTitleText("No photos found!");
+    view_.MoveTitle(0, 0);
+    view_.SetTitleVisible(true);
+    CurrentIndex = 1;
+    photo_.SetInterval(kNoPhotosMs);
+    photo_.SetEnabled(true);
+}
+
+// Which photo the tick shows, from what the decode-ahead holds: the same blocks, skips and
+// ends as the show's own reads below, but a block still in work means waiting for it.
+TShowController::TAheadStep TShowController::ResolveAhead() {
+    const int32_t n = std::max<int32_t>(s_.PhotoCount, 0);
+    for (;;) {
+        TAheadStatus st = CurrentIndex >= 2 ? ahead_->Status(CurrentIndex) : TAheadStatus::Missing;
+        if (st == TAheadStatus::None) {
+            ahead_->Start(CurrentIndex);
+            st = ahead_->Status(CurrentIndex);
+        }
+        if (st == TAheadStatus::Working) return TAheadStep::Wait;
+        if (st == TAheadStatus::Missing) {
+            if (Loops() && n >= 1 && CurrentIndex != n + 1) {
+                CurrentIndex = n + 1;
+                continue;
+            }
+            return TAheadStep::NoPhotos;
+        }
+        if (aheadSkips_ >= std::max<int32_t>(n, 1)) return TAheadStep::NoPhotos;
+        if (st == TAheadStatus::Ready) return TAheadStep::Ready;
+        host_.Log("show skip " + IntToStr(CurrentIndex));
+        ++aheadSkips_;
+        NextIndex(CurrentIndex);
+        if (CurrentIndex == 1) return TAheadStep::End;
+    }
+}
+
+void TShowController::UpdateScreenTimer() {
+    // The ticks that come back while a decode is in work are no new ticks.
+    if (waitingFor_ == 0 || waitingFor_ != CurrentIndex) host_.Log("show tick " + IntToStr(CurrentIndex));
+    StartMusic();
+    if (CurrentIndex == 1) {
+        waitingFor_ = 0;
+        StopTimers();
+        host_.Log("show end");
+        host_.CloseWindow();
+        return;
+    }
+    if (ahead_) {
+        const TAheadStep step = ResolveAhead();
+        if (step == TAheadStep::Wait) {
+            // The photo on screen stays (its title and pan go on) and input is answered;
+            // the photo timer only looks again soon.
+            if (waitingFor_ != CurrentIndex) host_.Log("show wait " + IntToStr(CurrentIndex));
+            waitingFor_ = CurrentIndex;
+            photo_.SetInterval(kAheadPollMs);
+            photo_.SetEnabled(true);
+            return;
+        }
+        waitingFor_ = 0;
+        ClearForPhoto();
+        if (step == TAheadStep::End) {
+            host_.Log("show end");
+            host_.CloseWindow();
+            return;
+        }
+        if (step == TAheadStep::NoPhotos) {
+            ShowNoPhotos();
+            return;
+        }
+        int w = 0, h = 0;
+        view_.LockPaint();
+        if (!ahead_->Take(CurrentIndex, PhotoName, PhotoComment, w, h)) {
+            // Only the UI thread changes what is held, so this does not happen; look again.
+            view_.UnlockPaint();
+            photo_.SetInterval(kAheadPollMs);
+            photo_.SetEnabled(true);
+            return;
+        }
+        aheadSkips_ = 0;
+        PresentPhoto(w, h);
+        return;
+    }
+
+    ClearForPhoto();
     const int32_t n = std::max<int32_t>(s_.PhotoCount, 0);
     // Photos the library cannot decode are skipped, at most one round of them.
     std::string data;
     int w = 0, h = 0;
     for (int32_t tries = 0;; ++tries) {
-        if (tries == 0 && ahead_ && CurrentIndex >= 2) {
-            view_.LockPaint();
-            if (ahead_->Take(CurrentIndex, PhotoName, PhotoComment, w, h)) break;
-            view_.UnlockPaint();
-        }
         // Block 1 is the music and never a photo.
         bool have = CurrentIndex >= 2 && blocks_.ReadBlock(CurrentIndex, data);
         if (!have && Loops() && n >= 1) {
@@ -257,13 +335,7 @@ void TShowController::UpdateScreenTimer() {
             have = blocks_.ReadBlock(CurrentIndex, data);
         }
         if (!have || tries >= std::max<int32_t>(n, 1)) {
-            host_.Log("show no photos");
-            view_.SetTitleText("No photos found!");
-            view_.MoveTitle(0, 0);
-            view_.SetTitleVisible(true);
-            CurrentIndex = 1;
-            photo_.SetInterval(kNoPhotosMs);
-            photo_.SetEnabled(true);
+            ShowNoPhotos();
             return;
         }
         size_t offset = 0;
@@ -283,6 +355,12 @@ void TShowController::UpdateScreenTimer() {
         }
     }
     data.clear();
+    PresentPhoto(w, h);
+}
+
+// The photo just loaded into the locked view goes on screen: panorama or fitted, through its
+// transition, with its title; then the next block and the timers.
+void TShowController::PresentPhoto(int w, int h) {
     const int32_t shown = CurrentIndex;
 
     const double dw = w, dh = h;
@@ -347,7 +425,8 @@ void TShowController::scrollTimer() {
             title_.SetInterval(kTitlePollMs);
             title_.SetEnabled(true);
         }
-        ArmPhotoTimer();
+        // A tick already waits for the next photo's decode: it comes as soon as that is done.
+        if (waitingFor_ == 0) ArmPhotoTimer();
         return;
     }
     int maxX = 0, maxY = 0;

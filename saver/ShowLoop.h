@@ -75,19 +75,30 @@ public:
     virtual void SetCommentVisible(bool Value) = 0;
 };
 
+// What a decode-ahead holds for a block.
+enum class TAheadStatus {
+    None,      // nothing: no job for this block is queued, in work or done
+    Working,   // queued or in work
+    Ready,     // its strings were read and its picture decoded: Take hands it over
+    Missing,   // there is no such block
+    Failed,    // its strings do not fit, or its picture did not decode
+};
+
 // Reads and decodes the photo of the next tick ahead of it (in the player: on a worker
 // thread, into a bitmap of its own). The show works the same without one; with one, a tick
-// only hands the picture over.
+// only hands the picture over, and while the picture is still in work the tick comes back
+// a little later, so the event loop never waits on a decode.
 class IPhotoAhead {
 public:
     virtual ~IPhotoAhead() = default;
-    // Starts on block K; a photo held or in work for another block is dropped.
+    // Starts on block K; a photo held or in work for another block is dropped (its decode
+    // is cancelled).
     virtual void Start(int K) = 0;
-    // The photo of block K, waiting for it when it is still in work: true when its strings
-    // were read and its picture decoded (W and H at least 1) and it is now the view's
-    // picture, loaded as the view's own load would have left it. False changes nothing (no
-    // block K in work, the block is missing, or it did not decode): the show then reads
-    // the block itself. Anything held for another block is dropped.
+    // What became of block K, at once.
+    virtual TAheadStatus Status(int K) = 0;
+    // When block K is Ready: its picture is now the view's, loaded as the view's own load
+    // would have left it (W and H at least 1), and true. Otherwise false, changing nothing;
+    // never waits. Anything held for another block is dropped.
     virtual bool Take(int K, std::string& Name, std::string& Comment, int& W, int& H) = 0;
     // Drops what is held or in work.
     virtual void Discard() = 0;
@@ -209,6 +220,11 @@ private:
     void ShowNow();
     void OpenDialog(bool Settings);
     void StartAhead();
+    enum class TAheadStep { Ready, Wait, NoPhotos, End };
+    TAheadStep ResolveAhead();
+    void ClearForPhoto();
+    void ShowNoPhotos();
+    void PresentPhoto(int w, int h);
 
     TPlayerSettings& s_;
     TRunMode mode_;
@@ -223,4 +239,7 @@ private:
     IPhotoAhead* ahead_ = nullptr;
     bool panorama_ = false, filterInstalled_ = false, cursorHidden_ = false;
     int panW_ = 0, panH_ = 0;
+    // With a decode-ahead: the photos skipped since the last one shown (the show stops at one
+    // round of them), and the block whose decode a tick is waiting for (0: none).
+    int32_t aheadSkips_ = 0, waitingFor_ = 0;
 };

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "LuxIO.h"
+#include "ManyScanJpeg.h"
 #include "jpegfilt.h"
 #include "codec_fixture_helpers.h"
 #include "lxdefs.h"
@@ -466,6 +467,86 @@ TEST(JpegStream, ProgressiveTruncatedStillDecodes) {
     Decode(d, std::vector<uint8_t>(f.begin(), f.begin() + long(f.size() / 2)));
     EXPECT_FALSE(d.Aborted);
     EXPECT_EQ(d.Bitmap.Width(), 33);
+}
+
+// Scans are bounded by their count and by their work (blocks visited, a refinement scan also
+// checking every coefficient of its band): files of end-of-band scans just within the bound
+// decode to the flat grey djpeg makes of them, those past it are refused, before the output
+// pass, with the abort flag and no picture.
+TEST(JpegHostile, ManyScansAreRefusedByCountAndByWork) {
+    using many_scans::Kind;
+    struct Case {
+        int side, scans;
+        Kind kind;
+        bool refused;
+    };
+    // 2048 x 2048 has 65536 blocks: 100 whole visits of them is the work bound; a refinement
+    // scan of coefficients 1-63 costs 1 + 63 / 12 visits.
+    const Case cases[] = {
+        {64, 100, Kind::First, false},   {64, 101, Kind::First, true},
+        {64, 5000, Kind::First, true},   {2048, 100, Kind::First, false},
+        {2048, 101, Kind::First, true},  {2048, 17, Kind::Refine, false},
+        {2048, 18, Kind::Refine, true},  {2048, 60, Kind::Refine, true},
+        {64, 60, Kind::Refine, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.side) + " with " + std::to_string(c.scans) +
+                     (c.kind == Kind::First ? " first" : " refinement") + " scans");
+        const Bytes f = many_scans::Make(c.side, c.side, c.scans, c.kind, 64 << 10);
+        Decoded d;
+        FillPattern(d.Bitmap, 3, 3);
+        Decode(d, f);
+        EXPECT_EQ(d.Aborted, c.refused);
+        if (c.refused) {
+            EXPECT_EQ(d.Bitmap.Width(), 3) << "nothing was decoded";
+            continue;
+        }
+        ASSERT_EQ(d.Bitmap.Width(), c.side);
+        EXPECT_EQ(PixelOf(d.Bitmap, c.side / 2, c.side / 3), (TRGB{128, 128, 128}));
+        // djpeg warns on the repeated refinements (and then fails): only the first scans.
+        if (c.kind == Kind::First && HaveTool("djpeg")) EXPECT_EQ(MaxDiff(d.Bitmap, DjpegOf(f)), 0);
+    }
+}
+
+// Progressive files as the outside tools write them decode within the bound, also a scan
+// script of many small bands; the pixels are djpeg's.
+TEST(JpegHostile, RealProgressiveFilesStayWithinTheScanBound) {
+    for (const char* t : {"cjpeg", "jpegtran", "convert", "djpeg"})
+        if (!HaveTool(t)) GTEST_SKIP() << t << " not installed";
+    TempFile ppm("scans.ppm"), pgm("scans.pgm"), base("scans_base.jpg"), script("scans.txt"), out("scans.jpg");
+    ASSERT_EQ(std::system(("convert -size 1200x900 -seed 5 plasma:fractal -depth 8 ppm:" + ppm.Path() +
+                           " && convert " + ppm.Path() + " -colorspace Gray pgm:" + pgm.Path())
+                              .c_str()),
+              0);
+    // 4:4:4 colour, each component in seven bands with two refinements each: 65 scans.
+    std::string lines = "0,1,2: 0-0, 0, 1;\n";
+    for (int ci = 0; ci < 3; ++ci)
+        for (int band = 0; band < 7; ++band) {
+            const int ss = 1 + band * 9, se = ss + 8;
+            for (const char* al : {"0, 2", "2, 1", "1, 0"})
+                lines += std::to_string(ci) + ": " + std::to_string(ss) + "-" + std::to_string(se) + ", " + al + ";\n";
+        }
+    lines += "0,1,2: 0-0, 1, 0;\n";
+    WriteFile(script.Path(), Bytes(lines.begin(), lines.end()));
+    ASSERT_TRUE(RunTool("cjpeg -quality 90 -outfile " + base.Path() + " " + ppm.Path()).Ok);
+    const std::vector<std::pair<const char*, std::string>> tools = {
+        {"cjpeg -progressive", "cjpeg -progressive -quality 90 -outfile " + out.Path() + " " + ppm.Path()},
+        {"cjpeg -progressive, grey", "cjpeg -progressive -quality 90 -outfile " + out.Path() + " " + pgm.Path()},
+        {"cjpeg -progressive, 4:4:4", "cjpeg -progressive -sample 1x1 -quality 90 -outfile " + out.Path() + " " + ppm.Path()},
+        {"jpegtran -progressive", "jpegtran -progressive -outfile " + out.Path() + " " + base.Path()},
+        {"convert -interlace Plane", "convert " + ppm.Path() + " -quality 90 -interlace Plane jpg:" + out.Path()},
+        {"cjpeg -scans, 65 scans", "cjpeg -sample 1x1 -quality 90 -scans " + script.Path() + " -outfile " + out.Path() + " " + ppm.Path()},
+    };
+    for (const auto& [what, cmd] : tools) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(RunTool(cmd).Ok) << cmd;
+        const Bytes f = ReadFile(out.Path());
+        Decoded d;
+        Decode(d, f);
+        EXPECT_FALSE(d.Aborted);
+        EXPECT_TRUE(d.Params->JpegProgressive);
+        EXPECT_EQ(MaxDiff(d.Bitmap, DjpegOf(f)), 0);
+    }
 }
 
 TEST(JpegHostile, ComponentCountsThatFitNoRow) {

@@ -6,12 +6,16 @@
 
 #include <QApplication>
 
+#include <chrono>
+#include <condition_variable>
 #include <fstream>
+#include <thread>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
 
+#include "../imagelib/ManyScanJpeg.h"
 #include "LuxImage.h"
 #include "PhotoAhead.h"
 
@@ -73,6 +77,16 @@ std::string State(TLuxImage* v) {
     return o.str();
 }
 
+// Take never waits; a tick looks again until the worker is done. Watchdog: a minute.
+TAheadStatus WaitDone(TPhotoAhead& Ahead, int K) {
+    for (int i = 0; i < 60000; ++i) {
+        const TAheadStatus st = Ahead.Status(K);
+        if (st != TAheadStatus::Working) return st;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return TAheadStatus::Working;
+}
+
 void LoadDirect(TLuxImage* v, const std::string& block) {
     std::string name, comment;
     size_t offset = 0;
@@ -100,6 +114,7 @@ TEST(PhotoAhead, HandsOverWhatTheViewsOwnLoadGives) {
             ahead.Start(int(i) + 2);
             std::string name, comment;
             int w = 0, h = 0;
+            ASSERT_EQ(WaitDone(ahead, int(i) + 2), TAheadStatus::Ready);
             ASSERT_TRUE(ahead.Take(int(i) + 2, name, comment, w, h));
             EXPECT_EQ(name, Pn(i));
             EXPECT_EQ(comment, "cc");
@@ -124,24 +139,27 @@ TEST(PhotoAhead, HandsOverNothingItWasNotAskedFor) {
         const char* what;
         std::function<void()> prepare;
         int take;
+        TAheadStatus status;
     };
     const std::vector<Case> cases = {
-        {"nothing started", [] {}, 2},
-        {"another block started", [&] { ahead.Start(2); }, 5},
-        {"discarded", [&] { ahead.Start(2); ahead.Discard(); }, 2},
-        {"undecodable", [&] { ahead.Start(3); }, 3},
-        {"its strings do not fit", [&] { ahead.Start(4); }, 4},
-        {"missing", [&] { ahead.Start(9); }, 9},
-        {"started on one, then on another", [&] { ahead.Start(2); ahead.Start(3); }, 2},
+        {"nothing started", [] {}, 2, TAheadStatus::None},
+        {"another block started", [&] { ahead.Start(2); }, 5, TAheadStatus::None},
+        {"discarded", [&] { ahead.Start(2); ahead.Discard(); }, 2, TAheadStatus::None},
+        {"undecodable", [&] { ahead.Start(3); }, 3, TAheadStatus::Failed},
+        {"its strings do not fit", [&] { ahead.Start(4); }, 4, TAheadStatus::Failed},
+        {"missing", [&] { ahead.Start(9); }, 9, TAheadStatus::Missing},
+        {"started on one, then on another", [&] { ahead.Start(2); ahead.Start(3); }, 2, TAheadStatus::None},
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(k.what);
         k.prepare();
+        EXPECT_EQ(WaitDone(ahead, k.take), k.status);
         EXPECT_FALSE(ahead.Take(k.take, name, comment, w, h));
         EXPECT_EQ(State(view.get()), before);
     }
     // A new start after all that still works; asking twice hands over once.
     ahead.Start(2);
+    EXPECT_EQ(WaitDone(ahead, 2), TAheadStatus::Ready);
     EXPECT_TRUE(ahead.Take(2, name, comment, w, h));
     EXPECT_EQ(name, "good");
     EXPECT_FALSE(ahead.Take(2, name, comment, w, h));
@@ -171,10 +189,105 @@ TEST(PhotoAhead, AStartReplacesTheJobInWork) {
         ahead.Start(3);
         std::string name, comment;
         int w = 0, h = 0;
+        ASSERT_EQ(WaitDone(ahead, 3), TAheadStatus::Ready);
         ASSERT_TRUE(ahead.Take(3, name, comment, w, h));
         EXPECT_EQ(name, "small");
         EXPECT_EQ(State(view.get()), State(direct.get()));
         EXPECT_FALSE(ahead.Busy());
+    }
+}
+
+// A photo block handed out 1 KB a read; the first read from 8 KB on, inside the JPEG's first
+// scan, waits until the test lets it go. The counts outlive the stream, which the worker frees.
+struct Gate {
+    std::mutex lock;
+    std::condition_variable changed;
+    int readsAfter = 0;
+    bool gated = false, released = false;
+    void Release() {
+        std::lock_guard<std::mutex> g(lock);
+        released = true;
+        changed.notify_all();
+    }
+    bool Gated() {
+        std::lock_guard<std::mutex> g(lock);
+        return gated;
+    }
+};
+
+class GatedStream : public TStream {
+public:
+    GatedStream(const std::string& Data, std::shared_ptr<Gate> G) : data_(Data), gate_(std::move(G)) {}
+    int64_t Read(void* Buffer, int64_t Count) override {
+        {
+            std::unique_lock<std::mutex> lk(gate_->lock);
+            if (pos_ >= 8192 && !gate_->gated) {
+                gate_->gated = true;
+                gate_->changed.notify_all();
+                gate_->changed.wait(lk, [&] { return gate_->released; });
+            } else if (gate_->released) {
+                ++gate_->readsAfter;
+            }
+        }
+        const int64_t n = std::max<int64_t>(0, std::min<int64_t>({Count, 1024, int64_t(data_.size()) - pos_}));
+        std::memcpy(Buffer, data_.data() + pos_, size_t(n));
+        pos_ += n;
+        return n;
+    }
+    int64_t Write(const void*, int64_t) override { return 0; }
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override {
+        pos_ = Origin == soBeginning ? Offset : Origin == soCurrent ? pos_ + Offset : int64_t(data_.size()) + Offset;
+        return pos_;
+    }
+
+private:
+    const std::string& data_;
+    std::shared_ptr<Gate> gate_;
+    int64_t pos_ = 0;
+};
+
+// A photo dropped while it is decoded (a key steps on, the show ends) stops where its decode
+// is, also in the scans of a progressive file, which report no progress: it reads none of
+// the rest of its block, and the next photo follows.
+TEST(PhotoAhead, ADroppedDecodeStopsInTheScans) {
+    // 4096 x 4096: its first scan alone is 32 KB, 32 reads.
+    const std::vector<uint8_t> jpeg = many_scans::Make(4096, 4096, 100, many_scans::Kind::First, 128 << 10);
+    const std::string slow = Block("slow", std::string(jpeg.begin(), jpeg.end()));
+    Blocks blocks;
+    blocks.data[3] = Block("small", Fixture("jpeg/baseline.jpg"));
+    auto view = MakeView();
+    for (const bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy ? "the decode-ahead destroyed" : "another photo started");
+        auto gate = std::make_shared<Gate>();
+        auto ahead = std::make_unique<TPhotoAhead>(view.get(), [&](int K) -> std::unique_ptr<TStream> {
+            if (K != 2) return blocks.Open(K);
+            return std::make_unique<GatedStream>(slow, gate);
+        });
+        ahead->Start(2);
+        for (int i = 0; i < 60000 && !gate->Gated(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(gate->Gated());
+        if (destroy) {
+            // The destructor cancels, then waits for the worker, which the gate holds a moment.
+            std::thread later([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                gate->Release();
+            });
+            ahead.reset();
+            later.join();
+        } else {
+            ahead->Start(3);
+            gate->Release();
+            EXPECT_EQ(WaitDone(*ahead, 3), TAheadStatus::Ready);
+            std::string name, comment;
+            int w = 0, h = 0;
+            EXPECT_TRUE(ahead->Take(3, name, comment, w, h));
+            EXPECT_EQ(name, "small");
+            EXPECT_EQ(ahead->Status(2), TAheadStatus::None);
+            ahead.reset();
+        }
+        // Without the cancel the decode would read all its scans first: 30 more reads.
+        std::lock_guard<std::mutex> g(gate->lock);
+        EXPECT_LE(gate->readsAfter, 1);
     }
 }
 

@@ -745,6 +745,20 @@ struct FakeAhead : IPhotoAhead {
         starts.push_back(K);
         job = K;
     }
+    // Done at once: the job's block as the view would decode it.
+    TAheadStatus Status(int K) override {
+        if (job != K || K == 0) return TAheadStatus::None;
+        auto it = blocks.blocks.find(K);
+        if (it == blocks.blocks.end()) return TAheadStatus::Missing;
+        std::string name, comment;
+        size_t offset = 0;
+        FakeView probe;
+        int w = 0, h = 0;
+        if (!ReadPhotoHeader(it->second, name, comment, offset) || !probe.LoadPhoto(it->second, offset, w, h) ||
+            w < 1 || h < 1)
+            return TAheadStatus::Failed;
+        return TAheadStatus::Ready;
+    }
     bool Take(int K, std::string& Name, std::string& Comment, int& W, int& H) override {
         const bool mine = job == K;
         job = 0;

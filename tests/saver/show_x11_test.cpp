@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "../imagelib/ManyScanJpeg.h"
 #include "X11Fixture.h"
 
 namespace {
@@ -183,4 +184,47 @@ TEST_F(X11Show, GdpackWithOnlyPhotosMakesAWorkingShow) {
     EXPECT_TRUE(Contains(ReadText(log), "settings Duration 5 Effect 1 Random 0")) << ReadText(log);
     p.Signal(SIGTERM);
     EXPECT_EQ(p.Wait(), 0) << ReadText(log + ".err");
+}
+
+// A photo whose decode takes seconds (a 16384 x 16384 progressive JPEG of 100 scans, as many
+// as the decoder takes) comes first: while it is decoded ahead, Escape ends the saver and the
+// slideshow at once, before that photo came on screen (a show that waited for the decode would
+// show it first). The slideshow grabs no keyboard, and a bare X server loses some of the keys
+// sent to it, so its bound allows a few more tries.
+TEST_F(X11Show, EscapeDuringASlowDecodeEndsTheShowAtOnce) {
+    const std::vector<uint8_t> slow = many_scans::Make(16384, 16384, 100, many_scans::Kind::First, 1400000);
+    gdpack::WriteFileBytes(dir.File("slow.jpg"), gdpack::Bytes(slow.begin(), slow.end()), false);
+    ChildProcess pack(GD_GDPACK_EXE,
+                      {"build", "-o", dir.File("Slow.scr"), "--base", GD_PLAYER_EXE, "--photo", "Slow", "",
+                       dir.File("slow.jpg"), "--photo", "Red", "", dir.File("red.bmp"), "--set", "Duration=5",
+                       "--set", "EffectDuration=0"},
+                      {}, dir.File("gdpack.err"));
+    ASSERT_EQ(pack.Wait(std::chrono::seconds(60)), 0) << ReadText(dir.File("gdpack.err"));
+    // The same file as a slideshow.
+    std::filesystem::copy_file(dir.File("Slow.scr"), dir.File("Slow.exe"));
+    std::filesystem::permissions(dir.File("Slow.exe"), std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+    for (const char* file : {"Slow.scr", "Slow.exe"}) {
+        SCOPED_TRACE(file);
+        const std::string exe = dir.File(file);
+        const std::string log = dir.File(std::string(file) + ".log");
+        ChildProcess p(exe, {std::string(file).ends_with(".scr") ? "/S" : "x"}, XEnv(log), log + ".err");
+        ASSERT_TRUE(WaitForText(log, "show wait 3", p)) << ReadText(log) << ReadText(log + ".err");
+        const std::string text = ReadText(log);
+        const auto at = text.find(" id ");
+        ASSERT_NE(at, std::string::npos) << text;
+        const std::string id = std::to_string(std::stoul(text.substr(at + 4)));
+        // Keys sent before the window takes input are lost.
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        const auto sent = std::chrono::steady_clock::now();
+        for (int i = 0; i < 25 && p.Running(); ++i) {
+            RunCommand(GD_X11_WARP " key " + id + " 9");
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        const auto code = p.Wait(std::chrono::seconds(10));
+        const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+        ASSERT_TRUE(code.has_value()) << "the show did not end\n" << ReadText(log);
+        EXPECT_EQ(*code, 0) << ReadText(log + ".err");
+        EXPECT_LT(took, std::string(file).ends_with(".scr") ? 1.0 : 2.0) << "Escape was answered late\n" << ReadText(log);
+        EXPECT_FALSE(Contains(ReadText(log), "show photo 3")) << "the decode was over before Escape came";
+    }
 }

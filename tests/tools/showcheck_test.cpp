@@ -9,6 +9,7 @@
 
 #include <zlib.h>
 
+#include "../imagelib/ManyScanJpeg.h"
 #include "LuxIO.h"
 #include "ShowCheck.h"
 #include "TestDir.h"
@@ -59,6 +60,11 @@ TEST(ShowCheck, APhotoIsPackedExactlyWhenThePlayerShowsIt) {
     gdpack::Bytes cut = Read(GD_SOURCE_DIR "/tests/imagelib/fixtures/jpeg/baseline.jpg");
     cut.resize(40);
     cases.push_back({"a JPEG cut inside its header", cut});
+    // The decoder's bound on scans holds for the builder too: 100 scans pack, 101 do not.
+    for (const int scans : {100, 101}) {
+        const std::vector<uint8_t> j = many_scans::Make(64, 64, scans);
+        cases.push_back({"a progressive JPEG of " + std::to_string(scans) + " scans", gdpack::Bytes(j.begin(), j.end())});
+    }
     int packed = 0;
     for (const auto& [name, bytes] : cases) {
         const std::string why = gdpack::PhotoProblem(bytes);
@@ -66,6 +72,8 @@ TEST(ShowCheck, APhotoIsPackedExactlyWhenThePlayerShowsIt) {
         packed += why.empty();
     }
     EXPECT_GT(packed, 50) << "most fixtures are photos the player shows";
+    EXPECT_TRUE(gdpack::PhotoProblem(cases[cases.size() - 2].second).empty());
+    EXPECT_FALSE(gdpack::PhotoProblem(cases.back().second).empty());
 }
 
 namespace {
