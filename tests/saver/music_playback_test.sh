@@ -47,7 +47,7 @@ copies() {
   local f t
   for f in /proc/"$pid"/fd/*; do
     t=$(readlink "$f" 2>/dev/null) || continue
-    case $t in /memfd:~music.wav*) stat -L -c %i "$f" 2>/dev/null ;; esac
+    case $t in /memfd:~music.wav* | "$TMPDIR"/\#*" (deleted)") stat -L -c %i "$f" 2>/dev/null ;; esac
   done | sort -u | grep -c . || true
 }
 temp_files() { ls -A "$TMPDIR" | grep -c . || true; }
