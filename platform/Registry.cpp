@@ -1,5 +1,6 @@
 #include "Registry.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -374,6 +375,29 @@ const Store& View(HKEY root) {
 
 uint64_t gRewrites = 0;
 
+// A rewrite killed between naming its new file and the rename leaves that file (and older
+// versions left every killed one): under the store's lock no rewrite is under way, so each
+// regular file named like this store's temporaries (name + '.' + 6 letters or digits) is
+// one of those and goes.
+void RemoveLeftoverTemporaries(const std::string& file) {
+    const size_t slash = file.rfind('/');
+    const std::string dir = file.substr(0, slash), base = file.substr(slash + 1) + ".";
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.size() != base.size() + 6 || name.compare(0, base.size(), base) != 0) continue;
+        if (!std::all_of(name.begin() + ptrdiff_t(base.size()), name.end(), [](char c) {
+                return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+            }))
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(d), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            ::unlinkat(::dirfd(d), name.c_str(), 0);
+    }
+    ::closedir(d);
+}
+
 // Read-modify-write under the store's lock; Change returns whether it changed anything.
 // A store that is not a regular file is never written over.
 template <class F>
@@ -388,6 +412,7 @@ bool Modify(HKEY root, F change) {
     Cache().erase(file);   // a rewrite in the same clock tick could look like the old file
     bool changed = false;
     const bool ok = UpdateFileAtomically(file, [&](std::string& content) {
+        RemoveLeftoverTemporaries(file);
         Store s;
         s.Parse(content);
         changed = change(s);

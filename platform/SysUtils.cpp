@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <random>
 
 std::string IntToStr(int64_t v) { return std::to_string(v); }
 
@@ -230,6 +231,28 @@ struct FdGuard {
     }
 };
 
+// An unnamed file in the folder of Beside, or -1 where its file system makes none.
+int OpenUnnamedFile(const std::string& Beside) {
+    const size_t slash = Beside.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : Beside.substr(0, slash);
+    return ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+}
+
+// Gives the unnamed file a free name of the temporary pattern (Beside + '.' + 6 letters or
+// digits, as mkstemp makes them); "" when it cannot be linked.
+std::string LinkUnnamedFile(int Fd, const std::string& Beside) {
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    const std::string self = "/proc/self/fd/" + std::to_string(Fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = Beside + ".";
+        for (int i = 0; i < 6; ++i) name += alphabet[random() % 62];
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return name;
+        if (errno != EEXIST) return "";
+    }
+    return "";
+}
+
 }  // namespace
 
 bool LoadFileToString(const std::string& FileName, std::string& Content) {
@@ -257,13 +280,31 @@ bool UpdateFileAtomically(const std::string& FileName, const std::function<bool(
             if (!existed && mine.st_size == 0) ::unlink(FileName.c_str());
             return true;
         }
-        std::string tmp = FileName + ".XXXXXX";
-        FdGuard t{::mkstemp(tmp.data())};
-        if (t.fd < 0) return false;
-        bool ok = WriteAllFd(t.fd, content) && ::fchmod(t.fd, mine.st_mode & 07777) == 0 && ::fsync(t.fd) == 0;
-        ok = ::close(t.fd) == 0 && ok;
-        t.fd = -1;
-        if (!ok || ::rename(tmp.c_str(), FileName.c_str()) != 0) {
+        // The new content goes into an unnamed file first, so a kill while it is written
+        // leaves nothing; it gets a name only for the rename. Where the folder's file
+        // system has no unnamed files, a named one takes its place.
+        const mode_t mode = mine.st_mode & 07777;
+        std::string tmp;
+        {
+            FdGuard t{OpenUnnamedFile(FileName)};
+            if (t.fd >= 0) {
+                if (!WriteAllFd(t.fd, content) || ::fchmod(t.fd, mode) != 0 || ::fsync(t.fd) != 0) return false;
+                tmp = LinkUnnamedFile(t.fd, FileName);
+            }
+        }
+        if (tmp.empty()) {
+            tmp = FileName + ".XXXXXX";
+            FdGuard t{::mkstemp(tmp.data())};
+            if (t.fd < 0) return false;
+            bool ok = WriteAllFd(t.fd, content) && ::fchmod(t.fd, mode) == 0 && ::fsync(t.fd) == 0;
+            ok = ::close(t.fd) == 0 && ok;
+            t.fd = -1;
+            if (!ok) {
+                ::unlink(tmp.c_str());
+                return false;
+            }
+        }
+        if (::rename(tmp.c_str(), FileName.c_str()) != 0) {
             ::unlink(tmp.c_str());
             return false;
         }

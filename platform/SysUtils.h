@@ -77,6 +77,8 @@ bool ForceDirectories(const std::string& Dir);
 bool LoadFileToString(const std::string& FileName, std::string& Content);
 // Read-modify-write of one file, safe when several processes do it at once: Update gets
 // the current content (empty when the file is new) under an exclusive lock and returns
-// whether to store the changed content, which then replaces the file atomically (a
-// temporary file in the same folder, then rename). False when the file cannot be written.
+// whether to store the changed content, which then replaces the file atomically (an
+// unnamed file in the same folder, synced, linked as FileName + '.' + 6 letters or digits
+// and renamed over it; a named temporary where the file system has no unnamed files).
+// False when the file cannot be written.
 bool UpdateFileAtomically(const std::string& FileName, const std::function<bool(std::string& Content)>& Update);

@@ -106,6 +106,19 @@ std::unique_ptr<TStream> TBlockIndex::OpenBlock(int64_t K) const {
     return std::make_unique<TBlockStream>(fd_, int64_t(e.offset), int64_t(e.size));
 }
 
+bool TBlockIndex::ReadPieces(int64_t K, size_t Piece,
+                             const std::function<bool(const char* Data, size_t Size)>& Sink) const {
+    if (K < 0 || K >= Count() || fd_ < 0 || Piece == 0) return false;
+    const Entry& e = blocks_[size_t(K)];
+    std::string buf(std::min<size_t>(Piece, e.size), '\0');
+    for (uint32_t done = 0; done < e.size;) {
+        const size_t n = std::min<size_t>(buf.size(), e.size - done);
+        if (!ReadAt(fd_, buf.data(), n, int64_t(e.offset) + done) || !Sink(buf.data(), n)) return false;
+        done += uint32_t(n);
+    }
+    return true;
+}
+
 bool TBlockIndex::Read(int64_t K, std::string& Data) const {
     if (K < 0 || K >= Count() || fd_ < 0) return false;
     const Entry& e = blocks_[size_t(K)];

@@ -67,6 +67,9 @@ class TMainForm::TBlockSource : public IBlockSource {
 public:
     explicit TBlockSource(int64_t MaxBlocks) { index_.Open(OwnDataFileName(), MaxBlocks); }
     bool ReadBlock(int K, std::string& Data) override { return index_.Read(K, Data); }
+    bool ReadBlockPieces(int K, const std::function<bool(const char* Data, size_t Size)>& Sink) override {
+        return index_.ReadPieces(K, size_t(1) << 20, Sink);
+    }
     std::unique_ptr<TStream> OpenBlock(int K) const { return index_.OpenBlock(K); }
 
 private:

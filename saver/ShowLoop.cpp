@@ -87,30 +87,43 @@ std::string MusicExtension(const std::string& MusicName) {
     return ext;
 }
 
-bool TMusicCopy::Make(const std::string& Data, const std::string& Ext) {
+bool TMusicCopy::Begin(const std::string& Ext) {
     Drop();
     if (Ext.empty() || MusicExtension("x." + Ext) != Ext) return false;
-    const int fd = ::memfd_create(("~music." + Ext).c_str(), MFD_CLOEXEC);
+    // O_EXCL: the copy can never be given a name.
+    int fd = ::open(GetTempDir().c_str(), O_TMPFILE | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) fd = ::memfd_create(("~music." + Ext).c_str(), MFD_CLOEXEC);
     if (fd < 0) return false;
+    fd_ = fd;
+    path_ = "/proc/self/fd/" + std::to_string(fd);
+    return true;
+}
+
+bool TMusicCopy::Append(const char* Data, size_t Size) {
+    if (fd_ < 0) return false;
     // Under a file-size limit the write fails with EFBIG (the program ignores SIGXFSZ).
-    for (size_t done = 0; done < Data.size();) {
-        const ssize_t n = ::write(fd, Data.data() + done, Data.size() - done);
+    for (size_t done = 0; done < Size;) {
+        const ssize_t n = ::write(fd_, Data + done, Size - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            ::close(fd);
+            Drop();
             return false;
         }
         done += size_t(n);
     }
-    fd_ = fd;
-    path_ = "/proc/self/fd/" + std::to_string(fd);
+    size_ += Size;
     return true;
+}
+
+bool TMusicCopy::Make(const std::string& Data, const std::string& Ext) {
+    return Begin(Ext) && Append(Data.data(), Data.size());
 }
 
 void TMusicCopy::Drop() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     path_.clear();
+    size_ = 0;
 }
 
 TShowController::TShowController(TPlayerSettings& Settings, TRunMode Mode, uint8_t PlatformId,
@@ -188,8 +201,12 @@ void TShowController::DropMusicFile() {
 void TShowController::StartMusic() {
     if (s_.MusicName.empty() || !TempMusicFile.empty()) return;
     const std::string ext = MusicExtension(s_.MusicName);
-    std::string data;
-    bool ok = !ext.empty() && blocks_.ReadBlock(1, data) && !data.empty() && musicCopy_.Make(data, ext);
+    // Copied piece by piece: the block may be gigabytes.
+    bool ok = !ext.empty() && musicCopy_.Begin(ext) &&
+              blocks_.ReadBlockPieces(1, [this](const char* Data, size_t Size) {
+                  return musicCopy_.Append(Data, Size);
+              }) &&
+              musicCopy_.Size() > 0;
     if (ok) {
         TempMusicFile = musicCopy_.Path();
         ok = music_.Play(TempMusicFile);

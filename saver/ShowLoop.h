@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,13 @@ class IBlockSource {
 public:
     virtual ~IBlockSource() = default;
     virtual bool ReadBlock(int K, std::string& Data) = 0;
+    // Block K in pieces, in order, for a block that must not be held whole (the music): Sink
+    // returns false to stop. False when the block does not exist, cannot be read or Sink
+    // stopped. This one reads it whole.
+    virtual bool ReadBlockPieces(int K, const std::function<bool(const char* Data, size_t Size)>& Sink) {
+        std::string data;
+        return ReadBlock(K, data) && Sink(data.data(), data.size());
+    }
 };
 
 // The image view with its title and comment labels.
@@ -145,27 +153,36 @@ bool TitlePosition(int32_t NamePosition, int W, int H, int w, int h, int& Left, 
 // the part after the last '.' of the last path element, when it is 1..10 letters or digits;
 // "" otherwise (no music).
 std::string MusicExtension(const std::string& MusicName);
-// The music's copy for the media player: an unnamed file in memory (memfd) holding the bytes
-// of block 1. It has no name in any folder, so no end of the program, a kill included, can
-// leave it behind, and it lives as long as this object: the player opens it by the path of
-// its descriptor, /proc/self/fd/N, again whenever it restarts the music.
+// The music's copy for the media player: an unnamed file in the temporary folder (O_TMPFILE),
+// so the copy costs no memory beyond the system's cache, or, where the folder's file system
+// makes no unnamed files, an unnamed file in memory (memfd). Either has no name in any folder,
+// so no end of the program, a kill included, can leave it behind, and it lives as long as
+// this object: the player opens it by the path of its descriptor, /proc/self/fd/N, again
+// whenever it restarts the music.
 class TMusicCopy {
 public:
     TMusicCopy() = default;
     TMusicCopy(const TMusicCopy&) = delete;
     TMusicCopy& operator=(const TMusicCopy&) = delete;
     ~TMusicCopy() { Drop(); }
-    // A new copy of Data (the old one dropped), named "~music.<Ext>" for anyone who lists the
-    // process's files. False, with no copy, when none can be made or written (no memory, a
-    // file-size limit).
+    // A new, empty copy (the old one dropped); the memory copy is named "~music.<Ext>" for
+    // anyone who lists the process's files. False, with no copy, when none can be made.
+    bool Begin(const std::string& Ext);
+    // Adds bytes at the end. False, with the copy dropped, when they cannot be written (a
+    // full disk, a file-size limit).
+    bool Append(const char* Data, size_t Size);
+    // Begin and Append in one.
     bool Make(const std::string& Data, const std::string& Ext);
     void Drop();
     // The path to give the player; empty without a copy.
     const std::string& Path() const { return path_; }
+    // How many bytes it holds.
+    uint64_t Size() const { return size_; }
 
 private:
     int fd_ = -1;
     std::string path_;
+    uint64_t size_ = 0;
 };
 
 // Input events as the saver's filter and the key handlers see them.

@@ -3,8 +3,10 @@
 // the same page as Qt rich text, what a Qt program would use. Both are widgets on one host
 // window, repainted synchronously; a text change (the label's layout from scratch) too.
 // Then hostile pages beside the help page: 8000 bare "&a" prefixes (16 KB, every character
-// underlined) and the same four times over, so a cost that grows faster than the page shows.
+// underlined) and the same four times over, so a cost that grows faster than the page shows;
+// and the help page after 20000 or 100000 page-background tags.
 #include <QApplication>
+#include <QImage>
 #include <QLabel>
 #include <QWidget>
 
@@ -12,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -100,13 +103,36 @@ int main(int argc, char** argv) {
     row("repaint", ours, qt);
     row("new text", oursNew, qtNew);
 
-    // The hostile pages beside the help page, TUxHTMLText alone.
+    // The hostile pages beside the help page, TUxHTMLText alone. Then the help page after
+    // thousands of <BODY BACKGROUND> tags naming one 8 x 8 picture: opaque, with holes (each
+    // pixel clear or opaque), faint (every pixel a little opaque).
+    char tmpl[] = "/tmp/html_bench_XXXXXX";
+    const std::string dir = mkdtemp(tmpl) ? tmpl : "/tmp";
+    auto picture = [&](const char* name, int (*alpha)(int, int)) {
+        QImage img(8, 8, QImage::Format_ARGB32);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x) img.setPixel(x, y, qRgba(40, 90, 200, alpha(x, y)));
+        const std::string file = dir + "/" + name;
+        img.save(QString::fromStdString(file), "PNG");
+        return "<BODY BACKGROUND=\"file://" + file + "\">";
+    };
+    auto repeated = [&](const std::string& tag, int n) {
+        std::string r;
+        for (int i = 0; i < n; ++i) r += tag;
+        return r + page;
+    };
+    const std::string opaqueTag = picture("opaque.png", [](int, int) { return 255; });
+    const std::string opaque20k = repeated(opaqueTag, 20000), opaque100k = repeated(opaqueTag, 100000);
+    const std::string holes100k = repeated(picture("holes.png", [](int x, int y) { return (x + y) % 2 ? 255 : 0; }), 100000);
+    const std::string faint100k = repeated(picture("faint.png", [](int x, int y) { return 20 + x * y; }), 100000);
     std::string prefixes4;
     for (int i = 0; i < 4; ++i) prefixes4 += prefixes;
     const struct {
         const char* name;
         const std::string* text;
-    } pages[] = {{"help page", &page}, {"&a page 16 KB", &prefixes}, {"&a page 64 KB", &prefixes4}};
+    } pages[] = {{"help page", &page},         {"&a page 16 KB", &prefixes},   {"&a page 64 KB", &prefixes4},
+                 {"20000 opaque", &opaque20k},  {"100000 opaque", &opaque100k}, {"100000 holes", &holes100k},
+                 {"100000 faint", &faint100k}};
     const int hostileRuns = std::max(5, runs / 4);
     std::printf("\nHelp page beside the bare-prefix pages, TUxHTMLText in 353 x 169, %d runs each\n"
                 "(ms: min / median / max; ratio = this page / the help page, by median)\n", hostileRuns);
@@ -128,5 +154,6 @@ int main(int argc, char** argv) {
                     pg.text->size(), r.min, r.median, r.max, r.median / base.median, n.min, n.median, n.max,
                     n.median / baseNew.median);
     }
+    std::filesystem::remove_all(dir);
     return 0;
 }

@@ -2,12 +2,20 @@
 // the INI-style wrapper, and writers in two processes at once.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <signal.h>
+#include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <future>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "Registry.h"
@@ -396,4 +404,140 @@ TEST_F(RegistryTest, WriteStringsIsOneRewrite) {
     TRegIniFile none("Software\\Vantorel");
     EXPECT_THROW(none.WriteStrings("Show", {{"A", "1"}}), ERegistryException);
     testing::internal::GetCapturedStderr();
+}
+
+namespace {
+
+std::vector<std::string> NamesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* e = ::readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+off_t SizeOf(const std::string& file) {
+    struct stat st {};
+    return ::stat(file.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+bool Touch(const std::string& file) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const bool ok = fd >= 0 && ::write(fd, "x", 1) == 1;
+    if (fd >= 0) ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+// Saves killed at many moments: the store stays whole, and a new file never shows a name
+// before it is complete (it is written unnamed); the one name a kill can leave, between
+// linking and renaming, goes with the next save.
+TEST_F(RegistryTest, KilledSavesLeaveNoFileBesideTheStore) {
+    const std::string folder = TRegistry::StoreDirectory();
+    const std::string store = folder + "/HKEY_CURRENT_USER";
+    const std::string big(200000, 'v');   // each rewrite takes a while
+    TRegIniFile ini("Software\\Vantorel\\Glimmerdeck\\Screensaver");
+    ini.WriteString("Alps", "Photos", big);
+    const off_t whole = SizeOf(store);
+    int leftovers = 0;
+    for (int i = 0; i < 60; ++i) {
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            close(ready[0]);
+            for (int round = 0;; ++round) {
+                std::string value = big;
+                value[size_t(round) % value.size()] = char('a' + round % 26);   // same size
+                TRegIniFile w("Software\\Vantorel\\Glimmerdeck\\Screensaver");
+                w.WriteString("Alps", "Photos", value);
+                if (round == i % 6) (void)!write(ready[1], "y", 1);   // killed somewhere after this
+            }
+        }
+        close(ready[1]);
+        char answer = 0;
+        ASSERT_EQ(read(ready[0], &answer, 1), 1);
+        close(ready[0]);
+        for (int spin = 0; spin < (i % 10) * 20000; ++spin) asm volatile("");
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status));
+        ASSERT_EQ(SizeOf(store), whole) << "after kill " << i;
+        std::string text;
+        ASSERT_TRUE(LoadFileToString(store, text));
+        EXPECT_NE(DescribeRegistryStore(text).find(" Photos = "), std::string::npos);
+        for (const std::string& name : NamesIn(folder)) {
+            if (name == "HKEY_CURRENT_USER") continue;
+            ++leftovers;
+            EXPECT_EQ(name.size(), std::string("HKEY_CURRENT_USER.").size() + 6) << name;
+            EXPECT_EQ(SizeOf(folder + "/" + name), whole) << name << " got its name before it was complete";
+        }
+        ini.WriteString("Alps", "Photos", big);   // the next save removes any of them
+        ASSERT_EQ(NamesIn(folder), std::vector<std::string>{"HKEY_CURRENT_USER"}) << "after kill " << i;
+    }
+    std::printf("%d of 60 kills left a complete file that the next save removed\n", leftovers);
+}
+
+// What makes a kill harmless: the new store is written and synced before it has a name, so
+// the folder never holds a named, half-written file. The folder's events show it.
+TEST_F(RegistryTest, ASaveWritesNoNamedFile) {
+    TRegIniFile ini("Software\\Vantorel");
+    ini.WriteString("Show", "A", "1");
+    const std::string folder = TRegistry::StoreDirectory();
+    const int probe = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (probe < 0) GTEST_SKIP() << "this file system makes no unnamed files";
+    ::close(probe);
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, folder.c_str(), IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_FROM), 0);
+    for (int i = 0; i < 5; ++i) ini.WriteString("Show", "A", std::string(100000 + i, 'x'));
+    std::set<std::string> named, written, moved;
+    alignas(inotify_event) char events[65536];
+    ssize_t n;
+    while ((n = read(watch, events, sizeof events)) > 0)
+        for (char* p = events; p < events + n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(p);
+            const std::string name = e->len ? e->name : "";
+            if (e->mask & IN_CREATE) named.insert(name);
+            if (e->mask & (IN_MODIFY | IN_CLOSE_WRITE)) written.insert(name);
+            if (e->mask & IN_MOVED_FROM) moved.insert(name);
+            p += sizeof(inotify_event) + e->len;
+        }
+    close(watch);
+    EXPECT_EQ(named.size(), 5u) << "each save names its file once";
+    EXPECT_EQ(moved, named) << "and renames that name over the store";
+    for (const auto& name : named) EXPECT_EQ(written.count(name), 0u) << name << " was written while it had a name";
+    EXPECT_EQ(ini.ReadString("Show", "A", "-").size(), 100004u);
+}
+
+// Only names of this store's own temporary pattern go, and only regular files.
+TEST_F(RegistryTest, ASaveRemovesLeftoversOfItsOwnTemporaryPatternOnly) {
+    TRegIniFile ini("Software\\Vantorel");
+    ini.WriteString("Show", "A", "1");
+    const std::string folder = TRegistry::StoreDirectory() + "/";
+    const std::vector<std::string> gone = {"HKEY_CURRENT_USER.ab12CD", "HKEY_CURRENT_USER.XXXXXX",
+                                           "HKEY_CURRENT_USER.000000"};
+    const std::vector<std::string> kept = {
+        "HKEY_CURRENT_USER.ab12C",   "HKEY_CURRENT_USER.ab12CD7", "HKEY_CURRENT_USER.ab-2CD",
+        "HKEY_CURRENT_USER.ab12C\xc3\xa9", "HKEY_CURRENT_USERxab12CD", "HKEY_LOCAL_MACHINE.ab12CD",
+        "hkey_current_user.ab12CD", "HKEY_CURRENT_USER.bak", "notes.txt"};
+    for (const auto& n : gone) ASSERT_TRUE(Touch(folder + n));
+    for (const auto& n : kept) ASSERT_TRUE(Touch(folder + n));
+    ASSERT_EQ(::mkdir((folder + "HKEY_CURRENT_USER.dir123").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink("notes.txt", (folder + "HKEY_CURRENT_USER.link12").c_str()), 0);
+    EXPECT_EQ(ini.ReadString("Show", "A", "-"), "1") << "reading removes nothing";
+    EXPECT_EQ(NamesIn(folder).size(), gone.size() + kept.size() + 3);
+    ini.WriteString("Show", "B", "2");
+    std::vector<std::string> want = kept;
+    want.insert(want.end(), {"HKEY_CURRENT_USER", "HKEY_CURRENT_USER.dir123", "HKEY_CURRENT_USER.link12"});
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(NamesIn(folder), want);
+    EXPECT_EQ(ini.ReadString("Show", "A", "-"), "1");
+    EXPECT_EQ(ini.ReadString("Show", "B", "-"), "2");
 }

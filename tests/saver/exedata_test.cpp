@@ -274,6 +274,21 @@ TEST(BlockIndex, StreamsEachBlockAsReadGivesIt) {
         ASSERT_TRUE(s);
         EXPECT_EQ(s->Size(), int64_t(whole.size()));
         std::string got;
+        // In pieces, as the music is copied: no piece larger than asked, and a sink that
+        // stops ends the read as failed.
+        for (size_t piece : {size_t(1), size_t(4096), size_t(1) << 20}) {
+            got.clear();
+            size_t largest = 0;
+            EXPECT_TRUE(index.ReadPieces(k, piece, [&](const char* d, size_t n) {
+                largest = std::max(largest, n);
+                got.append(d, n);
+                return true;
+            }));
+            EXPECT_EQ(got, whole) << "pieces of " << piece;
+            EXPECT_LE(largest, piece);
+        }
+        if (!whole.empty())
+            EXPECT_FALSE(index.ReadPieces(k, 16, [](const char*, size_t) { return false; }));
         for (int64_t step : {1, 7, 4096, 70000}) {
             s->SetPosition(0);
             got.clear();
@@ -290,4 +305,5 @@ TEST(BlockIndex, StreamsEachBlockAsReadGivesIt) {
     }
     EXPECT_EQ(index.OpenBlock(pb.BlockCount()), nullptr);
     EXPECT_EQ(index.OpenBlock(-1), nullptr);
+    EXPECT_FALSE(index.ReadPieces(pb.BlockCount(), 16, [](const char*, size_t) { return true; }));
 }

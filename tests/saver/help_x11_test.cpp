@@ -186,3 +186,39 @@ TEST_F(X11Dialogs, EnterOnALinkChosenWithTabOpensIt) {
     p.Signal(SIGTERM);
     EXPECT_EQ(p.Wait(std::chrono::seconds(10)), 0);
 }
+
+// A help page repeating its background thousands of times answers at once: each paint draws
+// the background that is seen, not one per tag (a picture with holes, over the page).
+TEST_F(X11Dialogs, ThousandsOfPageBackgroundsStillLetReturnStartTheShow) {
+    gdpack::WriteFileBytes(dir.File("tile.bmp"), SolidBmp(8, 8, 0, 0, 255), false);
+    const std::string tag = "<BODY BACKGROUND=\"file://" + dir.File("tile.bmp") + "\">";
+    std::string page;
+    for (int i = 0; i < 40000; ++i) page += tag;
+    page += ReadText(GD_SOURCE_DIR "/tests/saver/fixtures/help.html");
+    gdpack::WriteFileBytes(dir.File("tiles.html"), gdpack::Bytes(page.begin(), page.end()), false);
+    ChildProcess pack(GD_GDPACK_EXE,
+                      {"build", "-o", dir.File("Tiles.exe"), "--base", GD_PLAYER_EXE, "--photo", "Red", "",
+                       dir.File("red.bmp"), "--set", "Duration=2", "--set", "EffectDuration=0", "--set", "Effect=0",
+                       "--set", "Loop=1", "--text-file", "0=" + dir.File("tiles.html"), "--text",
+                       std::string("21=") + kHelpCaption},
+                      {}, dir.File("gdpack.err"));
+    ASSERT_EQ(pack.Wait(), 0) << ReadText(dir.File("gdpack.err"));
+
+    const std::string log = dir.File("log");
+    ChildProcess p(dir.File("Tiles.exe"), {}, XEnv(log), log + ".err");
+    ASSERT_TRUE(WaitForText(log, "window help", p)) << ReadText(log) << ReadText(log + ".err");
+    ASSERT_NE(WaitForWindow(kHelpCaption), 0u);
+    // Painted: the tiles' blue fills the label.
+    const Geometry g = WindowGeometry(FindWindow(kHelpCaption));
+    Census c;
+    for (int i = 0; i < 50 && c.blue < 353 * 169 / 2; ++i) {
+        c = Shot({g.x + 8, g.y + 8, 353, 169});
+        if (c.blue < 353 * 169 / 2) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_GT(c.blue, 353 * 169 / 2) << "blue " << c.blue << " of " << c.total;
+    Key("Return");
+    // Far above the usual tenth of a second; one paint per tag took seconds.
+    EXPECT_TRUE(WaitForText(log, "show photo", p, std::chrono::seconds(5))) << ReadText(log);
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(std::chrono::seconds(10)), 0);
+}

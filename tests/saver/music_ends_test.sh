@@ -2,7 +2,7 @@
 # Every way the player ends while its music plays leaves no music file behind: SIGTERM,
 # SIGINT and SIGHUP (exit 0), SIGKILL (no clean-up runs at all), and the X server going away
 # under the show (Qt ends the program with exit 1; the show's clean-up still runs). The music
-# plays from an unnamed copy in memory, so nothing is ever written to the temporary folder. A
+# plays from an unnamed copy, so no name ever appears in the temporary folder. A
 # file-size limit below the music's size does not kill the player: the music is dropped. Runs
 # against a private PulseAudio server so the music really plays; exit 77 skips without it.
 set -euo pipefail
@@ -23,9 +23,14 @@ trap cleanup EXIT
 
 fail() { echo "$case: $*"; cat "$log" "$log.err" 2>/dev/null; exit 1; }
 temp_files() { ls -A "$TMPDIR" | grep -c . || true; }
-# Descriptors of the music's copy (unnamed, in memory) the player holds: its own, and the
-# media player's once it has opened the copy.
-copies() { ls -l "/proc/$pid/fd" 2>/dev/null | grep -c 'memfd:~music\.wav' || true; }
+# Descriptors of the music's copy the player holds (an unnamed file of the temporary folder,
+# or in memory where the folder makes none): its own, and the media player's once it has
+# opened the copy.
+copies() {
+  local f
+  for f in /proc/"$pid"/fd/*; do readlink "$f" 2>/dev/null; done |
+    grep -c -e "^$TMPDIR/#[0-9]* (deleted)\$" -e '^/memfd:~music\.wav' || true
+}
 # Waits for a line of the player's log while the player runs.
 await() {
   for _ in $(seq 300); do

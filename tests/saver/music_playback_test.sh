@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The music block really plays: a player file with a WAV runs against a private PulseAudio
 # server with a null sink, and its stream must show up as a live sink input. It plays from an
-# unnamed copy in memory (nothing in the temporary folder), loops past the tune's end, and
+# unnamed copy (no name in the temporary folder), loops past the tune's end, and
 # after the help dialog (F1, then Return, on a virtual X server) starts again from a fresh
 # copy. Exit 77 skips where PulseAudio is not installed; the dialog part needs Xvfb and xdotool.
 set -euo pipefail
@@ -47,7 +47,7 @@ copies() {
   local f t
   for f in /proc/"$pid"/fd/*; do
     t=$(readlink "$f" 2>/dev/null) || continue
-    case $t in /memfd:~music.wav*) stat -L -c %i "$f" 2>/dev/null ;; esac
+    case $t in /memfd:~music.wav* | "$TMPDIR"/\#*" (deleted)") stat -L -c %i "$f" 2>/dev/null ;; esac
   done | sort -u | grep -c . || true
 }
 temp_files() { ls -A "$TMPDIR" | grep -c . || true; }

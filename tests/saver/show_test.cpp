@@ -914,13 +914,20 @@ protected:
     TestDir dir;
 };
 
-// The music's copies this process holds open: targets of /proc/self/fd named "/memfd:~music.".
+// The music's copies this process holds open: unnamed files of the temporary folder ("#"
+// and the inode, deleted), or, where it makes none, unnamed files in memory ("/memfd:~music.").
+// Each as "tmpdir" or its memfd name.
 std::vector<std::string> MusicCopies() {
+    const char* t = std::getenv("TMPDIR");
+    const std::string tmp = std::string(t ? t : "/tmp") + "/#";
     std::vector<std::string> out;
     for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
         std::error_code ec;
         const std::string target = std::filesystem::read_symlink(e.path(), ec).string();
-        if (!ec && target.rfind("/memfd:~music.", 0) == 0) out.push_back(target);
+        if (ec) continue;
+        if (target.rfind("/memfd:~music.", 0) == 0) out.push_back(target);
+        else if (target.rfind(tmp, 0) == 0 && target.size() > 10 && target.substr(target.size() - 10) == " (deleted)")
+            out.push_back("tmpdir");
     }
     return out;
 }
@@ -930,8 +937,9 @@ std::string ReadAll(const std::string& path) {
     return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
-// The block goes to an unnamed copy in memory, never into the temporary folder: nothing is
-// left for a kill to strand. A restart after a dialog plays a fresh copy; the old is gone.
+// The block goes to an unnamed copy on disk in the temporary folder, where no name appears:
+// nothing is left for a kill to strand. A restart after a dialog plays a fresh copy; the old
+// is gone.
 TEST_F(Music, BlockGoesToAnUnnamedCopyAndPlayer) {
     s.MusicName = "C:\\Eigene\\Lied.mp3";
     auto& show = Make(rmSaver);
@@ -942,8 +950,8 @@ TEST_F(Music, BlockGoesToAnUnnamedCopyAndPlayer) {
     EXPECT_EQ(path, show.TempMusicFile);
     EXPECT_EQ(path.rfind("/proc/self/fd/", 0), 0u) << path;
     EXPECT_EQ(ReadAll(path), blocks.blocks[1]) << "the player opens it by that path";
-    EXPECT_EQ(MusicCopies(), std::vector<std::string>{"/memfd:~music.mp3 (deleted)"});
-    EXPECT_TRUE(Files().empty()) << "nothing in the temporary folder";
+    EXPECT_EQ(MusicCopies(), std::vector<std::string>{"tmpdir"});
+    EXPECT_TRUE(Files().empty()) << "no name in the temporary folder";
     // Copied once only.
     show.UpdateScreenTimer();
     EXPECT_EQ(music.played.size(), 1u);
@@ -995,6 +1003,8 @@ TEST_F(Music, FailuresDropTheMusicAndTheShowGoesOn) {
 }
 
 TEST(MusicCopy, HoldsTheBytesUntilDroppedAndTakesOnlySafeExtensions) {
+    TestDir tmp;
+    setenv("TMPDIR", tmp.Path().c_str(), 1);
     const std::string data = std::string("ID3\0\x01", 5) + std::string(70000, '\x5A');
     TMusicCopy a, b;
     ASSERT_TRUE(a.Make(data, "mp3"));
@@ -1005,12 +1015,30 @@ TEST(MusicCopy, HoldsTheBytesUntilDroppedAndTakesOnlySafeExtensions) {
     EXPECT_EQ(MusicCopies().size(), 2u);
     a.Drop();
     EXPECT_EQ(a.Path(), "");
-    EXPECT_EQ(MusicCopies(), std::vector<std::string>{"/memfd:~music.wav (deleted)"});
+    EXPECT_EQ(MusicCopies(), std::vector<std::string>{"tmpdir"});
     for (const char* ext : {"../x", "", "m p3", "a/b"}) {
         EXPECT_FALSE(b.Make("x", ext)) << ext;
         EXPECT_EQ(b.Path(), "");
     }
     EXPECT_TRUE(MusicCopies().empty());
+
+    // Piece by piece, as the show copies the block; a failed write drops the copy.
+    ASSERT_TRUE(a.Begin("ogg"));
+    for (size_t at = 0; at < data.size(); at += 4096) ASSERT_TRUE(a.Append(data.data() + at, std::min<size_t>(4096, data.size() - at)));
+    EXPECT_EQ(a.Size(), data.size());
+    EXPECT_EQ(ReadAll(a.Path()), data);
+    EXPECT_TRUE(std::filesystem::is_empty(tmp.Path()));
+
+    a.Drop();
+
+    // A temporary folder whose file system makes no unnamed files: the copy lives in memory.
+    setenv("TMPDIR", "/proc", 1);
+    ASSERT_TRUE(b.Make(data, "wav"));
+    EXPECT_EQ(ReadAll(b.Path()), data);
+    EXPECT_EQ(MusicCopies(), std::vector<std::string>{"/memfd:~music.wav (deleted)"});
+    b.Drop();
+    EXPECT_TRUE(MusicCopies().empty());
+    unsetenv("TMPDIR");
 }
 
 }  // namespace

@@ -6,11 +6,14 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QImage>
+#include <QPainter>
 
 #include <cstring>
 #include <fstream>
 
 #include "Forms.h"
+#include "TestDir.h"
 #include "UxHTMLMarkup.h"
 #include "UxHTMLPaint.h"
 #include "UxHTMLText.h"
@@ -149,4 +152,68 @@ TEST(UxHTMLPaint, APageShowsWhatItsStartShows) {
     const auto two = Painted(help + help);
     EXPECT_GT(Inked(two), 1000);
     EXPECT_EQ(Painted(many), two);
+}
+
+namespace {
+
+std::string Repeat(const std::string& s, int n) {
+    std::string r;
+    for (int i = 0; i < n; ++i) r += s;
+    return r;
+}
+
+std::string Body(const std::string& src) { return "<BODY BACKGROUND=\"" + src + "\">"; }
+
+// A 7 x 5 picture saved as PNG: Alpha(x, y) gives each pixel's alpha over a fixed colour.
+std::string SavePng(const std::string& file, QRgb colour, int (*Alpha)(int, int)) {
+    QImage img(7, 5, QImage::Format_ARGB32);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 7; ++x) img.setPixel(x, y, qRgba(qRed(colour), qGreen(colour), qBlue(colour), Alpha(x, y)));
+    EXPECT_TRUE(img.save(QString::fromStdString(file), "PNG"));
+    return "file://" + file;
+}
+
+}  // namespace
+
+// Many background tags show just what the ones that are seen show: the last colour or opaque
+// picture and what lies over it; a picture with only clear and opaque pixels over its own
+// earlier copies shows as once; a faint one, layer upon layer, stops changing any pixel.
+TEST(UxHTMLPaint, ManyBackgroundsShowWhatTheOnesSeenShow) {
+    TestDir dir;
+    const std::string opaque = "file://" + kFixtures + "still.bmp";
+    const std::string holes = SavePng(dir.File("holes.png"), qRgb(200, 0, 0), [](int x, int y) { return (x + y) % 3 ? 255 : 0; });
+    const std::string bars = SavePng(dir.File("bars.png"), qRgb(0, 0, 200), [](int x, int) { return x % 2 ? 0 : 255; });
+    const std::string faint = SavePng(dir.File("faint.png"), qRgb(0, 150, 0), [](int x, int y) { return 1 + 9 * x + y; });
+    const std::string text = "<FONT COLOR=\"#00FF00\">text</FONT> over it";
+    struct Case {
+        const char* what;
+        std::string many, seen;
+    } cases[] = {
+        {"an opaque picture again and again", Repeat(Body(opaque), 3000), Body(opaque)},
+        {"colours, pictures, then one opaque picture",
+         Repeat("<BODY BGCOLOR=\"clred\">" + Body(holes) + Body(faint), 500) + Body(opaque) + text,
+         Body(opaque) + text},
+        {"a picture with holes over a colour", "<BODY BGCOLOR=\"#0000FF\">" + Repeat(Body(holes), 3000) + text,
+         "<BODY BGCOLOR=\"#0000FF\">" + Body(holes) + text},
+        {"two such pictures in turn", Body(opaque) + Repeat(Body(holes) + Body(bars), 1500),
+         Body(opaque) + Body(holes) + Body(bars)},
+        {"a faint picture layer upon layer", Repeat(Body(faint), 3000) + text, Repeat(Body(faint), 256) + text},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Painted(c.many), Painted(c.seen)) << c.what;
+    EXPECT_NE(Painted(Body(holes)), Painted(Body(bars)));
+    EXPECT_NE(Painted(Repeat(Body(faint), 256)), Painted(Repeat(Body(faint), 10)));
+
+    // Why 256 faint layers are as many as 3000: each one moves every 8-bit channel toward a
+    // fixed point by at least one step, or not at all.
+    QImage tile(QString::fromStdString(dir.File("faint.png")));
+    for (QImage::Format f : {QImage::Format_RGB32, QImage::Format_ARGB32_Premultiplied}) {
+        QImage target(40, 30, f);
+        target.fill(Qt::white);
+        QPainter p(&target);
+        for (int i = 0; i < 256; ++i) p.fillRect(target.rect(), QBrush(tile));
+        const QImage settled = target.copy();
+        p.fillRect(target.rect(), QBrush(tile));
+        p.end();
+        EXPECT_EQ(target, settled) << f;
+    }
 }
