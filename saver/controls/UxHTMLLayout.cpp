@@ -15,7 +15,6 @@ constexpr int kListStep = 12;         // list indent per level, and the gap afte
 constexpr int kMaxExtent = 1000000;   // pixels; text further down is not laid out
 constexpr int kMaxImageSide = 10000;  // WIDTH and HEIGHT, in 96-dpi pixels
 constexpr int kMaxListLevel = 100;
-constexpr size_t kMaxSameTiles = 256;
 constexpr const char* kBullet = "\xE2\x80\xA2";   // U+2022 in the current font
 
 enum class Align { Left, Right, Center };
@@ -76,7 +75,6 @@ public:
         }
         if (!pieces_.empty() || x_ > lineStart_) EndLine(false);
         // The backgrounds go under everything, in the order of their tags.
-        out_.Backgrounds = body_.size();
         out_.Items.insert(out_.Items.begin(), std::make_move_iterator(body_.begin()),
                           std::make_move_iterator(body_.end()));
         out_.Height = int(std::min<int64_t>(y_, kMaxExtent + int64_t(kMaxExtent)));
@@ -241,18 +239,10 @@ private:
                     it.Image = img;
                     it.Image.Width = ScaleDpi(img.Width, p_.PixelsPerInch);
                     it.Image.Height = ScaleDpi(img.Height, p_.PixelsPerInch);
-                    // The same picture again on top of itself: past kMaxSameTiles layers even
-                    // a faint one changes no pixel any more (each layer moves an 8-bit channel
-                    // toward a fixed point, by at least one step or not at all).
-                    if (!body_.empty() && body_.back().Kind == TItemKind::Tile && body_.back().Image == it.Image) {
-                        if (sameTiles_ < kMaxSameTiles) {
-                            ++sameTiles_;
-                            body_.push_back(std::move(it));
-                        }
-                    } else {
-                        sameTiles_ = 1;
-                        body_.push_back(std::move(it));
-                    }
+                    // The page has one background: a picture replaces the picture before
+                    // it and lies over the colour, if one was given.
+                    if (!body_.empty() && body_.back().Kind == TItemKind::Tile) body_.pop_back();
+                    body_.push_back(std::move(it));
                 }
             }
         }
@@ -260,7 +250,6 @@ private:
         if (color != clNone) {
             // A colour covers every background before it.
             body_.clear();
-            sameTiles_ = 0;
             TDisplayItem it;
             it.Kind = TItemKind::Fill;
             it.R = p_.Area;
@@ -446,8 +435,7 @@ private:
     int64_t y_ = 0;
     bool hasContent_ = false;
     VAlign valign_ = VAlign::Bottom;
-    std::vector<TDisplayItem> body_;   // the page's backgrounds
-    size_t sameTiles_ = 0;             // how many of the same picture end body_
+    std::vector<TDisplayItem> body_;   // the page's background: a colour, a picture, or both
 };
 
 bool Inside(const TRect& r, TPoint p) { return p.X >= r.Left && p.X < r.Right && p.Y >= r.Top && p.Y < r.Bottom; }

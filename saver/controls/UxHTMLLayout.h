@@ -32,7 +32,6 @@ public:
 
 // A picture the markup names, as the painter finds it again.
 struct THTMLImage {
-    bool operator==(const THTMLImage&) const = default;
     enum Kind { None, Picture, ListImage, FileIcon };
     Kind Source = None;
     TUxHTMLPicture* Pic = nullptr;     // Picture
@@ -92,7 +91,6 @@ struct TLayoutParams {
 
 struct TLayout {
     std::vector<TDisplayItem> Items;  // in drawing order
-    size_t Backgrounds = 0;           // the first items: the page's backgrounds, each over the area
     std::vector<std::string> Anchors; // targets
     std::vector<TAnchorBox> Boxes;
     int Width = 0, Height = 0;        // extent of the text from the area's top left

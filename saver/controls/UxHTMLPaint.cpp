@@ -215,101 +215,10 @@ std::vector<std::pair<int, int>> UnderlineSpans(const TAdvance& Advance, const s
     return spans;
 }
 
-namespace {
-
-enum class Cover { Opaque, Binary, Partial };
-
-// How a tile's pixels cover what lies under them.
-Cover CoverOf(const QImage& Tile) {
-    if (!Tile.hasAlphaChannel()) return Cover::Opaque;
-    const QImage a = Tile.convertToFormat(QImage::Format_ARGB32);
-    bool opaque = true;
-    for (int y = 0; y < a.height(); ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(a.constScanLine(y));
-        for (int x = 0; x < a.width(); ++x) {
-            const int alpha = qAlpha(row[x]);
-            if (alpha != 255) opaque = false;
-            if (alpha != 0 && alpha != 255) return Cover::Partial;
-        }
-    }
-    return opaque ? Cover::Opaque : Cover::Binary;
-}
-
-struct TTile {
-    QImage image;   // null: nothing to draw
-    Cover cover = Cover::Opaque;
-};
-
-TTile TileOf(const TDisplayItem& it) {
-    TTile t;
-    const QImage img = ImageOf(it.Image);
-    if (img.isNull() || it.Image.Width <= 0 || it.Image.Height <= 0) return t;
-    t.image = img.scaled(it.Image.Width, it.Image.Height);
-    t.cover = CoverOf(t.image);
-    return t;
-}
-
-void DrawTile(QPainter& P, const TDisplayItem& it, const QImage& Tile) {
-    // One fill, not a picture per tile: a tiny picture would take a call per pixel.
-    P.save();
-    P.setBrushOrigin(it.R.Left, it.R.Top);
-    P.fillRect(QtRect(it.R), QBrush(Tile));
-    P.restore();
-}
-
-// The page's backgrounds, each over the whole area in the order of their tags. What the
-// last covering one (a colour, an opaque picture) lies on is never seen, and a picture with
-// only clear and opaque pixels is hidden wherever it shows by the same picture later on:
-// only the rest is drawn, so a page repeating its background costs no more than one.
-void PaintBackgrounds(QPainter& P, const TLayout& Layout, size_t Count) {
-    using Key = std::tuple<int, const void*, const void*, int, std::string, bool, int, int>;
-    auto key = [](const THTMLImage& m) {
-        return Key{int(m.Source), m.Pic, m.List, m.Index, m.Path, m.Large, m.Width, m.Height};
-    };
-    std::map<Key, TTile> tiles;   // each picture made once
-    std::map<Key, bool> later;    // the clear-or-opaque ones drawn above
-    std::vector<const TTile*> draw(Count, nullptr);
-    size_t first = 0;
-    for (size_t i = Count; i-- > 0;) {
-        const TDisplayItem& it = Layout.Items[i];
-        if (it.Kind == TItemKind::Fill) {
-            if (it.Color != clNone) {
-                first = i;
-                break;
-            }
-            continue;
-        }
-        const Key k = key(it.Image);
-        auto at = tiles.find(k);
-        if (at == tiles.end()) at = tiles.emplace(k, TileOf(it)).first;
-        const TTile& t = at->second;
-        if (t.image.isNull()) continue;
-        if (t.cover != Cover::Partial && !later.emplace(k, true).second) continue;
-        draw[i] = &t;
-        if (t.cover == Cover::Opaque) {
-            first = i;
-            break;
-        }
-    }
-    for (size_t i = first; i < Count; ++i) {
-        const TDisplayItem& it = Layout.Items[i];
-        if (it.Kind == TItemKind::Fill) {
-            if (i == first && it.Color != clNone) P.fillRect(QtRect(it.R), QtColor(it.Color));
-        } else if (draw[i]) {
-            DrawTile(P, it, draw[i]->image);
-        }
-    }
-}
-
-}  // namespace
-
 void PaintLayout(QPainter& P, const TLayout& Layout, const TRect& Clip, TQtTextMeasure& Measure) {
     P.save();
     P.setClipRect(QtRect(Clip));
-    const size_t backgrounds = std::min(Layout.Backgrounds, Layout.Items.size());
-    if (backgrounds > 0 && MayShow(Layout.Items[0], Clip)) PaintBackgrounds(P, Layout, backgrounds);
-    for (size_t i = backgrounds; i < Layout.Items.size(); ++i) {
-        const TDisplayItem& it = Layout.Items[i];
+    for (const TDisplayItem& it : Layout.Items) {
         if (!MayShow(it, Clip)) continue;
         switch (it.Kind) {
         case TItemKind::Fill:
@@ -319,7 +228,12 @@ void PaintLayout(QPainter& P, const TLayout& Layout, const TRect& Clip, TQtTextM
         case TItemKind::Tile: {
             const QImage img = ImageOf(it.Image);
             if (img.isNull() || it.Image.Width <= 0 || it.Image.Height <= 0) break;
-            DrawTile(P, it, img.scaled(it.Image.Width, it.Image.Height));
+            const QImage tile = img.scaled(it.Image.Width, it.Image.Height);
+            // One fill, not a picture per tile: a tiny picture would take a call per pixel.
+            P.save();
+            P.setBrushOrigin(it.R.Left, it.R.Top);
+            P.fillRect(QtRect(it.R), QBrush(tile));
+            P.restore();
             break;
         }
         case TItemKind::Text:
