@@ -535,3 +535,45 @@ TEST_F(GdviewX11, AStoreThatCannotBeWrittenNeverKeepsTheViewerOpen) {
         EXPECT_EQ(errors, 1u) << t;
     }
 }
+
+// A photo whose name is Latin-1 (no UTF-8), as old archives hold them: named on the command
+// line it opens, and Add to Album copies it byte for byte under its own name, into an album
+// folder whose name is Latin-1 too.
+TEST_F(GdviewX11, ANameThatIsNotUtf8OpensAndIsCopiedUnderItsOwnBytes) {
+    const std::string home = dir.File("home");
+    const std::string album = home + "/Bilder/F\xe9rias";
+    fs::create_directories(album);
+    std::ofstream(home + "/.config/user-dirs.dirs") << "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n";
+    const std::string photo = dir.File("caf\xe9.bmp");
+    fs::copy_file(dir.File("photo.bmp"), photo);
+    ChildProcess p(GD_GDVIEW_EXE, {photo}, Env(), err);
+    Wait("photo " + photo + " zoom", p);
+    {
+        Shot s(std::string(kScreens) + "/11-latin1-name.png");
+        EXPECT_FALSE(s.Find(255, 0, 0).Empty() || s.Find(0, 0, 255).Empty()) << "the photo is not shown";
+    }
+    const Geometry main = WindowNamed("Glimmerdeck Viewer");
+    ASSERT_FALSE(main.Empty());
+    // File, Add to album..., the album below the base entry, OK.
+    Xdo("mousemove " + std::to_string(main.x + 15) + " " + std::to_string(main.y + 10) + " click 1");
+    Wait("menu File1", p);
+    Xdo("key Down Down Return");
+    const Geometry w = WindowNamed("Select Album");
+    ASSERT_FALSE(w.Empty()) << ReadText(log);
+    Pause();
+    Xdo("mousemove " + std::to_string(w.x + 60) + " " + std::to_string(w.y + 55) + " click 1");
+    Xdo("key Down");
+    Pause();
+    Shot(std::string(kScreens) + "/11-latin1-album.png");
+    Xdo("key Return");
+    ASSERT_TRUE(WindowGone("Select Album"));
+    Pause();
+    std::ifstream a(album + "/caf\xe9.bmp", std::ios::binary), b(photo, std::ios::binary);
+    ASSERT_TRUE(a.good()) << "not copied under its own name";
+    EXPECT_TRUE(std::equal(std::istreambuf_iterator<char>(a), {}, std::istreambuf_iterator<char>(b), {}));
+    Xdo("mousemove " + std::to_string(main.x + main.w / 2) + " " + std::to_string(main.y + main.h / 2) + " click 1");
+    Xdo("key Escape");
+    const auto code = p.Wait(std::chrono::seconds(10));
+    ASSERT_TRUE(code.has_value()) << ReadText(log);
+    EXPECT_EQ(*code, 0) << ReadText(err);
+}
