@@ -49,6 +49,13 @@ bool TLuxIOAhead::LoadFile(const std::string& FileName) {
     return Load(codec->FileType, true, [&] { io_->LoadFromFile(FileName); });
 }
 
+bool TLuxIOAhead::LoadAnyFile(const std::string& FileName) {
+    std::string ext = LowerCase(ExtractFileExt(FileName));
+    if (!ext.empty()) ext.erase(0, 1);
+    const TLXCodec* codec = FindCodecByExtension(ext);
+    return Load(codec ? codec->FileType : 0, true, [&] { io_->LoadFromFile(FileName); });
+}
+
 bool TLuxIOAhead::LoadStream(TStream* Stream) {
     int type = 0;
     int64_t start = 0;

@@ -33,6 +33,9 @@ public:
     // table decodes. False for anything else and for any failure (nothing is raised): the
     // caller's own load then meets and reports the same fault.
     bool LoadFile(const std::string& FileName);
+    // As LoadFile, for every format a load by name reads, the imported (metafiles) and added
+    // ones too; on the target's thread only.
+    bool LoadAnyFile(const std::string& FileName);
     bool LoadStream(TStream* Stream);
 
     int Width() const { return bitmap_.Width(); }

@@ -14,6 +14,10 @@
 #include <QEventLoop>
 #include <QMenuBar>
 #include <QWidget>
+#include <QWindow>
+#include <QtGui/qguiapplication_platform.h>
+
+#include <xcb/xcb.h>
 
 #include <cmath>
 #include <cstring>
@@ -394,6 +398,108 @@ void TForm::SetClientSize(int W, int H) {
         return int(std::min<int64_t>(int64_t(Frame) + std::max(Client, 0), INT32_MAX));
     };
     SetBounds(Left(), Top(), outer(Width() - ClientWidth(), W), outer(Height() - ClientHeight(), H));
+}
+
+namespace {
+
+// The window manager's frame around a top-level window: Qt's own figure once it has one, else
+// the frame extents the manager put on the window (set before it maps the window; Qt reads
+// them only later). None without a manager.
+QMargins FrameOf(QWidget* W) {
+    const QRect g = W->geometry(), f = W->frameGeometry();
+    if (f != g) return QMargins(g.left() - f.left(), g.top() - f.top(), f.right() - g.right(), f.bottom() - g.bottom());
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || !W->testAttribute(Qt::WA_WState_Created)) return {};
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    if (!c) return {};
+    static const char kName[] = "_NET_FRAME_EXTENTS";
+    xcb_intern_atom_reply_t* a = xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, sizeof kName - 1, kName), nullptr);
+    const xcb_atom_t atom = a ? a->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(a);
+    if (atom == XCB_ATOM_NONE) return {};
+    xcb_get_property_reply_t* r = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, xcb_window_t(W->winId()), atom, XCB_ATOM_CARDINAL, 0, 4), nullptr);
+    QMargins m;
+    if (r && r->format == 32 && xcb_get_property_value_length(r) == 16) {
+        const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(r));
+        // left, right, top, bottom; a frame of a screen's size is no frame.
+        if (v[0] < 4096 && v[1] < 4096 && v[2] < 4096 && v[3] < 4096) m = QMargins(int(v[0]), int(v[2]), int(v[1]), int(v[3]));
+    }
+    std::free(r);
+    return m;
+}
+
+// The available area of the screen a rectangle overlaps most (the primary one when none).
+QRect WorkAreaFor(const QRect& R) {
+    QScreen* best = QGuiApplication::primaryScreen();
+    int64_t bestArea = 0;
+    for (QScreen* s : QGuiApplication::screens()) {
+        const QRect i = s->availableGeometry().intersected(R);
+        const int64_t a = int64_t(i.width()) * i.height();
+        if (!i.isEmpty() && a > bestArea) best = s, bestArea = a;
+    }
+    return best ? best->availableGeometry() : QRect();
+}
+
+// Runs the form's frame fit once, when the window is first painted on the screen.
+class TFirstPaintWatch : public QObject {
+public:
+    TFirstPaintWatch(QWidget* W, std::function<void()> Then) : QObject(W), then_(std::move(Then)) { W->installEventFilter(this); }
+    bool eventFilter(QObject* o, QEvent* e) override {
+        const bool painting =
+            e->type() == QEvent::UpdateRequest || e->type() == QEvent::Paint || e->type() == QEvent::WindowActivate;
+        // Exposed: a window manager has framed and mapped it, so its frame extents are there.
+        QWindow* win = static_cast<QWidget*>(o)->windowHandle();
+        if (painting && win && win->isExposed()) {
+            o->removeEventFilter(this);
+            auto then = std::move(then_);
+            deleteLater();
+            if (then) then();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> then_;
+};
+
+}  // namespace
+
+void TForm::SetBoundsInWorkArea(int ALeft, int ATop, int AWidth, int AHeight) {
+    SetBounds(ALeft, ATop, AWidth, AHeight);
+    if (Parent() || ParentWindow() || !qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return;
+    FitFrameIntoWorkArea();
+    QWidget* w = Widget();
+    const bool up = w->isVisible() && w->testAttribute(Qt::WA_Mapped);
+    if (!up && !fitFrameWhenPainted_) {
+        fitFrameWhenPainted_ = true;
+        new TFirstPaintWatch(w, [this] {
+            fitFrameWhenPainted_ = false;
+            FitFrameIntoWorkArea();
+        });
+    }
+}
+
+void TForm::FitFrameIntoWorkArea() {
+    QWidget* w = Widget();
+    const QMargins m = w->isVisible() ? FrameOf(w) : QMargins();
+    const QRect client = w->geometry();
+    const QRect frame = client.marginsAdded(m);
+    const QRect a = WorkAreaFor(frame);
+    if (a.isEmpty()) return;
+    const int fw = std::min(frame.width(), a.width()), fh = std::min(frame.height(), a.height());
+    const int fx = std::clamp(frame.x(), a.left(), a.left() + a.width() - fw);
+    const int fy = std::clamp(frame.y(), a.top(), a.top() + a.height() - fh);
+    const QRect fitted(fx + m.left(), fy + m.top(), fw - m.left() - m.right(), fh - m.top() - m.bottom());
+    if (fitted == client) return;
+    TestLog("fit into work area " + std::to_string(fitted.x()) + "," + std::to_string(fitted.y()) + " " +
+            std::to_string(fitted.width()) + "x" + std::to_string(fitted.height()));
+    // The frame fit may shrink below the window's own minimum size: the screen wins.
+    SetBounds(fitted.x(), fitted.y(), fitted.width(), fitted.height());
+    if (w->width() > fitted.width() || w->height() > fitted.height()) {
+        w->setMinimumSize(std::min(w->minimumWidth(), fitted.width()), std::min(w->minimumHeight(), fitted.height()));
+        w->resize(std::min(w->width(), fitted.width()), std::min(w->height(), fitted.height()));
+    }
 }
 
 void TForm::SetMenu(QMenuBar* Menu) {

@@ -77,6 +77,12 @@ public:
     // larger than its screen (nor are its size limits).
     void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
 
+    // SetBounds, then the window is kept with its frame inside the available area of the
+    // screen it overlaps most (as a restored placement lies): moved onto it, then made smaller
+    // where larger. A window manager's frame is known once the window is up; until then the
+    // window alone is kept inside, and the frame is taken in again when it is first painted.
+    void SetBoundsInWorkArea(int ALeft, int ATop, int AWidth, int AHeight);
+
     // Where the window goes when shown: poScreenCenter and poDesktopCenter centre it on the
     // screen's available area, poMainFormCenter and poOwnerFormCenter on that form (the
     // screen without it); the others leave Left and Top as they are.
@@ -157,6 +163,7 @@ private:
     void ApplySizeRules();
     void ApplyWindowFlags();
     void PlaceForShow();
+    void FitFrameIntoWorkArea();
     void SetTopLevel();
     std::string caption_;
     TWindowState windowState_ = wsNormal;
@@ -168,6 +175,7 @@ private:
     QEventLoop* modalLoop_ = nullptr;
     TModalResult modalResult_ = mrNone;
     bool closing_ = false, destroyed_ = false;
+    bool fitFrameWhenPainted_ = false;
 };
 
 // The named control of a form or control, searched through every level of its windows:

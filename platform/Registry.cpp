@@ -402,7 +402,15 @@ void RemoveLeftoverTemporaries(const std::string& file) {
 // A store that is not a regular file is never written over.
 template <class F>
 bool Modify(HKEY root, F change) {
-    if (!ForceDirectories(TRegistry::StoreDirectory())) return false;
+    if (!ForceDirectories(TRegistry::StoreDirectory())) {
+        // Its folder (or one above) is a file, or may not be written: said once, on stderr,
+        // beside the error the caller raises.
+        const int e = errno;
+        Warn(TRegistry::StoreDirectory(),
+             std::string("cannot be made (") + (e == EEXIST ? "a file is in the way" : std::strerror(e)) +
+                 "); settings are not saved");
+        return false;
+    }
     const std::string file = StoreFile(root);
     struct stat st {};
     if (::stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {

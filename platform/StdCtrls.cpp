@@ -365,6 +365,8 @@ QMenu* NewMenu(QMenuBar* Bar, const std::string& Name, const std::string& Captio
     m->setObjectName(Q(Name));
     m->menuAction()->setObjectName(Q(Name));
     SetCaption(m, Caption);
+    // The end-to-end tests' log: a menu of the bar is up, its keys may come.
+    QObject::connect(m, &QMenu::aboutToShow, m, [Name] { TestLog("menu " + Name); });
     return m;
 }
 

@@ -11,3 +11,6 @@ set(sanitizers -fsanitize=address,undefined -fno-sanitize-recover=undefined)
 add_compile_options(-g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer-no-link ${sanitizers})
 get_filename_component(GD_ROOT ${GD_ROOT} ABSOLUTE)
 add_compile_options(-ffile-prefix-map=${GD_ROOT}=.)
+# The platform's forms read the window manager's frame extents through xcb.
+find_library(GD_FUZZ_XCB xcb REQUIRED)
+link_libraries(${GD_FUZZ_XCB})

@@ -9,28 +9,10 @@ namespace {
 constexpr int kDpiStandIn = 96;
 }  // namespace
 
-bool TPhotoPrefetch::FileState::operator==(const FileState& o) const {
-    return ok == o.ok && dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
-           mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
-}
-
-TPhotoPrefetch::FileState TPhotoPrefetch::StateOf(const std::string& FileName) {
-    FileState s;
-    struct stat st{};
-    if (::stat(FileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return s;
-    s.ok = true;
-    s.dev = st.st_dev;
-    s.ino = st.st_ino;
-    s.size = st.st_size;
-    s.mtime = st.st_mtim;
-    s.ctime = st.st_ctim;
-    return s;
-}
-
 TPhotoPrefetch::TPhotoPrefetch(const std::string& FileName, TColor Background)
     : fileName_(FileName), background_(Background), ahead_(std::make_unique<TLuxIOAhead>()) {
     // A pipe or a device could block the worker (and the end of the program) for ever.
-    if (FileName.empty() || !StateOf(FileName).ok) {
+    if (FileName.empty() || !FileStateOf(FileName).ok) {
         done_ = true;
         return;
     }
@@ -49,9 +31,9 @@ TPhotoPrefetch::~TPhotoPrefetch() {
 
 void TPhotoPrefetch::Run() {
     TScreenDpiStandIn dpi(kDpiStandIn);
-    before_ = StateOf(fileName_);
+    before_ = FileStateOf(fileName_);
     const bool ok = before_.ok && ahead_->LoadFile(fileName_);
-    after_ = StateOf(fileName_);
+    after_ = FileStateOf(fileName_);
     std::lock_guard<std::mutex> g(lock_);
     ok_ = ok && !cancel_;
     dpiAsked_ = dpi.Asked();
@@ -118,7 +100,7 @@ bool TPhotoPrefetch::TakeInto(const std::string& FileName, TLuxIO* IO, const TLX
         if (done) break;
     }
     worker_.join();
-    if (!ok_ || !(before_ == after_) || !(StateOf(FileName) == after_)) return false;
+    if (!ok_ || !(before_ == after_) || !(FileStateOf(FileName) == after_)) return false;
     if (dpiAsked_ && ScreenPixelsPerInch() != kDpiStandIn) return false;
     ahead_->HandTo(IO, &mask_);
     return true;

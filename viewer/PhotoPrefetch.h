@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Classes.h"
+#include "FileState.h"
 #include "Graphics.h"
 #include "lxdefs.h"
 
@@ -41,21 +42,12 @@ public:
     void Wait();
 
 private:
-    struct FileState {
-        bool ok = false;
-        dev_t dev = 0;
-        ino_t ino = 0;
-        off_t size = 0;
-        timespec mtime{}, ctime{};
-        bool operator==(const FileState& o) const;
-    };
-    static FileState StateOf(const std::string& FileName);
     void Run();
     void Progress(TObject* Sender, int Percent);
 
     const std::string fileName_;
     const TColor background_;
-    FileState before_, after_;        // the file when the decode started and ended
+    TFileState before_, after_;        // the file when the decode started and ended
     std::unique_ptr<TLuxIOAhead> ahead_;
     bool ok_ = false;
     bool dpiAsked_ = false;           // a reader asked for the screen's resolution (answered 96)

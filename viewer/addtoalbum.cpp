@@ -163,7 +163,7 @@ void Taddphoto::ArrangeControls() {
 
 // ---- The command ----
 
-void AddPhotoToAlbum(TAlbumList& List, TShortcutLink* Shortcut, const std::string& PhotoPath) {
+void AddPhotoToAlbum(TAlbumList& List, TShortcutLink* Shortcut, const std::string& PhotoPath, const TFileState* Shown) {
     if (!List.Built) BuildAlbumList(List, Shortcut);
     auto chooser = std::make_unique<Taddphoto>(nullptr);
     for (const std::string& n : List.Names) chooser->list->addItem(QString::fromStdString(n));
@@ -191,7 +191,7 @@ void AddPhotoToAlbum(TAlbumList& List, TShortcutLink* Shortcut, const std::strin
         if (LangMessageBox(question, mtConfirmation, MsgDlgButtons({mbYes, mbNo})) != mrYes) return;
     }
     try {
-        CopyFileByStream(PhotoPath, target);
+        CopyFileByStream(PhotoPath, target, Shown);
     } catch (const Exception& e) {
         LangMessageBox(e.Message, mtError, MsgDlgButtons({mbOK}));
     }

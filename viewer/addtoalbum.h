@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "FileState.h"
 #include "Forms.h"
 
 class QLabel;
@@ -66,4 +67,7 @@ inline constexpr const char* kNoAlbumToAddTo = "There is no album to add the pho
 // user choose an album, asks before replacing a photo of the same name and copies the photo.
 // A failed copy leaves the album unchanged and is reported in an error box. Nothing is copied
 // on Cancel or on No; OK without a photo (or without an album) says why nothing is copied.
-void AddPhotoToAlbum(TAlbumList& List, TShortcutLink* Shortcut, const std::string& PhotoPath);
+// Shown, when given, is the photo's file as it was loaded: a file that is no longer that one,
+// unchanged, is not copied (the album would get another photo than the one shown).
+void AddPhotoToAlbum(TAlbumList& List, TShortcutLink* Shortcut, const std::string& PhotoPath,
+                     const TFileState* Shown = nullptr);

@@ -1,8 +1,8 @@
 // gdview: the photo viewer. Opens the photo named on the command line in one window whose
 // texts come from a language file beside the program.
 #include <QCoreApplication>
-#include <QStringList>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,12 +32,15 @@ int main(int argc, char** argv) {
             prefetch.reset();
             if (form) form->Prefetch.reset();
         });
-        // Qt has taken its own options out by now.
-        const QStringList args = QCoreApplication::arguments();
-        std::vector<std::string> params;
-        for (qsizetype i = 1; i < args.size(); ++i) params.push_back(args[i].toStdString());
-        SetProgramArguments(QCoreApplication::applicationFilePath().toStdString(), params);
-        const std::string folder = QCoreApplication::applicationDirPath().toStdString();
+        // Qt has taken its own options out of argv by now. The names stay the bytes they
+        // are: Qt's strings would turn a name that is not UTF-8 (a Latin-1 one from an old
+        // archive) into another name, of no file.
+        std::vector<std::string> params(argv + 1, argv + argc);
+        std::error_code ec;
+        std::string self = std::filesystem::read_symlink("/proc/self/exe", ec).string();
+        if (ec || self.empty()) self = QCoreApplication::applicationFilePath().toStdString();
+        SetProgramArguments(self, params);
+        const std::string folder = std::filesystem::path(self).parent_path().string();
 
         lang = std::make_unique<tlangdata>();
         LangData = lang.get();

@@ -110,13 +110,15 @@ struct Fd {
 
 }  // namespace
 
-void CopyFileByStream(const std::string& Source, const std::string& Target) {
+void CopyFileByStream(const std::string& Source, const std::string& Target, const TFileState* Expected) {
     std::error_code ec;
     if (std::filesystem::equivalent(Source, Target, ec) && !ec) return;
     Fd in{::open(Source.c_str(), O_RDONLY | O_CLOEXEC)};
     struct stat st {};
     if (in.fd < 0 || ::fstat(in.fd, &st) != 0 || !S_ISREG(st.st_mode))
         throw EFOpenError("Cannot open file \"" + Source + "\". " + (in.fd < 0 ? Reason() : "Not a regular file"));
+    const char* const kChanged = "The file has changed since the photo was opened; open it again to add it";
+    if (Expected && FileStateOf(st) != *Expected) throw EReadError("Cannot read file \"" + Source + "\". " + kChanged);
 
     // The new file gets the old one's permissions, or what a newly created file would get.
     mode_t mode;
@@ -149,6 +151,9 @@ void CopyFileByStream(const std::string& Source, const std::string& Target) {
             done += w;
         }
     }
+    // Changed while it was copied: the copy could be half of each.
+    if (Expected && FileStateOfFd(in.fd) != *Expected)
+        throw EReadError("Cannot read file \"" + Source + "\". " + kChanged);
     if (::fchmod(tmp.fd, mode) != 0 || ::fsync(tmp.fd) != 0)
         throw EWriteError("Cannot write file \"" + Target + "\". " + Reason());
     const int fd = tmp.fd;

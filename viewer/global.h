@@ -3,6 +3,8 @@
 // translated texts.
 #pragma once
 
+#include "FileState.h"
+
 #include <string>
 #include <vector>
 
@@ -54,8 +56,10 @@ unsigned LangMessageBoxFlags(TMsgDlgType Type, TMsgDlgButtons Buttons);
 // Copies the file's bytes into Target without ever leaving a half-written Target: the copy
 // goes to a temporary file beside it, which replaces Target only when complete. The same
 // file as source and target copies nothing. Raises EFOpenError, EFCreateError, EReadError or
-// EWriteError (with the reason) on failure; an existing Target is then unchanged.
-void CopyFileByStream(const std::string& Source, const std::string& Target);
+// EWriteError (with the reason) on failure; an existing Target is then unchanged. With
+// Expected, the source must be that file in that state from the open to the last byte read;
+// otherwise EReadError and nothing is copied.
+void CopyFileByStream(const std::string& Source, const std::string& Target, const TFileState* Expected = nullptr);
 
 // True for anything but a drive letter; there are no drive letters here, so a letter names
 // a drive that is not ready.

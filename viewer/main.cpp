@@ -385,31 +385,42 @@ namespace {
 
 std::string CannotRead(const std::string& Path) { return "Cannot read the photo \"" + Path + "\""; }
 
-bool SameFile(const struct stat& A, const struct stat& B) { return A.st_dev == B.st_dev && A.st_ino == B.st_ino; }
+// A photo whose file is another one, or changed, after its load than when it was opened: what
+// was decoded may be half the old and half the new file, so it is not shown.
+std::string ChangedWhileRead(const std::string& Path) {
+    return CannotRead(Path) + ": the file changed while it was read";
+}
 
 }  // namespace
 
-bool TForm1::LoadIntoView(const std::string& Path, const struct stat& Opened) {
+std::string PhotoTooLargeMessage(const std::string& Path, int64_t Width, int64_t Height) {
+    return "The photo \"" + Path + "\" is too large to show: " + IntToStr(Width) + " x " +
+           IntToStr(Height) + " pixels, more than " + IntToStr(LXMaxPixels) + " pixels (2^28) in all";
+}
+
+// A photo that failed to load: too large, when its header says so.
+static std::string WhyUnreadable(const std::string& Path) {
+    TLuxIO header(nullptr);
+    header.ParamsFromFile(Path);
+    const TLXIOParams* p = header.Params();
+    if (p->FileType != 0 && p->Width > 0 && p->Height > 0 && int64_t(p->Width) * p->Height > LXMaxPixels)
+        return PhotoTooLargeMessage(Path, p->Width, p->Height);
+    return CannotRead(Path);
+}
+
+void TForm1::LoadIntoView(const std::string& Path, const TFileState& Opened) {
+    // Decoded into a picture of its own, which the view takes only once the whole photo was
+    // read from the file that was opened, unchanged: a photo that fails half-way, or whose
+    // file is replaced or rewritten meanwhile, leaves the view, its zoom and every display as
+    // they were.
     TLuxIO* io = view->GetIO();
-    std::string ext = LowerCase(ExtractFileExt(Path));
-    if (!ext.empty()) ext.erase(0, 1);
-    const TLXCodec* codec = FindCodecByExtension(ext);
-    if (codec && codec->Decode) {
-        // Decoded into a picture of its own, which the view takes only once the whole photo
-        // was read: a photo that fails half-way leaves the view, its zoom and every display
-        // as they were.
-        TLuxIOAhead spare;
-        spare.Prepare(io->Params(), io->Background(), io->StreamHeaders);
-        spare.IO()->OnProgress = io->OnProgress;
-        struct stat now {};
-        if (!spare.LoadFile(Path) || ::stat(Path.c_str(), &now) != 0 || !SameFile(now, Opened)) return false;
-        spare.HandTo(io);
-        return true;
-    }
-    // Metafiles (and names of no known type): the view's own component, whose import leaves
-    // the picture as it was when it fails.
-    io->LoadFromFile(Path);
-    return !io->Aborting && view->GetBitmap() && !view->GetBitmap()->Empty();
+    TLuxIOAhead spare;
+    spare.Prepare(io->Params(), io->Background(), io->StreamHeaders);
+    spare.IO()->OnProgress = io->OnProgress;
+    const bool ok = spare.LoadAnyFile(Path);
+    if (FileStateOf(Path) != Opened) throw Exception(ChangedWhileRead(Path));
+    if (!ok) throw Exception(WhyUnreadable(Path));
+    spare.HandTo(io);
 }
 
 void TForm1::LoadPhoto(const std::string& Path) {
@@ -417,11 +428,11 @@ void TForm1::LoadPhoto(const std::string& Path) {
     std::unique_ptr<TPhotoPrefetch> ahead = std::move(Prefetch);
     // Only a regular file is read, and opening it never waits: a FIFO, a device, a socket or
     // a folder gets the message of a photo that cannot be read.
-    struct stat opened {};
+    TFileState opened;
     {
         const int fd = OpenRegularFileRead(Path);
         if (fd < 0) throw Exception(CannotRead(Path));
-        ::fstat(fd, &opened);
+        opened = FileStateOfFd(fd);
         ::close(fd);
     }
     progress->setValue(0);
@@ -436,7 +447,7 @@ void TForm1::LoadPhoto(const std::string& Path) {
     TLuxIO* io = view->GetIO();
     const bool taken = ahead && ahead->TakeInto(Path, io, io->OnProgress);
     ahead.reset();   // a decode not taken stops before the file is read again
-    if (!taken && !LoadIntoView(Path, opened)) throw Exception(CannotRead(Path));
+    if (!taken) LoadIntoView(Path, opened);
     if (Zoomtofit->isChecked()) {
         const TBitmap* b = view->GetBitmap();
         if (b->Width() > view->Width() || b->Height() > view->Height()) {
@@ -447,6 +458,7 @@ void TForm1::LoadPhoto(const std::string& Path) {
         }
     }
     PhotoPath = Path;
+    PhotoState = opened;
     StatusBar->SetPanelText(0, Path);
     FormResize(this);
     SpeedButton2->setEnabled(true);
@@ -561,7 +573,7 @@ void TForm1::StartGlimmerdeck1Click() {
 
 void TForm1::Exit1Click() { Close(); }
 
-void TForm1::AddtoAlbum1Click() { AddPhotoToAlbum(Albums, shortcut, PhotoPath); }
+void TForm1::AddtoAlbum1Click() { AddPhotoToAlbum(Albums, shortcut, PhotoPath, &PhotoState); }
 
 void TForm1::KeyDown(uint16_t& Key, TShiftState Shift) {
     escapeDown_ = Key == VK_ESCAPE;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "ExtCtrls.h"
+#include "FileState.h"
 #include "Forms.h"
 #include "addtoalbum.h"
 
@@ -33,6 +34,9 @@ int SliderToZoom(int Value);
 // Zoom to slider position: the truncated zoom t up to 100, then 100 + (t - 100) div 2; the
 // slider clamps it to its range.
 int ZoomToSlider(double Zoom);
+
+// The message of a photo larger than a decoder makes a picture of (LXMaxPixels).
+std::string PhotoTooLargeMessage(const std::string& Path, int64_t Width, int64_t Height);
 
 // The open dialog's filter.
 extern const char* const kPhotoFilter;
@@ -76,16 +80,19 @@ public:
     TFormPlacement* FormPlacement1;
     TShortcutLink* shortcut;
 
-    // The photo shown; empty until one is loaded.
+    // The photo shown; empty until one is loaded. Its file as it was loaded: Add to Album
+    // copies only that very file, unchanged.
     std::string PhotoPath;
+    TFileState PhotoState;
     // The command-line photo decoded ahead: the first LoadPhoto takes it when it fits, then
     // it is gone either way.
     std::unique_ptr<TPhotoPrefetch> Prefetch;
     TAlbumList Albums;
 
     // Loads a photo into the view and fits it (fit mode) or keeps the zoom. Raises "Cannot
-    // read the photo" when it is no regular file or cannot be read whole; the view, its zoom,
-    // the path shown and PhotoPath then stay as they were.
+    // read the photo" when it is no regular file, cannot be read whole or changed while it
+    // was read, and says so when it is too large; the view, its zoom, the path shown and
+    // PhotoPath then stay as they were.
     void LoadPhoto(const std::string& Path);
     void TranslateForm();
     void ApplyZoomToFit();
@@ -121,7 +128,8 @@ private:
     void ViewPaint(TObject* Sender);
     void ViewChange(TObject* Sender, int Change);
     // The photo into the view, only when it was read whole from the file that was opened.
-    bool LoadIntoView(const std::string& Path, const struct stat& Opened);
+    // Raises (view unchanged) when it cannot be read whole or the file changed meanwhile.
+    void LoadIntoView(const std::string& Path, const TFileState& Opened);
     void ArrangeToolBar();
     std::string programFolder_;
     // Escape closes the window on its release, only when this window saw it pressed (the

@@ -8,6 +8,7 @@
 #include <sys/un.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -424,5 +425,155 @@ TEST_F(GdviewX11, TheZoomDisplayFollowsTheWheel) {
     Xdo("key Escape");
     const auto code = p.Wait(std::chrono::seconds(10));
     ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 0) << ReadText(err);
+}
+
+namespace {
+
+int RootSize(const char* what) {
+    std::istringstream g(Shell("xwininfo -root"));
+    for (std::string l; std::getline(g, l);)
+        if (l.rfind(std::string("  ") + what + ":", 0) == 0) return std::atoi(l.c_str() + l.find(':') + 1);
+    return 0;
+}
+
+// The window manager's frame extents of a window: left, right, top, bottom (0 without one).
+std::array<int, 4> FrameExtents(const std::string& title) {
+    std::array<int, 4> e{0, 0, 0, 0};
+    std::string id = Shell("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null | head -1");
+    while (!id.empty() && id.back() == '\n') id.pop_back();
+    const std::string p = Shell("xprop -id " + id + " _NET_FRAME_EXTENTS 2>/dev/null");
+    if (const auto eq = p.find('='); eq != std::string::npos)
+        std::sscanf(p.c_str() + eq + 1, " %d, %d, %d, %d", &e[0], &e[1], &e[2], &e[3]);
+    return e;
+}
+
+// The viewer's placement as a bigger screen left it, written into the settings store.
+void WritePlacement(const std::string& configHome, const std::string& normPos) {
+    fs::create_directories(configHome + "/glimmerdeck/registry");
+    std::ofstream(configHome + "/glimmerdeck/registry/HKEY_CURRENT_USER")
+        << "GlimmerdeckRegistry 1\n[software\\\\vantorel\\\\glimmerdeck\\\\Viewer]\nS\tFormVersion\t0\nS\tShowCmd\t1\n"
+        << "S\tNormPos(1280x1024)\t" << normPos << "\nS\tNormPos\t" << normPos << "\n";
+}
+
+}  // namespace
+
+// A placement saved on a 1280 x 1024 screen, restored on a smaller one: the window with its
+// frame (the title bar and its handles) lies inside the screen, made smaller where it had to.
+TEST_F(GdviewX11, APlacementFromABiggerScreenKeepsTheFrameOnScreen) {
+    const int sw = RootSize("Width"), sh = RootSize("Height");
+    ASSERT_GT(sw, 0);
+    ASSERT_LT(sw, 1270);
+    ASSERT_LT(sh, 1000);
+    WritePlacement(dir.File("home/.config"), "420,300,1270,1000");   // 850 x 700 at 420, 300
+    ChildProcess p(GD_GDVIEW_EXE, {dir.File("photo.bmp")}, Env(), err);
+    Wait("photo ", p);
+    Shot(std::string(kScreens) + "/9-placement-small-screen.png");
+    const Geometry g = WindowNamed("Glimmerdeck Viewer");
+    ASSERT_FALSE(g.Empty());
+    const auto [left, right, top, bottom] = FrameExtents("Glimmerdeck Viewer");
+    if (UnderWindowManager()) EXPECT_GT(top, 0) << "no frame extents";
+    SCOPED_TRACE(std::to_string(g.x) + "," + std::to_string(g.y) + " " + std::to_string(g.w) + "x" + std::to_string(g.h) +
+                 " frame " + std::to_string(left) + "," + std::to_string(right) + "," + std::to_string(top) + "," +
+                 std::to_string(bottom));
+    EXPECT_GE(g.x - left, 0);
+    EXPECT_GE(g.y - top, 0);
+    EXPECT_LE(g.x + g.w + right, sw);
+    EXPECT_LE(g.y + g.h + bottom, sh);
+    // Made smaller only as far as the screen asks: it fills the screen's narrower side.
+    EXPECT_EQ(g.w + left + right, std::min(850 + left + right, sw));
+    EXPECT_EQ(g.h + top + bottom, std::min(700 + top + bottom, sh));
+    p.Signal(SIGTERM);
+    const auto code = p.Wait(std::chrono::seconds(10));
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 0) << ReadText(err);
+}
+
+// A settings store that cannot be written (its folder a file, the store file a folder): the
+// first Escape, File > Exit or (under a window manager) Alt+F4 shows one message, then the
+// window closes and the program ends as usual.
+TEST_F(GdviewX11, AStoreThatCannotBeWrittenNeverKeepsTheViewerOpen) {
+    enum Store { folderIsAFile, storeIsAFolder };
+    enum Way { byEscape, byFileExit, byAltF4 };
+    std::vector<std::pair<Store, Way>> cases = {
+        {folderIsAFile, byEscape}, {folderIsAFile, byFileExit}, {storeIsAFolder, byEscape}, {storeIsAFolder, byFileExit}};
+    if (UnderWindowManager()) cases.push_back({folderIsAFile, byAltF4});
+    const std::string config = dir.File("home/.config");
+    for (const auto& [store, way] : cases) {
+        SCOPED_TRACE(std::to_string(store) + " " + std::to_string(way));
+        fs::remove_all(config + "/glimmerdeck");
+        if (store == folderIsAFile) std::ofstream(config + "/glimmerdeck") << "not a folder";
+        else fs::create_directories(config + "/glimmerdeck/registry/HKEY_CURRENT_USER");
+        fs::remove(log);
+        ChildProcess p(GD_GDVIEW_EXE, {dir.File("photo.bmp")}, Env(), err);
+        Wait("photo ", p);
+        const Geometry main = WindowNamed("Glimmerdeck Viewer");
+        ASSERT_FALSE(main.Empty());
+        Xdo("mousemove " + std::to_string(main.x + main.w / 2) + " " + std::to_string(main.y + main.h / 2) + " click 1");
+        Pause();
+        if (way == byEscape) {
+            Xdo("key Escape");
+        } else if (way == byFileExit) {
+            Xdo("mousemove " + std::to_string(main.x + 15) + " " + std::to_string(main.y + 10) + " click 1");
+            Wait("menu File1", p);
+            Xdo("key Down Down Down Down Return");
+        } else {
+            Xdo("key alt+F4");
+        }
+        Wait("error Failed to set data", p);
+        Shot(std::string(kScreens) + "/10-store-not-writable.png");
+        // The box sits over the window's middle: Enter closes it.
+        Xdo("mousemove " + std::to_string(main.x + main.w / 2) + " " + std::to_string(main.y + main.h / 2));
+        Xdo("key Return");
+        const auto code = p.Wait(std::chrono::seconds(10));
+        ASSERT_TRUE(code.has_value()) << "gdview did not end\n" << ReadText(log);
+        EXPECT_EQ(*code, 0) << ReadText(err);
+        EXPECT_TRUE(WindowGone("Glimmerdeck Viewer"));
+        const std::string t = ReadText(log);
+        size_t errors = 0;
+        for (size_t at = t.find("error "); at != std::string::npos; at = t.find("error ", at + 1)) ++errors;
+        EXPECT_EQ(errors, 1u) << t;
+    }
+}
+
+// A photo whose name is Latin-1 (no UTF-8), as old archives hold them: named on the command
+// line it opens, and Add to Album copies it byte for byte under its own name, into an album
+// folder whose name is Latin-1 too.
+TEST_F(GdviewX11, ANameThatIsNotUtf8OpensAndIsCopiedUnderItsOwnBytes) {
+    const std::string home = dir.File("home");
+    const std::string album = home + "/Bilder/F\xe9rias";
+    fs::create_directories(album);
+    std::ofstream(home + "/.config/user-dirs.dirs") << "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n";
+    const std::string photo = dir.File("caf\xe9.bmp");
+    fs::copy_file(dir.File("photo.bmp"), photo);
+    ChildProcess p(GD_GDVIEW_EXE, {photo}, Env(), err);
+    Wait("photo " + photo + " zoom", p);
+    {
+        Shot s(std::string(kScreens) + "/11-latin1-name.png");
+        EXPECT_FALSE(s.Find(255, 0, 0).Empty() || s.Find(0, 0, 255).Empty()) << "the photo is not shown";
+    }
+    const Geometry main = WindowNamed("Glimmerdeck Viewer");
+    ASSERT_FALSE(main.Empty());
+    // File, Add to album..., the album below the base entry, OK.
+    Xdo("mousemove " + std::to_string(main.x + 15) + " " + std::to_string(main.y + 10) + " click 1");
+    Wait("menu File1", p);
+    Xdo("key Down Down Return");
+    const Geometry w = WindowNamed("Select Album");
+    ASSERT_FALSE(w.Empty()) << ReadText(log);
+    Pause();
+    Xdo("mousemove " + std::to_string(w.x + 60) + " " + std::to_string(w.y + 55) + " click 1");
+    Xdo("key Down");
+    Pause();
+    Shot(std::string(kScreens) + "/11-latin1-album.png");
+    Xdo("key Return");
+    ASSERT_TRUE(WindowGone("Select Album"));
+    Pause();
+    std::ifstream a(album + "/caf\xe9.bmp", std::ios::binary), b(photo, std::ios::binary);
+    ASSERT_TRUE(a.good()) << "not copied under its own name";
+    EXPECT_TRUE(std::equal(std::istreambuf_iterator<char>(a), {}, std::istreambuf_iterator<char>(b), {}));
+    Xdo("mousemove " + std::to_string(main.x + main.w / 2) + " " + std::to_string(main.y + main.h / 2) + " click 1");
+    Xdo("key Escape");
+    const auto code = p.Wait(std::chrono::seconds(10));
+    ASSERT_TRUE(code.has_value()) << ReadText(log);
     EXPECT_EQ(*code, 0) << ReadText(err);
 }

@@ -36,6 +36,9 @@
 #include "LuxIO.h"
 #include "LuxProc.h"
 #include "LuxView.h"
+#include "LuxIOCodec.h"
+#include "Registry.h"
+#include "addtoalbum.h"
 #include "UxSlider.h"
 #include "main.h"
 #include "QuadrantPhoto.h"
@@ -420,6 +423,157 @@ TEST_F(MainWindow, SpecialFilesAreRefusedWithoutWaiting) {
     SetProgramArguments("gdview", {});
     SetDialogResponder(&r);
     ::close(sock);
+}
+
+namespace {
+
+// Does one change to the photo's file the first time the load reports progress: in the middle
+// of a JPEG's decode, during a metafile's conversion (its import reports once it has drawn).
+struct ChangeMidLoad {
+    std::function<void()> change;
+    int calls = 0;
+    void Progress(TObject*, int) {
+        if (calls++ == 0 && change) change();
+    }
+};
+
+void Overwrite(const std::string& path, const std::string& bytes) {
+    // In place, as "cat other > shown" does: the same file, new bytes.
+    std::ofstream(path, std::ios::binary | std::ios::in | std::ios::out | std::ios::trunc) << bytes;
+}
+
+}  // namespace
+
+// A photo opened through the dialog whose file is rewritten, cut, renamed over or deleted while
+// it loads is refused as unreadable: the window keeps the photo it showed, and Add to Album
+// still copies that one, byte for byte.
+TEST_F(MainWindow, APhotoChangedWhileItLoadsIsRefused) {
+    const std::string album = dir.File("album");
+    fs::create_directories(album);
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(kAlbumKey, true));
+        reg.WriteString(kAlbumValue, album);
+    }
+    SavePicture(dir.File("ramps.jpg"));
+    {
+        // Another JPEG, of other bytes and size.
+        TBitmap b;
+        TLuxIO io(nullptr);
+        io.SetAttachedBitmap(&b);
+        io.LoadFromFile(dir.File("small.bmp"));
+        io.SaveToFile(dir.File("other.jpg"));
+        ASSERT_FALSE(io.Aborting);
+    }
+    const std::string emf = ReadFile(GD_SOURCE_DIR "/tests/imagelib/fixtures/emf/red_rectangle.emf");
+    const std::string otherEmf = ReadFile(GD_SOURCE_DIR "/tests/imagelib/fixtures/emf/empty_page.emf");
+    ASSERT_FALSE(emf.empty() || otherEmf.empty());
+    struct Format {
+        const char* ext;
+        std::string bytes, other;
+    };
+    const Format formats[] = {{"jpg", ReadFile(dir.File("ramps.jpg")), ReadFile(dir.File("other.jpg"))},
+                              {"emf", emf, otherEmf}};
+    enum Change { overwritten, truncated, renamedOver, deleted };
+    struct OpenAnswer : Answers {
+        std::string file;
+        bool OpenFile(TOpenDialog& d) override {
+            d.FileName = file;
+            return true;
+        }
+    } open;
+    open.modal = [](TForm& f) { f.SetModalResult(mrOk); };   // the album chooser: the base
+    SetDialogResponder(&open);
+    const std::string previous = ReadFile(dir.File("big.bmp"));
+    for (const Format& f : formats) {
+        // Both load whole when left alone.
+        const std::string shown = dir.File(std::string("shown.") + f.ext);
+        WriteFile(shown, f.bytes);
+        open.file = shown;
+        form->Open1Click();
+        ASSERT_EQ(form->PhotoPath, shown);
+        for (const Change c : {overwritten, truncated, renamedOver, deleted}) {
+            SCOPED_TRACE(std::string(f.ext) + " change " + std::to_string(c));
+            open.file = dir.File("big.bmp");   // the photo the window keeps
+            form->Open1Click();
+            const WindowState before = Shown(*form);
+            WriteFile(shown, f.bytes);
+            WriteFile(dir.File("replacement"), f.other);
+            ChangeMidLoad hook;
+            hook.change = [&] {
+                switch (c) {
+                case overwritten: Overwrite(shown, f.other); break;
+                case truncated: ASSERT_EQ(::truncate(shown.c_str(), off_t(f.bytes.size() / 2)), 0); break;
+                case renamedOver: fs::rename(dir.File("replacement"), shown); break;
+                case deleted: fs::remove(shown); break;
+                }
+            };
+            const TLXProgressEvent own = form->view->GetIO()->OnProgress;
+            form->view->GetIO()->OnProgress = MakeMethod(&hook, &ChangeMidLoad::Progress);
+            open.file = shown;
+            try {
+                form->Open1Click();
+                ADD_FAILURE() << "shown";
+            } catch (const Exception& e) {
+                EXPECT_EQ(e.Message, "Cannot read the photo \"" + shown + "\": the file changed while it was read");
+            }
+            form->view->GetIO()->OnProgress = own;
+            EXPECT_GT(hook.calls, 0);
+            QApplication::processEvents();
+            EXPECT_EQ(Shown(*form), before);
+            EXPECT_FALSE(form->progress->isVisible());
+            fs::remove(album + "/big.bmp");
+            form->AddtoAlbum1Click();
+            EXPECT_EQ(ReadFile(album + "/big.bmp"), previous);
+            EXPECT_FALSE(fs::exists(album + "/" + fs::path(shown).filename().string()));
+        }
+    }
+    // Changed after its load: Add to Album copies nothing and says why, as the album would
+    // get another photo than the one shown.
+    for (const bool rewrite : {true, false}) {
+        SCOPED_TRACE(rewrite ? "rewritten" : "renamed over");
+        const std::string shown = dir.File("shown.jpg");
+        WriteFile(shown, formats[0].bytes);
+        open.file = shown;
+        form->Open1Click();
+        ASSERT_EQ(form->PhotoPath, shown);
+        if (rewrite) Overwrite(shown, formats[0].other);
+        else {
+            WriteFile(dir.File("replacement"), formats[0].other);
+            fs::rename(dir.File("replacement"), shown);
+        }
+        fs::remove(album + "/shown.jpg");
+        open.boxes.clear();
+        form->AddtoAlbum1Click();
+        EXPECT_FALSE(fs::exists(album + "/shown.jpg"));
+        ASSERT_EQ(open.boxes.size(), 1u);
+        EXPECT_NE(open.boxes[0].find("has changed since the photo was opened"), std::string::npos) << open.boxes[0];
+    }
+    SetDialogResponder(&r);
+}
+
+// A photo larger than the decoders make pictures of is called too large, with its size and
+// the limit; the window keeps what it showed.
+TEST_F(MainWindow, APhotoTooLargeSaysSoWithItsSizeAndTheLimit) {
+    form->LoadPhoto(dir.File("small.bmp"));
+    const WindowState before = Shown(*form);
+    // A JPEG made by the library, its frame header then set to 20000 x 20000 (the decoder
+    // refuses it on the header, before any pixel data would be read).
+    SavePicture(dir.File("ramps.jpg"));
+    std::string jpg = ReadFile(dir.File("ramps.jpg"));
+    const size_t sof = jpg.find("\xFF\xC0");
+    ASSERT_NE(sof, std::string::npos);
+    for (size_t at : {sof + 5, sof + 7}) jpg[at] = char(20000 >> 8), jpg[at + 1] = char(20000 & 0xFF);
+    WriteFile(dir.File("huge.jpg"), jpg);
+    ASSERT_EQ(LXMaxPixels, int64_t(1) << 28);
+    try {
+        form->LoadPhoto(dir.File("huge.jpg"));
+        ADD_FAILURE() << "loaded";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message, "The photo \"" + dir.File("huge.jpg") +
+                                 "\" is too large to show: 20000 x 20000 pixels, more than 268435456 pixels (2^28) in all");
+    }
+    EXPECT_EQ(Shown(*form), before);
 }
 
 // The zoom label and the slider tell the view's zoom whatever changed it: the mouse wheel,

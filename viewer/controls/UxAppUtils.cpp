@@ -1,8 +1,6 @@
 #include "UxAppUtils.h"
 
-#include <QGuiApplication>
 #include <QRect>
-#include <QScreen>
 #include <QWidget>
 
 #include <algorithm>
@@ -106,25 +104,7 @@ TWindowPlacement GetWindowPlacement(TForm* Form) {
     return p;
 }
 
-TRect ClampToScreens(const TRect& R) {
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return R;
-    QScreen* best = QGuiApplication::primaryScreen();
-    int64_t bestArea = 0;
-    const QRect q(R.Left, R.Top, std::max(RectExtentX(R), 1), std::max(RectExtentY(R), 1));
-    for (QScreen* s : QGuiApplication::screens()) {
-        const QRect i = s->availableGeometry().intersected(q);
-        const int64_t a = int64_t(i.width()) * i.height();
-        if (!i.isEmpty() && a > bestArea) best = s, bestArea = a;
-    }
-    if (!best) return R;
-    const QRect a = best->availableGeometry();
-    const int w = std::min(RectExtentX(R), a.width()), h = std::min(RectExtentY(R), a.height());
-    const int x = std::clamp(R.Left, a.left(), a.left() + a.width() - w);
-    const int y = std::clamp(R.Top, a.top(), a.top() + a.height() - h);
-    return Bounds(x, y, w, h);
-}
-
 void SetWindowPlacement(TForm* Form, const TWindowPlacement& P) {
-    const TRect r = ClampToScreens(P.rcNormalPosition);
-    Form->SetBounds(r.Left, r.Top, RectExtentX(r), RectExtentY(r));
+    const TRect& r = P.rcNormalPosition;
+    Form->SetBoundsInWorkArea(r.Left, r.Top, RectExtentX(r), RectExtentY(r));
 }

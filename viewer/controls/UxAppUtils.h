@@ -58,12 +58,10 @@ struct TWindowPlacement {
     TRect rcNormalPosition;
 };
 TWindowPlacement GetWindowPlacement(TForm* Form);
-// Applies the normal rectangle, moved (and if need be shrunk) onto a screen that exists, so
-// a rectangle stored on a screen that is gone does not hide the window.
+// Applies the normal rectangle so that the window with its frame lies inside the available
+// area of a screen that exists: moved onto it, then made smaller where larger (a rectangle
+// stored on a bigger screen, or one that is gone, does not hide the window or its title bar).
 void SetWindowPlacement(TForm* Form, const TWindowPlacement& P);
-// The rectangle moved onto the available area of the screen it overlaps most (the primary
-// screen when it overlaps none).
-TRect ClampToScreens(const TRect& R);
 
 // "%d,%d,%d,%d".
 std::string FormatPos(int A, int B, int C, int D);

@@ -3,10 +3,22 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <cstdio>
+
 #include "AppShell.h"
 #include "IniFiles.h"
 #include "UxAppUtils.h"
 #include "UxViewerUtils.h"
+
+namespace {
+
+void ReportFailureQuietly(const std::exception& E) {
+    std::fprintf(stderr, "%s\n", E.what());
+    std::fflush(stderr);
+    TestLog(std::string("error ") + E.what());
+}
+
+}  // namespace
 
 bool TWinMinMaxInfo::IsEmpty() const { return *this == TWinMinMaxInfo{}; }
 
@@ -89,6 +101,9 @@ void TFormPlacement::FormCloseQuery(TObject* Sender, bool& CanClose) {
         try {
             StorePlacement();
         } catch (const std::exception& e) {
+            // Told once: the destruction that follows does not try (and tell) again, and the
+            // window closes all the same.
+            saved_ = true;
             ReportException(e);
         }
     }
@@ -100,7 +115,10 @@ void TFormPlacement::FormDestroy(TObject* Sender) {
         try {
             StorePlacement();
         } catch (const std::exception& e) {
-            ReportException(e);
+            // The program may be ending here (a signal, the end of the loop): a message box
+            // would keep it from ending, so the failure is told on stderr.
+            saved_ = true;
+            ReportFailureQuietly(e);
         }
         destroying_ = false;
     }
