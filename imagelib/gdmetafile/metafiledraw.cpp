@@ -124,7 +124,13 @@ struct TPictureSize {
     int64_t Width = -1, Height = -1;
     int64_t Budget = 0;
     bool Refused = false;
+    int64_t RowsDone = 0;   // the loader passes a picture whose data ends early as read
 };
+
+void OnAreaUpdated(GdkPixbufLoader*, int, int Y, int, int Height, gpointer Data) {
+    auto* size = static_cast<TPictureSize*>(Data);
+    size->RowsDone = std::max(size->RowsDone, int64_t(Y) + Height);
+}
 
 void OnSizePrepared(GdkPixbufLoader* Loader, int Width, int Height, gpointer Data) {
     auto* size = static_cast<TPictureSize*>(Data);
@@ -138,7 +144,7 @@ void OnSizePrepared(GdkPixbufLoader* Loader, int Width, int Height, gpointer Dat
 }
 
 // Decodes one embedded picture as librsvg does: the loader of the data URI's type, the
-// whole data written and the loader closed.
+// whole data written and the loader closed; every row must have come.
 bool PictureDecodes(std::string_view Type, const std::string& Base64, int64_t& Budget) {
     gsize length = 0;
     guchar* bytes = g_base64_decode(Base64.c_str(), &length);
@@ -159,6 +165,7 @@ bool PictureDecodes(std::string_view Type, const std::string& Base64, int64_t& B
     TPictureSize size;
     size.Budget = Budget;
     g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &size);
+    g_signal_connect(loader, "area-updated", G_CALLBACK(OnAreaUpdated), &size);
     // In pieces: a loader that ended on the size still inflates what it is given.
     constexpr gsize piece = 4096;
     bool ok = true;
@@ -172,7 +179,8 @@ bool PictureDecodes(std::string_view Type, const std::string& Base64, int64_t& B
     const GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader);
     const int64_t w = pixbuf ? std::max<int64_t>(size.Width, gdk_pixbuf_get_width(pixbuf)) : 0;
     const int64_t h = pixbuf ? std::max<int64_t>(size.Height, gdk_pixbuf_get_height(pixbuf)) : 0;
-    ok = ok && w > 0 && h > 0 && w <= MaxPictureSide && h <= MaxPictureSide && w * h <= Budget;
+    ok = ok && w > 0 && h > 0 && w <= MaxPictureSide && h <= MaxPictureSide && w * h <= Budget &&
+         size.RowsDone >= h;
     if (ok) Budget -= w * h;
     g_object_unref(loader);
     g_free(bytes);
