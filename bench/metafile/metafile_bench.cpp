@@ -127,13 +127,18 @@ int main(int argc, char** argv) {
     }
     std::atomic<bool> stop{false};
     std::thread gobjects([&] {
-        // Through GLib's global locks, as a media or desktop library's threads go.
+        // Through GLib's global locks, as a media or desktop library's threads go (the
+        // loop of the tests' tests/gobject_busy.h).
         for (unsigned i = 0; !stop; ++i) {
             GObject* o = G_OBJECT(g_object_new(G_TYPE_OBJECT, nullptr));
             g_object_freeze_notify(o);
             g_object_set_qdata(o, g_quark_from_string(i % 2 ? "gd-a" : "gd-b"), o);
             g_object_thaw_notify(o);
             g_object_unref(o);
+            for (int k = 0; k < 100; ++k) {
+                (void)g_type_from_name("GObject");
+                (void)g_quark_try_string("gd-a");
+            }
         }
     });
     for (int i = 0; i < runs; ++i) {

@@ -5,7 +5,6 @@
 // thread and missing, and the scanner parameter object every I/O component owns.
 #include <QWidget>
 
-#include <glib-object.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -32,6 +31,7 @@
 #include "LuxMView.h"
 #include "Win32.h"
 #include "codec_fixture_helpers.h"
+#include "gobject_busy.h"
 #include "lxtwain.h"
 #include "metafile.h"
 #include "temp_dir.h"
@@ -650,15 +650,7 @@ TEST_F(MetafileTest, APictureThatCannotBeDrawnRefusesTheFile) {
 // so each import is read, far within the helper's 20 s guard.
 TEST_F(MetafileTest, AGObjectBusyThreadDoesNotHoldTheImportUp) {
     std::atomic<bool> stop{false};
-    std::thread gobjects([&] {
-        for (unsigned i = 0; !stop; ++i) {
-            GObject* o = G_OBJECT(g_object_new(G_TYPE_OBJECT, nullptr));
-            g_object_freeze_notify(o);
-            g_object_set_qdata(o, g_quark_from_string(i % 2 ? "gd-a" : "gd-b"), o);
-            g_object_thaw_notify(o);
-            g_object_unref(o);
-        }
-    });
+    std::thread gobjects([&] { GObjectBusyLoop(stop); });
     const auto start = std::chrono::steady_clock::now();
     int read = 0;
     for (int i = 0; i < 10; ++i)
