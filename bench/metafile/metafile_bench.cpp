@@ -119,7 +119,8 @@ int main(int argc, char** argv) {
 
     const Bytes small = ReadAll(GD_SOURCE_DIR "/tests/imagelib/fixtures/emf/red_rectangle.emf");
     std::vector<double> quiet, busy;
-    bool quietRead = true, busyRead = true;
+    bool quietRead = true;
+    int busyRefused = 0;
     for (int i = 0; i < runs; ++i) {
         const Run r = Import(small, -1);
         quietRead = quietRead && !r.aborted;
@@ -143,13 +144,13 @@ int main(int argc, char** argv) {
     });
     for (int i = 0; i < runs; ++i) {
         const Run r = Import(small, -1);
-        busyRead = busyRead && !r.aborted;
+        busyRefused += r.aborted;
         busy.push_back(r.wallMs);
     }
     stop = true;
     gobjects.join();
-    std::printf("red_rectangle.emf at 95 x 47, %d runs each (alone %s, beside a GObject thread %s):\n", runs,
-                quietRead ? "read" : "NOT read", busyRead ? "read" : "NOT read");
+    std::printf("red_rectangle.emf at 95 x 47, %d runs each (alone %s, beside a GObject thread %d refused):\n",
+                runs, quietRead ? "read" : "NOT read", busyRefused);
     bench::PrintRow("alone: wall", bench::Summary(quiet), "ms");
     bench::PrintRow("beside a GObject thread: wall", bench::Summary(busy), "ms");
     return 0;
