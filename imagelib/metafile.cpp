@@ -3,30 +3,21 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/mman.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <functional>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <initializer_list>
 #include <string>
 #include <vector>
-
-extern "C" {
-#include <cairo.h>
-#include <emf2svg.h>
-#include <libwmf/api.h>
-#include <libwmf/svg.h>
-#include <librsvg/rsvg.h>
-}
 
 #include "LuxIO.h"
 #include "Win32.h"
@@ -173,172 +164,120 @@ bool MetafileTargetSize(int64_t OwnWidth, int64_t OwnHeight, int W, int H, int& 
 
 namespace {
 
-void PutLE32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
-// libwmf sizes its buffers by the header's counts: they are set here from the records
-// themselves, and a file whose records do not lie within it is refused. Returns the
-// length of the data that libwmf gets, 0 to refuse.
-size_t SanitizeWmf(std::vector<uint8_t>& d) {
-    constexpr size_t base = 22;   // after the placeable header
-    const size_t n = d.size();
-    if (n < base + 18 || GetLE16(d.data() + base + 2) != 9) return 0;
-    size_t pos = base + 18;
-    uint32_t maxWords = 3;
-    for (int records = 0;; ++records) {
-        if (pos + 6 > n || records > MaxScannedRecords) return 0;
-        const uint32_t words = GetLE32(d.data() + pos);
-        const uint16_t func = GetLE16(d.data() + pos + 4);
-        if (words < 3 || words > (n - pos) / 2) return 0;
-        maxWords = std::max(maxWords, words);
-        pos += size_t(words) * 2;
-        if (func == 0) break;   // the end record
-    }
-    PutLE32(d.data() + base + 6, uint32_t((pos - base) / 2));
-    PutLE32(d.data() + base + 12, maxWords);
-    return pos;
-}
-
-// The converters' SVG for the page, or empty.
-std::string WmfToSvg(const uint8_t* Source, size_t SourceSize, const TLXMetafileHeader& Header, int PageW,
-                     int PageH) {
-    std::vector<uint8_t> copy(Source, Source + SourceSize);
-    const size_t Size = SanitizeWmf(copy);
-    if (Size == 0) return {};
-    uint8_t* Data = copy.data();
-    wmfAPI* api = nullptr;
-    wmfAPI_Options opt{};
-    opt.function = wmf_svg_function;
-    const unsigned long flags = WMF_OPT_FUNCTION | WMF_OPT_IGNORE_NONFATAL | WMF_OPT_NO_ERROR | WMF_OPT_NO_DEBUG;
-    if (wmf_api_create(&api, flags, &opt) != wmf_E_None) {
-        if (api) wmf_api_destroy(api);
-        return {};
-    }
-    std::string svg;
-    if (wmf_mem_open(api, Data, long(Size)) == wmf_E_None) {
-        wmfD_Rect scanned;
-        if (wmf_scan(api, 0, &scanned) == wmf_E_None) {
-            wmf_svg_t* dev = WMF_SVG_GetData(api);
-            dev->out = wmf_stream_create(api, nullptr);
-            dev->Description = const_cast<char*>("");
-            dev->bbox.TL.x = float(Header.PageLeft);
-            dev->bbox.TL.y = float(Header.PageTop);
-            dev->bbox.BR.x = float(Header.PageRight);
-            dev->bbox.BR.y = float(Header.PageBottom);
-            dev->width = unsigned(PageW);
-            dev->height = unsigned(PageH);
-            wmfD_Rect played;
-            const wmf_error_t err = wmf_play(api, 0, &played);
-            char* mem = nullptr;
-            unsigned long len = 0;
-            if (dev->out) wmf_stream_destroy(api, dev->out, &mem, &len);
-            dev->out = nullptr;
-            if (err == wmf_E_None && mem) svg.assign(mem, len);
-            if (mem) wmf_free(api, mem);
-        }
-        wmf_mem_close(api);
-    }
-    wmf_api_destroy(api);
-    return svg;
-}
-
-std::string EmfToSvg(const uint8_t* Data, size_t Size) {
-    generatorOptions opt{};
-    opt.nameSpace = const_cast<char*>("");
-    opt.verbose = false;
-    opt.emfplus = true;
-    opt.svgDelimiter = true;
-    char* out = nullptr;
-    size_t len = 0;
-    // The converter takes a writable buffer; it gets a copy.
-    std::string copy(reinterpret_cast<const char*>(Data), Size);
-    const int ok = emf2svg(copy.data(), copy.size(), &out, &len, &opt);
-    std::string svg;
-    if (ok && out) svg.assign(out, len);
-    std::free(out);
-    return svg;
-}
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool Sanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool Sanitized = true;
-#else
-constexpr bool Sanitized = false;
-#endif
-#else
-constexpr bool Sanitized = false;
-#endif
-
-constexpr size_t MaxSvgSize = size_t(64) << 20;
-// CPU time for the conversion and the render together. 40 page-sized filled ellipses take
-// 0.2 s at the largest size; a file of thousands of them (over 10 s of filling) is refused.
-constexpr int CpuSeconds = 3;
-// Memory the conversion and the render may add to what the process already has mapped.
-constexpr rlim_t MemoryLimit = rlim_t(2) << 30;
-// Only a hang guard for a child that waits without using CPU time; generous, since a
-// loaded machine stretches the wall time of the CPU limit.
+// Only a hang guard for a helper that waits without using CPU time; generous, since a
+// loaded machine stretches the wall time of its CPU limit.
 constexpr int WallSeconds = 20;
+constexpr const char* HelperName = "gdmetafile";
 
-// The address space this process has mapped now (0 when unknown).
-rlim_t MappedNow() {
-    const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return 0;
-    char buf[64] = {};
-    const ssize_t n = ::read(fd, buf, sizeof buf - 1);
-    ::close(fd);
-    if (n <= 0) return 0;
-    const unsigned long long pages = std::strtoull(buf, nullptr, 10);
-    return rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE));
+// The helper beside the running program, or empty.
+const std::string& HelperPath() {
+    static const std::string path = [] {
+        char exe[4096];
+        const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+        if (n <= 0) return std::string();
+        std::string p(exe, size_t(n));
+        const size_t slash = p.rfind('/');
+        if (slash == std::string::npos) return std::string();
+        p = p.substr(0, slash + 1) + HelperName;
+        return ::access(p.c_str(), X_OK) == 0 ? p : std::string();
+    }();
+    return path;
+}
+
+// A descriptor at 10 or above, close-on-exec, in place of Fd (closed): the helper's own
+// numbers 3 to 5 are set from these, and none of them can be one of the sources.
+int HighFd(int Fd) {
+    if (Fd < 0) return -1;
+    const int high = ::fcntl(Fd, F_DUPFD_CLOEXEC, 10);
+    ::close(Fd);
+    return high;
+}
+
+void CloseAll(std::initializer_list<int> Fds) {
+    for (int fd : Fds)
+        if (fd >= 0) ::close(fd);
+}
+
+std::string Real(double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%a", v);   // exact
+    return buf;
 }
 
 // The converters trust the counts and offsets in the records they read, and the SVG
 // renderer aborts the process on some of what they pass on (a font of millions of pixels):
-// both run in a child process of their own, under a CPU-time and a memory limit. Whatever a
-// hostile file makes them do (a crash, an abort, a read past a record, an endless loop, a
-// huge allocation) ends that child, and the file counts as one that no renderer reads.
-// True when Work returned true and the child ended cleanly in time.
-bool Isolated(const std::function<bool()>& Work) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        ::close(fds[0]);
-        ::close(fds[1]);
+// both run in the helper program, a fresh process started (not forked: another thread of
+// this one may hold a lock the libraries need) under a CPU-time and a memory limit of its
+// own and the wall-time guard here. Whatever a hostile file makes them do (a crash, an
+// abort, a read past a record, an endless loop, a huge allocation) ends the helper, and the
+// file counts as one that no renderer reads. True when the helper drew the page into
+// PixelsFd and ended cleanly in time.
+bool DrawInHelper(const uint8_t* Data, size_t Size, const TLXMetafileHeader& Header, int PixelsFd, int Width,
+                  int Height, int Stride, int PageWidth, int PageHeight) {
+    const std::string& helper = HelperPath();
+    if (helper.empty()) return false;
+    int dataFd = HighFd(::memfd_create("metafile", MFD_CLOEXEC));
+    int fds[2] = {-1, -1};
+    if (::pipe2(fds, O_CLOEXEC) != 0) fds[0] = fds[1] = -1;
+    const int doneRead = fds[0], doneWrite = HighFd(fds[1]);
+    const int pixelsFd = HighFd(::fcntl(PixelsFd, F_DUPFD_CLOEXEC, 0));
+    bool written = dataFd >= 0 && doneRead >= 0 && doneWrite >= 0 && pixelsFd >= 0;
+    for (size_t off = 0; written && off < Size;) {
+        const ssize_t n = ::write(dataFd, Data + off, Size - off);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) written = false;
+        else off += size_t(n);
+    }
+    if (!written) {
+        CloseAll({dataFd, doneRead, doneWrite, pixelsFd});
         return false;
     }
-    if (pid == 0) {
-        ::close(fds[0]);
-        // No core file of a refused metafile, and no child left when the viewer goes.
-        ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-        rlimit none{0, 0};
-        ::setrlimit(RLIMIT_CORE, &none);
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
-        if (::getppid() != parent) ::_exit(1);
-        ::signal(SIGXCPU, SIG_DFL);
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        if (devnull >= 0) ::dup2(devnull, 2);
-        rlimit cpu{CpuSeconds, CpuSeconds + 1};   // SIGXCPU, then SIGKILL
-        ::setrlimit(RLIMIT_CPU, &cpu);
-        if (!Sanitized) {   // the sanitizers' shadow memory does not fit an address-space limit
-            const rlim_t limit = MappedNow() + MemoryLimit;
-            rlimit as{limit, limit};
-            ::setrlimit(RLIMIT_AS, &as);
-        }
-        bool ok = false;
-        try {
-            ok = Work();
-        } catch (...) {
-            ok = false;
-        }
-        const char done = 1;
-        if (!ok || ::write(fds[1], &done, 1) != 1) ::_exit(1);
-        ::_exit(0);
+    const std::vector<std::string> args = {helper,
+                                           std::to_string(::getpid()),
+                                           Header.Kind == TLXMetafileKind::Wmf ? "wmf" : "emf",
+                                           std::to_string(Width),
+                                           std::to_string(Height),
+                                           std::to_string(Stride),
+                                           std::to_string(PageWidth),
+                                           std::to_string(PageHeight),
+                                           Real(Header.PageLeft),
+                                           Real(Header.PageTop),
+                                           Real(Header.PageRight),
+                                           Real(Header.PageBottom)};
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    // No standard input or output, stderr discarded, the three descriptors at 3 to 5 and no
+    // other of this process; every signal at its default and none blocked.
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawnattr_init(&attr);
+    ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    ::posix_spawn_file_actions_adddup2(&actions, dataFd, 3);
+    ::posix_spawn_file_actions_adddup2(&actions, pixelsFd, 4);
+    ::posix_spawn_file_actions_adddup2(&actions, doneWrite, 5);
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, 6);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    sigdelset(&all, SIGKILL);
+    sigdelset(&all, SIGSTOP);
+    ::posix_spawnattr_setsigmask(&attr, &none);
+    ::posix_spawnattr_setsigdefault(&attr, &all);
+    ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawn(&pid, helper.c_str(), &actions, &attr, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::posix_spawnattr_destroy(&attr);
+    CloseAll({dataFd, doneWrite, pixelsFd});
+    if (spawned != 0) {
+        ::close(doneRead);
+        return false;
     }
-    ::close(fds[1]);
     bool done = false, failed = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(WallSeconds);
     for (;;) {
@@ -348,7 +287,7 @@ bool Isolated(const std::function<bool()>& Work) {
             failed = true;
             break;
         }
-        pollfd p{fds[0], POLLIN, 0};
+        pollfd p{doneRead, POLLIN, 0};
         const int r = ::poll(&p, 1, int(left));
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) {
@@ -356,55 +295,18 @@ bool Isolated(const std::function<bool()>& Work) {
             break;
         }
         char c = 0;
-        const ssize_t n = ::read(fds[0], &c, 1);
+        const ssize_t n = ::read(doneRead, &c, 1);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) failed = true;
         if (n == 1) done = c == 1;
-        break;   // the byte or the end: the child is done either way
+        break;   // the byte or the end: the helper is done either way
     }
-    ::close(fds[0]);
+    ::close(doneRead);
     if (failed) ::kill(pid, SIGKILL);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return done && !failed && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// Rasterises the SVG into Pixels, a zeroed ARGB32 block of Width x Height with Stride bytes a
-// row; the page (in the SVG's coordinates for EMF) fills PageWidth x PageHeight pixels.
-bool RasteriseSvg(const std::string& Svg, const TLXMetafileHeader& Header, uint8_t* Pixels, int Width,
-                  int Height, int Stride, int PageWidth, int PageHeight) {
-    if (Svg.empty() || Svg.size() > MaxSvgSize) return false;
-    GError* error = nullptr;
-    RsvgHandle* handle =
-        rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(Svg.data()), Svg.size(), &error);
-    if (error) g_error_free(error);
-    if (!handle) return false;
-    double docW = 0, docH = 0;
-    if (!rsvg_handle_get_intrinsic_size_in_pixels(handle, &docW, &docH) || !(docW > 0) || !(docH > 0)) {
-        g_object_unref(handle);
-        return false;
-    }
-    cairo_surface_t* surface = cairo_image_surface_create_for_data(Pixels, CAIRO_FORMAT_ARGB32, Width, Height, Stride);
-    bool ok = cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS;
-    if (ok) {
-        cairo_t* cr = cairo_create(surface);
-        if (Header.Kind == TLXMetafileKind::Emf) {
-            cairo_scale(cr, PageWidth / (Header.PageRight - Header.PageLeft),
-                        PageHeight / (Header.PageBottom - Header.PageTop));
-            cairo_translate(cr, -Header.PageLeft, -Header.PageTop);
-        }
-        const RsvgRectangle viewport{0, 0, docW, docH};
-        GError* err = nullptr;
-        ok = rsvg_handle_render_document(handle, cr, &viewport, &err);
-        if (err) g_error_free(err);
-        ok = ok && cairo_status(cr) == CAIRO_STATUS_SUCCESS;
-        cairo_destroy(cr);
-        cairo_surface_flush(surface);
-    }
-    cairo_surface_destroy(surface);
-    g_object_unref(handle);
-    return ok;
 }
 
 }  // namespace
@@ -418,19 +320,21 @@ bool RenderMetafile(const uint8_t* Data, size_t Size, const TLXMetafileHeader& H
     const double pw = Header.PageRight - Header.PageLeft, ph = Header.PageBottom - Header.PageTop;
     if (!std::isfinite(pw) || !std::isfinite(ph) || pw == 0 || ph == 0) return false;
     const int bw = Bitmap->Width(), bh = Bitmap->Height();
-    const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, bw);
-    if (stride <= 0) return false;
-    // The child draws into memory shared with this process; nothing goes through a file.
+    const int stride = bw * 4;   // cairo's ARGB32 rows: 4 bytes a pixel, no padding
+    // The helper draws into memory shared with this process; nothing goes through a file.
     const size_t bytes = size_t(stride) * size_t(bh);
-    void* shared = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (shared == MAP_FAILED) return false;
+    const int pixelsFd = ::memfd_create("metafile-pixels", MFD_CLOEXEC);
+    if (pixelsFd < 0) return false;
+    void* shared = ::ftruncate(pixelsFd, off_t(bytes)) == 0
+                       ? ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, pixelsFd, 0)
+                       : MAP_FAILED;
+    if (shared == MAP_FAILED) {
+        ::close(pixelsFd);
+        return false;
+    }
     uint8_t* pixels = static_cast<uint8_t*>(shared);
-    const bool ok = Isolated([&] {
-        const std::string svg = Header.Kind == TLXMetafileKind::Wmf
-                                    ? WmfToSvg(Data, Size, Header, PageWidth, PageHeight)
-                                    : EmfToSvg(Data, Size);
-        return RasteriseSvg(svg, Header, pixels, bw, bh, stride, PageWidth, PageHeight);
-    });
+    const bool ok = DrawInHelper(Data, Size, Header, pixelsFd, bw, bh, stride, PageWidth, PageHeight);
+    ::close(pixelsFd);
     if (ok) {
         // Over the pixels already in the bitmap (its background).
         for (int y = 0; y < bh; ++y) {

@@ -1,7 +1,8 @@
 // Windows metafiles: placeable WMF and EMF. The headers give the picture's size; the drawing
 // goes through a converter to SVG (libwmf for WMF, libemf2svg for EMF) that librsvg
-// rasterises, both in a child process under a CPU-time and a memory limit. Fonts, hatches
-// and raster operations are as close as those libraries get.
+// rasterises, both in the helper program gdmetafile (found beside the running program) under
+// a CPU-time, a memory and a wall-time limit. Fonts, hatches and raster operations are as
+// close as those libraries get.
 #pragma once
 
 #include <cstddef>
@@ -10,20 +11,9 @@
 #include "Classes.h"
 #include "Graphics.h"
 #include "lxdefs.h"
+#include "metafiledraw.h"
 
 class TLXIOParams;
-
-enum class TLXMetafileKind { None, Wmf, Emf };
-
-struct TLXMetafileHeader {
-    TLXMetafileKind Kind = TLXMetafileKind::None;
-    // Size in pixels at the resolution asked for; 0 when the file gives none (a WMF without
-    // the placeable header, an empty frame, zero units per inch).
-    int64_t Width = 0, Height = 0;
-    // The page in the converter's coordinates: WMF in points from the window origin, EMF in
-    // the SVG units of libemf2svg (device units from the bounds' top-left).
-    double PageLeft = 0, PageTop = 0, PageRight = 0, PageBottom = 0;
-};
 
 // Reads the header of a metafile held in memory; Kind None for data that is neither a
 // placeable WMF, a plain WMF nor an EMF. Never reads past Size.
@@ -37,8 +27,8 @@ bool MetafileTargetSize(int64_t OwnWidth, int64_t OwnHeight, int W, int H, int& 
 
 // Draws the page scaled to PageWidth x PageHeight over the pf24bit Bitmap (which may be
 // smaller: the page is cut at its edges). False, the bitmap untouched, when no converter can
-// read the file, the renderer fails or ends on it, or the two together run out of their CPU
-// time (3 s) or memory.
+// read the file, a picture embedded in it cannot be drawn, the renderer fails or ends on it,
+// the two together run out of their CPU time (3 s) or memory, or the helper is missing.
 bool RenderMetafile(const uint8_t* Data, size_t Size, const TLXMetafileHeader& Header,
                     TBitmap* Bitmap, int PageWidth, int PageHeight);
 

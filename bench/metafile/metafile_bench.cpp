@@ -1,10 +1,15 @@
 // The whole import of an EMF at its own size (2800 x 2800 pixels): 4000 page-sized ellipses
 // (tests/imagelib/fuzz/regressions/emf/4000-fullpage-ellipses.emf) beside the same file cut
 // to its first 40 ellipses, a normal drawing. Wall time of the import and the CPU time of the
-// child process that converts and renders (what its limit counts), min / median / max.
+// child process that converts and renders (what its limit counts), min / median / max. Then
+// the small fixture red_rectangle.emf (95 x 47), where starting the child is most of the
+// cost, alone and with a thread of this process making and dropping GObjects all along.
 //   metafile_bench [RUNS]          (5 by default)
 //   metafile_bench one FILE [W]    one import, its result and times
+#include <glib-object.h>
 #include <sys/resource.h>
+
+#include <atomic>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +17,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../bench_util.h"
@@ -110,5 +116,42 @@ int main(int argc, char** argv) {
     bench::PrintRow("4000 page-sized ellipses: wall", bench::Summary(hw), "ms");
     bench::PrintRow("4000 page-sized ellipses: child CPU", bench::Summary(hc), "ms");
     bench::PrintRow("ratio 4000 / 40, wall", bench::Summary(bench::Ratios(hw, nw)), "x");
+
+    const Bytes small = ReadAll(GD_SOURCE_DIR "/tests/imagelib/fixtures/emf/red_rectangle.emf");
+    std::vector<double> quiet, busy;
+    bool quietRead = true;
+    int busyRefused = 0;
+    for (int i = 0; i < runs; ++i) {
+        const Run r = Import(small, -1);
+        quietRead = quietRead && !r.aborted;
+        quiet.push_back(r.wallMs);
+    }
+    std::atomic<bool> stop{false};
+    std::thread gobjects([&] {
+        // Through GLib's global locks, as a media or desktop library's threads go (the
+        // loop of the tests' tests/gobject_busy.h).
+        for (unsigned i = 0; !stop; ++i) {
+            GObject* o = G_OBJECT(g_object_new(G_TYPE_OBJECT, nullptr));
+            g_object_freeze_notify(o);
+            g_object_set_qdata(o, g_quark_from_string(i % 2 ? "gd-a" : "gd-b"), o);
+            g_object_thaw_notify(o);
+            g_object_unref(o);
+            for (int k = 0; k < 100; ++k) {
+                (void)g_type_from_name("GObject");
+                (void)g_quark_try_string("gd-a");
+            }
+        }
+    });
+    for (int i = 0; i < runs; ++i) {
+        const Run r = Import(small, -1);
+        busyRefused += r.aborted;
+        busy.push_back(r.wallMs);
+    }
+    stop = true;
+    gobjects.join();
+    std::printf("red_rectangle.emf at 95 x 47, %d runs each (alone %s, beside a GObject thread %d refused):\n",
+                runs, quietRead ? "read" : "NOT read", busyRefused);
+    bench::PrintRow("alone: wall", bench::Summary(quiet), "ms");
+    bench::PrintRow("beside a GObject thread: wall", bench::Summary(busy), "ms");
     return 0;
 }

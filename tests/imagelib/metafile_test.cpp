@@ -1,16 +1,23 @@
 // Metafile import: the sizing rules on hand-built headers, the red rectangle of the WMF and
 // EMF fixtures (written record by record by fixtures/make_metafiles.py), hostile headers,
 // records the SVG renderer cannot take and a render over its CPU time (the inputs under
-// fuzz/regressions/emf/), and the scanner parameter object every I/O component owns.
+// fuzz/regressions/emf/), pictures inside an EMF, the helper program beside a busy GObject
+// thread and missing, and the scanner parameter object every I/O component owns.
 #include <QWidget>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <thread>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +31,7 @@
 #include "LuxMView.h"
 #include "Win32.h"
 #include "codec_fixture_helpers.h"
+#include "gobject_busy.h"
 #include "lxtwain.h"
 #include "metafile.h"
 #include "temp_dir.h"
@@ -187,6 +195,76 @@ Bytes WmfText(int extent, int height) {
     Put16(b, 32, 1);
     Put32(b, 34, int64_t(font.size() / 2));
     return b;
+}
+
+// A PNG of Width x Height in 1-bit grey, all black, made row by row: a 20000 x 20000 one
+// packs into 49 KB.
+Bytes BlackPng(uint32_t Width, uint32_t Height) {
+    auto be32 = [](Bytes& b, uint32_t v) {
+        for (int i = 3; i >= 0; --i) b.push_back(uint8_t(v >> (8 * i)));
+    };
+    auto chunk = [&](Bytes& out, const char* type, const Bytes& data) {
+        be32(out, uint32_t(data.size()));
+        Bytes body(type, type + 4);
+        body.insert(body.end(), data.begin(), data.end());
+        out.insert(out.end(), body.begin(), body.end());
+        be32(out, uint32_t(crc32(0, body.data(), uInt(body.size()))));
+    };
+    Bytes ihdr;
+    be32(ihdr, Width);
+    be32(ihdr, Height);
+    ihdr.insert(ihdr.end(), {1, 0, 0, 0, 0});
+    Bytes idat;
+    z_stream z{};
+    deflateInit(&z, 9);
+    const Bytes row(1 + (Width + 7) / 8, 0);
+    uint8_t out[65536];
+    for (uint32_t y = 0; y <= Height; ++y) {
+        z.next_in = const_cast<Bytef*>(row.data());
+        z.avail_in = y < Height ? uInt(row.size()) : 0;
+        const int flush = y < Height ? Z_NO_FLUSH : Z_FINISH;
+        do {
+            z.next_out = out;
+            z.avail_out = sizeof out;
+            deflate(&z, flush);
+            idat.insert(idat.end(), out, out + (sizeof out - z.avail_out));
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    chunk(png, "IHDR", ihdr);
+    chunk(png, "IDAT", idat);
+    chunk(png, "IEND", {});
+    return png;
+}
+
+// EMR_STRETCHDIBITS of a Width x Height picture over the whole 1000 x 1000 page of EmfOf: a
+// BITMAPINFOHEADER with Compression (0 RGB, 4 JPEG, 5 PNG) and the bits after it.
+Bytes EmfStretchDib(int Width, int Height, int BitCount, int Compression, const Bytes& Bits) {
+    Bytes r = Words32({0, 0, 999, 999, 0, 0, 0, 0, Width, Height, 80, 40, 120, int64_t(Bits.size()), 0, 0x00CC0020,
+                       1000, 1000});
+    Bytes bmi = Words32({40, Width, Height, 0, Compression, int64_t(Bits.size()), 0, 0, 0, 0});
+    Put16(bmi, 12, 1);
+    Put16(bmi, 14, BitCount);
+    r.insert(r.end(), bmi.begin(), bmi.end());
+    r.insert(r.end(), Bits.begin(), Bits.end());
+    while (r.size() % 4) r.push_back(0);
+    return EmfRecord(81, r);
+}
+
+// A red Width x Height picture in the image library's own PNG or JPEG writer.
+Bytes RedPicture(int Width, int Height, bool Jpeg) {
+    TBitmap red;
+    red.SetPixelFormat(pf24bit);
+    red.SetSize(Width, Height);
+    for (int y = 0; y < Height; ++y)
+        for (int x = 0; x < Width; ++x) red.ScanLine(y)[3 * x + 2] = 255;
+    TLuxIO io(nullptr);
+    io.SetAttachedBitmap(&red);
+    TMemoryStream s;
+    if (Jpeg) io.SaveToStreamJPEG(&s);
+    else io.SaveToStreamPNG(&s);
+    return codec_test::StreamBytes(s);
 }
 
 std::string RegressionInput(const std::string& name) {
@@ -519,6 +597,94 @@ TEST_F(MetafileTest, TheThumbnailViewSkipsWhatTheRendererCannotTake) {
     }
     LuxImageStoreFolder.clear();
     EXPECT_TRUE(tmp.Names().empty());
+}
+
+// A picture in an EMF that its loader cannot decode, or that is too large for the helper's
+// memory, refuses the file in every build: the renderer would leave it out and draw a blank
+// page. Pictures that decode are drawn (JPEG too, whose type the converter names wrongly).
+TEST_F(MetafileTest, APictureThatCannotBeDrawnRefusesTheFile) {
+    const Bytes png = RedPicture(40, 30, false), jpeg = RedPicture(40, 30, true);
+    ASSERT_GT(png.size(), 40u);
+    ASSERT_GT(jpeg.size(), 100u);
+    const Bytes huge = BlackPng(20000, 20000);
+    ASSERT_LT(huge.size(), 64000u);
+    Bytes truncated(png.begin(), png.begin() + long(png.size() / 2));
+    Bytes damaged = png;
+    for (size_t i = 41; i < damaged.size() - 12; ++i) damaged[i] ^= 0x5A;   // the pixel data
+    Bytes rgb(size_t(40) * 30 * 3, 0);
+    for (size_t i = 2; i < rgb.size(); i += 3) rgb[i] = 255;
+    struct Case {
+        const char* name;
+        Bytes emf;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"a red PNG", EmfOf(EmfStretchDib(40, 30, 0, 5, png)), false},
+        {"a red JPEG", EmfOf(EmfStretchDib(40, 30, 0, 4, jpeg)), false},
+        {"red RGB bits", EmfOf(EmfStretchDib(40, 30, 24, 0, rgb)), false},
+        {"a 20000 x 20000 PNG of 49 KB", EmfOf(EmfStretchDib(20000, 20000, 0, 5, huge)), true},
+        {"a PNG wider than a drawing surface", EmfOf(EmfStretchDib(40000, 1, 0, 5, BlackPng(40000, 1))), true},
+        {"a truncated PNG", EmfOf(EmfStretchDib(40, 30, 0, 5, truncated)), true},
+        {"a PNG with damaged pixel data", EmfOf(EmfStretchDib(40, 30, 0, 5, damaged)), true},
+        {"text as a JPEG", EmfOf(EmfStretchDib(40, 30, 0, 4, Bytes(200, 'a'))), true},
+    };
+    for (const Case& c : cases) {
+        io.SetBackground(clLime);
+        bitmap.SetSize(3, 3);
+        io.Aborting = !c.refused;
+        Import(c.emf, ".emf", -1, -1);
+        EXPECT_EQ(io.Aborting, c.refused) << c.name;
+        if (c.refused) {
+            EXPECT_EQ(bitmap.Width(), 3) << c.name;
+        } else {
+            ASSERT_EQ(bitmap.Width(), 999) << c.name;
+            const TRGB px = PixelOf(bitmap, 500, 500);
+            EXPECT_GT(px.r, 240) << c.name;
+            EXPECT_LT(px.g, 16) << c.name;
+        }
+    }
+}
+
+// The helper is a program started afresh: a thread of this process that holds GLib's locks
+// over and over (as media and desktop libraries' threads do) cannot leave it waiting for one,
+// so each import is read, far within the helper's 20 s guard.
+TEST_F(MetafileTest, AGObjectBusyThreadDoesNotHoldTheImportUp) {
+    std::atomic<bool> stop{false};
+    std::thread gobjects([&] { GObjectBusyLoop(stop); });
+    const auto start = std::chrono::steady_clock::now();
+    int read = 0;
+    for (int i = 0; i < 10; ++i)
+        for (const char* name : {"emf/red_rectangle.emf", "wmf/red_rectangle.wmf"}) {
+            bitmap.SetSize(3, 3);
+            io.LoadFromFile(std::string(GD_SOURCE_DIR) + "/tests/imagelib/fixtures/" + name);
+            EXPECT_FALSE(io.Aborting) << name << " " << i;
+            if (!io.Aborting && bitmap.Width() == 95 && PixelOf(bitmap, 48, 24) == (TRGB{0, 0, 255})) ++read;
+        }
+    stop = true;
+    gobjects.join();
+    EXPECT_EQ(read, 20);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+// A program with no helper beside it refuses every metafile with the abort flag (this test
+// binary, copied into a folder of its own, runs the import there).
+TEST_F(MetafileTest, WithoutTheHelperTheImportIsRefused) {
+    if (std::getenv("GD_METAFILE_ALONE")) {
+        io.LoadFromFile(FixtureDir("emf") + "red_rectangle.emf");
+        EXPECT_TRUE(io.Aborting);
+        EXPECT_EQ(bitmap.Width(), 3);
+        return;
+    }
+    const std::string copy = dir / "alone_test";
+    std::filesystem::copy_file(std::filesystem::read_symlink("/proc/self/exe"), copy);
+    ASSERT_FALSE(std::filesystem::exists(dir / "gdmetafile"));
+    const std::string cmd = "GD_METAFILE_ALONE=1 '" + copy +
+                            "' --gtest_filter=MetafileTest.WithoutTheHelperTheImportIsRefused >'" + (dir / "log") +
+                            "' 2>&1";
+    const int status = std::system(cmd.c_str());
+    const Bytes log = ReadFile(dir / "log");
+    EXPECT_EQ(status, 0) << std::string(log.begin(), log.end());
+    EXPECT_NE(std::string(log.begin(), log.end()).find("[  PASSED  ] 1 test"), std::string::npos);
 }
 
 TEST(TwainParams, DefaultsAndAClosedConnection) {

@@ -577,3 +577,37 @@ TEST_F(GdviewX11, ANameThatIsNotUtf8OpensAndIsCopiedUnderItsOwnBytes) {
     ASSERT_TRUE(code.has_value()) << ReadText(log);
     EXPECT_EQ(*code, 0) << ReadText(err);
 }
+// A metafile opened while another thread of gdview makes and drops GObjects all along: the
+// helper that draws it is a program of its own, so the picture comes at its usual speed,
+// far within the helper's 20 s guard, and is drawn. Three starts, since a forked drawing
+// would find a lock taken only now and then.
+TEST_F(GdviewX11, AMetafileOpensBesideAGObjectBusyThread) {
+    auto env = Env();
+    env["LD_PRELOAD"] = GD_GOBJECT_BUSY;
+    env["ASAN_OPTIONS"] = "verify_asan_link_order=0";   // the preloaded library comes first
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE(run);
+        fs::remove(log);
+        const auto start = std::chrono::steady_clock::now();
+        ChildProcess p(GD_GDVIEW_EXE, {GD_SOURCE_DIR "/tests/imagelib/fixtures/emf/red_rectangle.emf"}, env, err);
+        Wait("photo ", p);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+        EXPECT_FALSE(Contains(ReadText(log), "error")) << ReadText(log);
+        {
+            // At 100 %: the red rectangle of the 95 x 47 page, 48 x 24 pixels.
+            Shot s(std::string(kScreens) + "/9-metafile-gobject-thread.png");
+            const Box red = s.Find(255, 0, 0);
+            ASSERT_FALSE(red.Empty());
+            EXPECT_NEAR(red.Width(), 48, 2);
+            EXPECT_NEAR(red.Height(), 24, 2);
+            // The window takes the keyboard with a click on the picture.
+            Xdo("mousemove " + std::to_string((red.left + red.right) / 2) + " " +
+                std::to_string((red.top + red.bottom) / 2) + " click 1");
+        }
+        Pause();
+        Xdo("key Escape");
+        const auto code = p.Wait(std::chrono::seconds(10));
+        ASSERT_TRUE(code.has_value()) << "gdview did not end\n" << ReadText(log);
+        EXPECT_EQ(*code, 0) << ReadText(err);
+    }
+}
