@@ -415,7 +415,8 @@ TEST_F(X11Settings, AnOpenDropDownAndThePaletteKeepTheirKeys) {
 
 // The about box with a long text (the demo's own, then more): the text wraps inside its
 // label (8, 8, 353 x 177) and is cut at the label's bottom; right of the label and below it
-// the box shows only its face, and the OK button stays uncovered.
+// the box shows only its face, and the OK button stays uncovered. Closed, it gives the
+// keyboard back to the settings dialog.
 TEST_F(X11Settings, AboutTextStaysInsideItsLabel) {
     std::string text = ReadText(GD_SOURCE_DIR "/scripts/demo-texts/about.txt");
     ASSERT_FALSE(text.empty());
@@ -453,8 +454,13 @@ TEST_F(X11Settings, AboutTextStaysInsideItsLabel) {
     const Pixels button = Census(png, {a.x + 282, a.y + 202, 71, 21});
     EXPECT_GT(button.text, 10);
     EXPECT_LT(button.text, 200) << "the button is covered";
+    // Closed with the pointer away from both windows: the keyboard is the settings dialog's
+    // again, and Escape there ends the program.
+    Run(GD_XDOTOOL " mousemove 3 3");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     Key("Escape");
     EXPECT_TRUE(WaitWindowGone(kAboutCaption));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     Key("Escape");
     EXPECT_EQ(p.Wait(std::chrono::seconds(10)), 0) << ReadText(log);
 }
