@@ -12,6 +12,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QMimeDatabase>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTreeView>
@@ -67,6 +68,12 @@ bool RealDisplay() {
     return p != "offscreen" && p != "minimal";
 }
 
+void ReturnFocus(QWidget* Window) {
+    if (!Window || !Window->isVisible()) return;
+    Window->raise();
+    Window->activateWindow();
+}
+
 void SetDialogResponder(TDialogResponder* Responder) { g_responder = Responder; }
 TDialogResponder* DialogResponder() { return g_responder; }
 
@@ -86,7 +93,8 @@ int MessageBox(const std::string& Text, const std::string& Caption, unsigned Fla
         std::fprintf(stderr, "%s: %s\n", Caption.c_str(), Text.c_str());
         return DefaultAnswer(Flags);
     }
-    QMessageBox box(ActiveOwner());
+    const QPointer<QWidget> owner = ActiveOwner();
+    QMessageBox box(owner);
     box.setWindowTitle(Q(Caption));
     box.setText(Q(Text));
     switch (Flags & MB_ICONMASK) {
@@ -106,6 +114,7 @@ int MessageBox(const std::string& Text, const std::string& Caption, unsigned Fla
         if (id == IDCANCEL) box.setEscapeButton(button);
     if (ids.size() == 1) box.setEscapeButton(ids[0].first);
     box.exec();
+    ReturnFocus(owner);
     for (const auto& [button, id] : ids)
         if (box.clickedButton() == button) return id;
     return IDCANCEL;
@@ -258,9 +267,12 @@ void SetUpFileDialog(QFileDialog& Dialog, const TOpenDialog& Options) {
 bool TOpenDialog::Execute() {
     if (g_responder) return g_responder->OpenFile(*this);
     if (!RealDisplay()) return false;
-    QFileDialog dlg(ActiveOwner());
+    const QPointer<QWidget> owner = ActiveOwner();
+    QFileDialog dlg(owner);
     SetUpFileDialog(dlg, *this);
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return false;
+    const int result = dlg.exec();
+    ReturnFocus(owner);
+    if (result != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return false;
     FileName = dlg.selectedFiles().first().toStdString();
     const int fi = int(dlg.nameFilters().indexOf(dlg.selectedNameFilter()));
     if (fi >= 0) FilterIndex = fi + 1;
@@ -297,7 +309,7 @@ bool TColorDialog::Execute() {
         return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
     };
     for (int i = 0; i < 16; ++i) QColorDialog::setCustomColor(QtCustomIndex(i), toQ(CustomColor(i)));
-    QWidget* owner = OwnerWindow(Owner());
+    const QPointer<QWidget> owner = OwnerWindow(Owner());
     QColorDialog dlg(toQ(Color), owner);
     // A desktop's own dialog would not show the custom colours.
     dlg.setOption(QColorDialog::DontUseNativeDialog, true);
@@ -305,6 +317,7 @@ bool TColorDialog::Execute() {
     if (owner && owner->windowFlags().testFlag(Qt::WindowStaysOnTopHint))
         dlg.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     const bool ok = dlg.exec() == QDialog::Accepted;
+    ReturnFocus(owner);
     for (int i = 0; i < 16; ++i) {
         const QColor c = QColorDialog::customColor(QtCustomIndex(i));
         SetCustomColor(i, RGBColor(c.red(), c.green(), c.blue()));

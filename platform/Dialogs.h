@@ -11,6 +11,7 @@
 #include "Graphics.h"
 
 class QFileDialog;
+class QWidget;
 class TForm;
 
 // ---- Message boxes (Win32 flags and answers) ----
@@ -144,3 +145,8 @@ TDialogResponder* DialogResponder();
 void NotifyModalForm(TForm* Form);
 // True when a user can see windows (not the offscreen or minimal platform).
 bool RealDisplay();
+// Gives the keyboard back to Window after a dialog over it has closed: raised and
+// activated. On an X server without a window manager nobody else moves the input focus off
+// the closed dialog (it falls to the root window, and keys go to whatever lies under the
+// pointer); Qt's activation sets it there. Nothing for null or a hidden window.
+void ReturnFocus(QWidget* Window);

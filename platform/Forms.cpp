@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QAbstractButton>
+#include <QApplication>
 #include <QEventLoop>
 #include <QMenuBar>
 #include <QWidget>
@@ -598,6 +599,8 @@ void TForm::SetModalResult(TModalResult r) {
 
 int TForm::ShowModal() {
     if (Visible() || modalLoop_) throw EInvalidOperation("Cannot make a visible window modal");
+    // The window the keyboard goes back to when the form is gone.
+    const QPointer<QWidget> before = QApplication::activeWindow();
     QEventLoop loop;
     modalLoop_ = &loop;
     modalResult_ = mrNone;
@@ -633,6 +636,7 @@ int TForm::ShowModal() {
     }
     const TModalResult r = modalResult_;
     Hide();
+    if (before != window) ReturnFocus(before);
     return r;
 }
 

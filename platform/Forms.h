@@ -18,7 +18,9 @@
 //    QMenuBar/QMenu/QAction), created with NewControl on the client widget of their parent
 //    (the form, a panel or a group box) at their stored bounds; the bounds are kept as a
 //    minimum, widened to the text's size hint so nothing is cut at the desktop font (a
-//    control that is part of a drawn layout keeps exact bounds: SetFixedBounds). Only
+//    word-wrapping label keeps its width and grows only downwards, or keeps its bounds with
+//    SetAutoSize off; a control that is part of a drawn layout keeps exact bounds:
+//    SetFixedBounds). Only
 //    the class library's rules that Qt lacks are added, as helpers in StdCtrls.h: captions
 //    with the "&" accelerator rule, click events that also fire on programmatic changes,
 //    item lists from texts split at line breaks, modal results, default and cancel buttons,
@@ -32,7 +34,8 @@
 // 6. Dialogs: a form shown with ShowModal returns its ModalResult; buttons with a modal
 //    result (SetModalResult) end it; Enter presses the default button, Escape the cancel
 //    button; the window's close box is Cancel. Common dialogs and message boxes are in
-//    Dialogs.h, all behind TDialogResponder so tests answer them instead of a user.
+//    Dialogs.h, all behind TDialogResponder so tests answer them instead of a user. A closed
+//    dialog gives the keyboard back to the window it was opened over (ReturnFocus).
 // 7. Errors in event handlers never cross Qt's event loop: they reach the application's
 //    default exception report (AppShell.h).
 #pragma once

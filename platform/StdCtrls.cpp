@@ -34,6 +34,7 @@ namespace {
 constexpr const char* kCaptionMark = "gdCaption";
 constexpr const char* kDesignMark = "gdDesignBounds";
 constexpr const char* kModalMark = "gdModalResult";
+constexpr const char* kAutoSizeMark = "gdAutoSize";
 // The growth limit where no screen tells one.
 constexpr int kNoScreenLimit = 4096;
 
@@ -107,10 +108,29 @@ QSize GrowthLimit(const QWidget* W) {
 
 }  // namespace
 
+void SetAutoSize(QLabel* Label, bool AutoSize) {
+    if (!Label) return;
+    Label->setProperty(kAutoSizeMark, AutoSize);
+    FitControl(Label);
+}
+
 void FitControl(QWidget* W) {
     const QVariant v = W ? W->property(kDesignMark) : QVariant();
     if (!v.isValid()) return;
     const QRect d = v.toRect();
+    if (auto* label = qobject_cast<QLabel*>(W)) {
+        const bool autoSize = label->property(kAutoSizeMark).toBool() || !label->property(kAutoSizeMark).isValid();
+        if (!autoSize) return;
+        if (label->wordWrap() && d.width() > 0) {
+            // Wrapped at its own width: only the height follows the text.
+            const int w = std::max(d.width(), W->width());
+            const int most = GrowthLimit(W).height();
+            const int h = std::max({d.height(), W->height(), std::clamp(label->heightForWidth(w), 0, most)});
+            const QRect r(W->pos(), QSize(w, h));
+            if (W->geometry() != r) W->setGeometry(r);
+            return;
+        }
+    }
     // Buttons, labels and combo boxes size to their texts; for the others (lists, edits,
     // spin edits, group boxes, bars) the preferred size is generic and only the minimum
     // counts.

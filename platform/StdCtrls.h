@@ -15,6 +15,7 @@ class QAction;
 class QComboBox;
 class QIcon;
 class QImage;
+class QLabel;
 class QListWidget;
 class QMenu;
 class QMenuBar;
@@ -36,6 +37,11 @@ void PlaceControl(QWidget* W, int Left, int Top, int Width = 0, int Height = 0);
 // form leave it alone (a control that is part of a drawn layout, such as the colour
 // palette's row); a text that does not fit is cut.
 void SetFixedBounds(QWidget* W, int Left, int Top, int Width, int Height);
+// The class library's AutoSize of a label (on unless set off). A word-wrapping label keeps
+// its stored width and wraps its text inside it: with AutoSize its height grows to the
+// wrapped text, without it the label keeps its bounds and cuts at its bottom what does not
+// fit. A label without AutoSize and without word wrap also keeps its bounds.
+void SetAutoSize(QLabel* Label, bool AutoSize);
 // Fits a placed control to its stored bounds and its current text (nothing for others).
 void FitControl(QWidget* W);
 // Fits every placed control inside Top.

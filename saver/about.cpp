@@ -15,8 +15,8 @@ Tinfoform::Tinfoform(TComponent* AOwner) : TForm(AOwner) {
     Label2 = NewControl<QLabel>(this, "Label2", 8, 8, 353, 177);
     Label2->setWordWrap(true);
     Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    // The text keeps its size: a long about text wraps inside it rather than growing it.
-    Label2->setGeometry(8, 8, 353, 177);
+    // The text wraps inside the label's bounds; what does not fit is cut at its bottom.
+    SetAutoSize(Label2, false);
     Button1 = NewControl<QPushButton>(this, "Button1", 280, 200, 75, 25);
     ::SetCaption(Button1, "OK");
     ::SetModalResult(Button1, mrOk);

@@ -660,6 +660,45 @@ TEST(StdCtrls, FixedBoundsSurviveCaptionsAndShowing) {
     form.Hide();
 }
 
+// A word-wrapping label wraps at its own width whatever its text: with AutoSize only its
+// height follows the text, without it the label keeps its bounds (the rest is cut). A label
+// without AutoSize keeps its bounds also without word wrap.
+TEST(StdCtrls, WordWrappingLabelsWrapInsideTheirWidth) {
+    std::string paragraph;
+    for (int i = 0; i < 12; ++i) paragraph += "A stand-alone slideshow packed from the desktop backgrounds. ";
+    struct Case {
+        bool wrap, autoSize;
+        std::string text;
+        QRect stored;
+    };
+    const Case cases[] = {
+        {true, false, paragraph, QRect(8, 8, 353, 177)},
+        {true, false, "Short.", QRect(8, 8, 353, 177)},
+        {true, true, paragraph, QRect(8, 8, 329, 33)},
+        {true, true, "Select a album.", QRect(8, 8, 329, 33)},
+        {false, false, paragraph, QRect(8, 8, 100, 20)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.wrap) + std::to_string(c.autoSize) + " " + c.text.substr(0, 10));
+        TForm form(nullptr);
+        form.SetClientSize(372, 233);
+        auto* label = NewControl<QLabel>(&form, "Label2", c.stored.x(), c.stored.y(), c.stored.width(), c.stored.height());
+        label->setWordWrap(c.wrap);
+        if (!c.autoSize) SetAutoSize(label, false);
+        SetCaption(label, c.text);
+        form.Show();
+        QApplication::processEvents();
+        if (!c.autoSize) {
+            EXPECT_EQ(label->geometry(), c.stored);
+        } else {
+            EXPECT_EQ(label->pos(), c.stored.topLeft());
+            EXPECT_EQ(label->width(), c.stored.width()) << "wrapped at its own width";
+            EXPECT_EQ(label->height(), std::max(c.stored.height(), label->heightForWidth(c.stored.width())));
+        }
+        form.Hide();
+    }
+}
+
 TEST(StdCtrls, SpinEditsKeepAValueOutsideTheirRangeUntilEdited) {
     struct Case {
         int value;

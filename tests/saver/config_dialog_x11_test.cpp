@@ -412,3 +412,117 @@ TEST_F(X11Settings, AnOpenDropDownAndThePaletteKeepTheirKeys) {
     EXPECT_EQ(p.Wait(std::chrono::seconds(10)), 0);
     EXPECT_FALSE(Contains(ReadText(Registry()), "\tDuration\t")) << "Escape is Cancel";
 }
+
+// The about box with a long text (the demo's own, then more): the text wraps inside its
+// label (8, 8, 353 x 177) and is cut at the label's bottom; right of the label and below it
+// the box shows only its face, and the OK button stays uncovered. Closed, it gives the
+// keyboard back to the settings dialog.
+TEST_F(X11Settings, AboutTextStaysInsideItsLabel) {
+    std::string text = ReadText(GD_SOURCE_DIR "/scripts/demo-texts/about.txt");
+    ASSERT_FALSE(text.empty());
+    for (int i = 0; i < 8; ++i)
+        text += "\r\nA stand-alone slideshow packed by scripts/run from the MATE desktop backgrounds and a chord.";
+    const std::string scr = Pack("Alps.scr", {"--set", "AboutText=" + text, "--text", std::string("25=") + kAboutCaption});
+    const std::string log = dir.File("log");
+    ChildProcess p(scr, {"/C"}, XEnv(log), log + ".err");
+    const unsigned long w = WaitForWindow(kSaverCaption);
+    ASSERT_NE(w, 0u) << ReadText(log) << ReadText(log + ".err");
+    ASSERT_TRUE(TakeFocus(w, log, 0, p)) << ReadText(log);
+    const Geometry g = WindowGeometry(w);
+    Click(g.x + 324 + 37, g.y + 286 + 12);   // Info
+    const unsigned long about = WaitForWindow(kAboutCaption);
+    ASSERT_NE(about, 0u) << ReadText(log);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    const Geometry a = WindowGeometry(about);
+    ASSERT_EQ(a.w, 372);
+    ASSERT_EQ(a.h, 233);
+    const std::string png = Shot("about-long-text");
+    SCOPED_TRACE(png);
+    const Pixels label = Census(png, {a.x + 8, a.y + 8, 353, 177});
+    const Pixels cut = Census(png, {a.x + 8, a.y + 8 + 165, 353, 12});
+    EXPECT_GT(label.text, 2000) << "the text is shown";
+    EXPECT_GT(cut.text, 20) << "the text runs to the label's bottom";
+    // Right of the label; below it, across and beside the button.
+    const Geometry face[] = {{a.x + 361, a.y, 11, 233}, {a.x, a.y + 185, 372, 14}, {a.x, a.y + 199, 277, 34}};
+    for (const Geometry& f : face) {
+        const Pixels px = Census(png, f, 0xC0, 0xC0, 0xC0);
+        EXPECT_EQ(px.match, px.total) << "text outside the label at " << f.x - a.x << ", " << f.y - a.y << " ("
+                                      << px.text << " text pixels)";
+        EXPECT_GT(px.total, 0);
+    }
+    // The button's caption is dark text on the button's face.
+    const Pixels button = Census(png, {a.x + 282, a.y + 202, 71, 21});
+    EXPECT_GT(button.text, 10);
+    EXPECT_LT(button.text, 200) << "the button is covered";
+    // Closed with the pointer away from both windows: the keyboard is the settings dialog's
+    // again, and Escape there ends the program.
+    Run(GD_XDOTOOL " mousemove 3 3");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    Key("Escape");
+    EXPECT_TRUE(WaitWindowGone(kAboutCaption));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Key("Escape");
+    EXPECT_EQ(p.Wait(std::chrono::seconds(10)), 0) << ReadText(log);
+}
+
+// The colour dialog over a running show, closed with OK (Enter) or Cancel (Escape) while the
+// pointer lies over the show: the keyboard is the settings dialog's again (no click needed):
+// Tab moves its focus, Escape closes it.
+TEST_F(X11Settings, TheKeyboardIsTheSettingsDialogsAfterTheColourDialog) {
+    const std::string exe = Pack("Alps.exe");
+    const std::string log = dir.File("log");
+    ChildProcess p(exe, {"x"}, XEnv(log), log + ".err");
+    ASSERT_TRUE(WaitForText(log, "show photo 3", p)) << ReadText(log) << ReadText(log + ".err");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (const char* key : {"Return", "Escape"}) {
+        SCOPED_TRACE(key);
+        const int focusBefore = Count(log, "focus ");
+        const unsigned long settings = OpenSettings(log, p);
+        ASSERT_NE(settings, 0u) << ReadText(log);
+        ASSERT_TRUE(TakeFocus(settings, log, focusBefore, p));
+        const Geometry g = WindowGeometry(settings);
+        const int bx = g.x + 8 + 330, by = g.y + 6 + 24;
+        const int shown = Count(log, "focus UxColorButtonPalette.Surface");
+        Click(bx + 20, by + 11);
+        for (int i = 0; i < 100 && Count(log, "focus UxColorButtonPalette.Surface") == shown; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_GT(Count(log, "focus UxColorButtonPalette.Surface"), shown) << ReadText(log);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        Click(bx + 25, by + 22 + 105);   // "Other"
+        const unsigned long colours = WaitForWindow("Select Color");
+        ASSERT_NE(colours, 0u) << ReadText(log);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        if (!WindowManager()) Run(GD_XDOTOOL " windowfocus --sync " + std::to_string(colours));
+        // Over the show, beside both dialogs.
+        Run(GD_XDOTOOL " mousemove 3 3");
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const int palettes = Count(log, "focus UxColorButtonPalette.Surface");
+        Key(key);
+        ASSERT_TRUE(WaitWindowGone("Select Color"));
+        if (std::string(key) == "Escape") {
+            // Cancel: the palette is back (it holds the keyboard while open); Escape closes it.
+            for (int i = 0; i < 100 && Count(log, "focus UxColorButtonPalette.Surface") == palettes; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            ASSERT_GT(Count(log, "focus UxColorButtonPalette.Surface"), palettes) << ReadText(log);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            Key("Escape");
+        }
+        for (int i = 0; i < 100 && Focused(log) != "ConfigForm.cbackground"; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_EQ(Focused(log), "ConfigForm.cbackground") << ReadText(log);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        char hex[32];
+        std::snprintf(hex, sizeof hex, "%lu", settings);
+        EXPECT_EQ(Run(GD_XDOTOOL " getwindowfocus"), std::string(hex) + "\n") << "the X input focus";
+        const int before = Count(log, "focus ");
+        Key("Tab");
+        ASSERT_TRUE(WaitFocusChange(log, before, p)) << "Tab did nothing\n" << ReadText(log);
+        EXPECT_NE(Focused(log), "ConfigForm.cbackground");
+        Key("Escape");
+        ASSERT_TRUE(WaitWindowGone(kSlideshowCaption)) << "Escape did nothing\n" << ReadText(log);
+        ASSERT_TRUE(p.Running());
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(std::chrono::seconds(10)), 0);
+}

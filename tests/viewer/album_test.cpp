@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QLocale>
@@ -480,6 +481,8 @@ TEST_F(Albums, ChooserGrowsForLongTranslations) {
         EXPECT_LE(f.Button2->geometry().right(), f.Button3->geometry().left());
         EXPECT_LE(f.Label1->geometry().bottom(), f.list->geometry().top());
         EXPECT_LE(f.list->geometry().bottom(), f.Button2->geometry().top());
+        // The question wraps inside the window, not past its right edge.
+        EXPECT_TRUE(client->rect().contains(f.Label1->geometry()));
     };
     Taddphoto plain(nullptr);
     check(plain);
@@ -504,6 +507,22 @@ TEST_F(Albums, ChooserGrowsForLongTranslations) {
     check(grown);
     EXPECT_GT(grown.ClientWidth(), plainWidth);
     EXPECT_GT(grown.ClientHeight(), plainHeight);
+    // A long question alone: the window keeps its width, the question wraps inside it.
+    LngWriter().Header(1).Entry("viewer.add.label1.caption", question, 12).Save(dir.File("question.lng"));
+    tlangdata questionOnly;
+    questionOnly.LoadFromFile(dir.File("question.lng"));
+    LangData = &questionOnly;
+    Taddphoto asked(nullptr);
+    LangData = nullptr;
+    check(asked);
+    EXPECT_EQ(asked.ClientWidth(), plainWidth);
+    // Shown, where the controls fit their texts once more.
+    for (Taddphoto* f : {&plain, &grown, &asked}) {
+        f->Show();
+        QApplication::processEvents();
+        check(*f);
+        f->Hide();
+    }
 }
 
 TEST_F(Albums, TranslatedQuestionTakesOnlyStringArguments) {
