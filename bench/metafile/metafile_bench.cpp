@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "../../tests/gobject_busy.h"
 #include "../bench_util.h"
 #include "Graphics.h"
 #include "LuxIO.h"
@@ -127,21 +128,7 @@ int main(int argc, char** argv) {
         quiet.push_back(r.wallMs);
     }
     std::atomic<bool> stop{false};
-    std::thread gobjects([&] {
-        // Through GLib's global locks, as a media or desktop library's threads go (the
-        // loop of the tests' tests/gobject_busy.h).
-        for (unsigned i = 0; !stop; ++i) {
-            GObject* o = G_OBJECT(g_object_new(G_TYPE_OBJECT, nullptr));
-            g_object_freeze_notify(o);
-            g_object_set_qdata(o, g_quark_from_string(i % 2 ? "gd-a" : "gd-b"), o);
-            g_object_thaw_notify(o);
-            g_object_unref(o);
-            for (int k = 0; k < 100; ++k) {
-                (void)g_type_from_name("GObject");
-                (void)g_quark_try_string("gd-a");
-            }
-        }
-    });
+    std::thread gobjects([&] { GObjectBusyLoop(stop); });
     for (int i = 0; i < runs; ++i) {
         const Run r = Import(small, -1);
         busyRefused += r.aborted;

@@ -139,28 +139,6 @@ bool RunPlayer(const std::string& player, const std::string& dir, int ticks, xcb
     return WIFEXITED(status) || WIFSIGNALED(status);
 }
 
-// A photo-like picture: smooth colour fields with fine grain, different for each seed.
-int MakePhoto(int w, int h, int seed, const char* path) {
-    FILE* f = std::fopen(path, "wb");
-    if (!f || w < 1 || h < 1) return 1;
-    std::fprintf(f, "P6\n%d %d\n255\n", w, h);
-    std::vector<uint8_t> row(size_t(w) * 3);
-    uint32_t s = uint32_t(seed) * 2654435761u + 1;
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            s = s * 1664525u + 1013904223u;
-            const int n = int(s >> 27) - 16;
-            const double fx = double(x) / w, fy = double(y) / h;
-            const int v[3] = {int(128 + 100 * std::sin(6.3 * fx + seed) + 20 * std::sin(40 * fy)) + n,
-                              int(128 + 100 * std::sin(5.1 * fy + 2 * seed) + 20 * std::cos(33 * fx)) + n,
-                              int(128 + 90 * std::cos(4.0 * (fx + fy) + seed)) + n};
-            for (int c = 0; c < 3; ++c) row[size_t(3 * x + c)] = uint8_t(v[c] < 0 ? 0 : v[c] > 255 ? 255 : v[c]);
-        }
-        std::fwrite(row.data(), 1, row.size(), f);
-    }
-    return std::fclose(f) == 0 ? 0 : 1;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
