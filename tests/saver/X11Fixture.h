@@ -52,6 +52,18 @@ protected:
         return false;
     }
 
+    // Waits until the window is mapped and viewable, so that keys pressed now reach it.
+    static bool WaitViewable(unsigned long Id) {
+        for (int i = 0; i < 200; ++i) {
+            if (Run(GD_XWININFO " -id " + std::to_string(Id) + " 2>/dev/null").find("IsViewable") != std::string::npos)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+    // A key pressed and released as a keyboard does (XTest): it goes to the input focus.
+    static void PressKey(const std::string& Name) { Run(std::string(GD_XDOTOOL) + " key " + Name); }
+
     struct Geometry {
         int x = 0, y = 0, w = 0, h = 0;
     };
