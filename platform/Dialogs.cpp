@@ -272,7 +272,7 @@ public:
         tree_->header()->setSectionsMovable(false);
         tree_->installEventFilter(this);
         connect(tree_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* i) { Activate(i); });
-        connect(tree_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* i) { Picked(i); });
+        connect(tree_, &QTreeWidget::itemSelectionChanged, this, [this] { Picked(tree_->selectedItems().value(0)); });
         nameEdit_ = new QLineEdit;
         nameEdit_->setObjectName(QStringLiteral("fileNameEdit"));
         types_ = new QComboBox;
