@@ -10,7 +10,7 @@
 #include "Classes.h"
 #include "Graphics.h"
 
-class QFileDialog;
+class QDialog;
 class QWidget;
 class TForm;
 
@@ -85,10 +85,16 @@ public:
 // patterns as written; the dialog matches them regardless of letter case (*.jpg offers
 // PHOTO.JPG), as on the original platform. Pairs without patterns are left out.
 std::string QtNameFilters(const std::string& Filter);
-// Qt's file dialog as Execute shows it: title, folder, filter, chosen filter and file, Qt's
-// own dialog (whatever the desktop), and its Size, Type and Date columns as wide as the
-// texts they show, the dialog widened to match.
-void SetUpFileDialog(QFileDialog& Dialog, const TOpenDialog& Options);
+// The open dialog as Execute shows it over Owner, not yet shown: Options' title, folder
+// (else the current one), filter, chosen filter and file. Its own folder listing, read as
+// the file system's bytes: folders first, then the files the chosen filter's patterns match
+// in any letter case; a name that is no UTF-8 is listed (shown with replacement characters)
+// and chosen under its own bytes. The Size, Type and Date columns are as wide as the texts
+// they show, the dialog widened to match (never wider than the screen).
+QDialog* NewOpenFileDialog(const TOpenDialog& Options, QWidget* Owner = nullptr);
+// What an accepted open dialog was closed with, into Options: the file (its bytes, a name
+// typed relative to the folder joined to the folder's bytes) and the filter.
+void TakeOpenFileDialogResult(const QDialog& Dialog, TOpenDialog& Options);
 
 // ---- Colour dialog ----
 

@@ -2,6 +2,8 @@
 // buttons, the class-library rules for Qt's widgets, name lookup, the status bar, panels,
 // the dialogs seam and the application object's idle handler and error report.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -9,7 +11,8 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
+#include <QAbstractButton>
+#include <QMessageBox>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -30,6 +33,8 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -798,16 +803,27 @@ TEST(Dialogs, OpenFilterConvertsToPlainQtFiltersMatchedInAnyCase) {
     EXPECT_EQ(QDir(dir.path()).entryList(patterns, QDir::Files, QDir::Name), (QStringList{"PHOTO.JPG", "b.Jpeg"}));
 }
 
-// The dialog as Execute shows it: plain patterns in "Files of type", files of any letter
-// case offered, and the Size, Type and Date columns as wide as what they show.
+namespace {
+
+// The rows of the open dialog's list: the names shown and their bytes.
+std::vector<std::pair<QString, QByteArray>> Listed(QDialog& Dialog) {
+    std::vector<std::pair<QString, QByteArray>> rows;
+    auto* tree = Dialog.findChild<QTreeView*>("treeView");
+    if (!tree) return rows;
+    QAbstractItemModel* model = tree->model();
+    for (int r = 0; r < model->rowCount(); ++r)
+        rows.emplace_back(model->index(r, 0).data().toString(), model->index(r, 0).data(Qt::UserRole).toByteArray());
+    return rows;
+}
+
+}  // namespace
+
+// The dialog as Execute shows it: plain patterns in "Files of type", folders first, then the
+// files of any letter case the filter matches, and the Size, Type and Date columns as wide as
+// what they show.
 TEST(Dialogs, OpenDialogShowsPlainPatternsAndUncutColumns) {
-    // Qt's dialog keeps its column widths and folders in its settings: a folder of this test's
-    // own, never the user's (and no widths of an earlier run).
-    QTemporaryDir settings;
-    for (const QSettings::Format f : {QSettings::NativeFormat, QSettings::IniFormat})
-        QSettings::setPath(f, QSettings::UserScope, settings.path());
     QTemporaryDir dir;
-    for (const char* n : {"PHOTO.JPG", "b.Jpeg", "c.txt", "a photo with a rather long name.tif", "e.bmp"}) {
+    for (const char* n : {"PHOTO.JPG", "b.Jpeg", "c.txt", "a photo with a rather long name.tif", "e.bmp", ".hidden.jpg"}) {
         QFile f(dir.filePath(n));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(QByteArray(std::string(n) == "e.bmp" ? 123456 : 266, 'x'));
@@ -818,39 +834,146 @@ TEST(Dialogs, OpenDialogShowsPlainPatternsAndUncutColumns) {
     options.InitialDir = dir.path().toStdString();
     options.Options = ofHideReadOnly | ofFileMustExist | ofEnableSizing;
     options.Filter = "Any Photo|*.jpg;*.jpeg;*.bmp;*.tif;*.tiff;*.png;*.pcx|BMP Photo (*.bmp)|*.bmp";
-    QFileDialog dlg;
-    SetUpFileDialog(dlg, options);
-    EXPECT_EQ(dlg.windowTitle(), "Open Photo");
-    EXPECT_TRUE(dlg.testOption(QFileDialog::DontUseNativeDialog));
-    EXPECT_EQ(dlg.nameFilters(),
-              (QStringList{"Any Photo (*.jpg *.jpeg *.bmp *.tif *.tiff *.png *.pcx)", "BMP Photo [*.bmp] (*.bmp)"}));
-    auto* types = dlg.findChild<QComboBox*>("fileTypeCombo");
+    std::unique_ptr<QDialog> dlg(NewOpenFileDialog(options));
+    EXPECT_EQ(dlg->windowTitle(), "Open Photo");
+    auto* types = dlg->findChild<QComboBox*>("fileTypeCombo");
     ASSERT_TRUE(types);
-    EXPECT_EQ(types->currentText(), "Any Photo (*.jpg *.jpeg *.bmp *.tif *.tiff *.png *.pcx)");
-    dlg.show();
-    auto* tree = dlg.findChild<QTreeView*>("treeView");
+    ASSERT_EQ(types->count(), 2);
+    EXPECT_EQ(types->itemText(0), "Any Photo (*.jpg *.jpeg *.bmp *.tif *.tiff *.png *.pcx)");
+    EXPECT_EQ(types->itemText(1), "BMP Photo [*.bmp] (*.bmp)");
+    EXPECT_EQ(types->currentIndex(), 0);
+    dlg->show();
+    auto* tree = dlg->findChild<QTreeView*>("treeView");
     ASSERT_TRUE(tree);
-    QAbstractItemModel* model = tree->model();
-    // The folder is read on a thread of Qt's: waited for, within a generous bound.
-    for (int i = 0; i < 1000 && model->rowCount(tree->rootIndex()) < 5; ++i) {
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
     QStringList names;
     const QFontMetrics fm(tree->font());
-    for (int r = 0; r < model->rowCount(tree->rootIndex()); ++r) {
-        if (tree->isRowHidden(r, tree->rootIndex())) continue;
-        names << model->index(r, 0, tree->rootIndex()).data().toString();
-        for (int c = 1; c <= 3; ++c) {
-            const QString text = model->index(r, c, tree->rootIndex()).data().toString();
-            EXPECT_LE(fm.horizontalAdvance(text) + 2 * fm.averageCharWidth(), tree->header()->sectionSize(c))
+    QAbstractItemModel* model = tree->model();
+    for (int r = 0; r < model->rowCount(); ++r) {
+        names << model->index(r, 0).data().toString();
+        for (int c = 0; c <= 3; ++c) {
+            const QString text = model->index(r, c).data().toString();
+            const int icon = c == 0 ? tree->iconSize().width() : 0;
+            EXPECT_LE(fm.horizontalAdvance(text) + icon + 2 * fm.averageCharWidth(), tree->header()->sectionSize(c))
                 << text.toStdString();
         }
     }
-    names.sort(Qt::CaseInsensitive);
-    EXPECT_EQ(names, (QStringList{"a photo with a rather long name.tif", "b.Jpeg", "e.bmp", "folder", "PHOTO.JPG"}));
+    EXPECT_EQ(names, (QStringList{"folder", "a photo with a rather long name.tif", "b.Jpeg", "e.bmp", "PHOTO.JPG"}));
+    EXPECT_EQ(model->index(1, 2).data().toString(), "TIFF image");
+    EXPECT_EQ(model->index(0, 2).data().toString(), "Folder");
     // Never wider than the screen.
-    EXPECT_LE(dlg.width(), dlg.screen()->availableGeometry().width());
+    EXPECT_LE(dlg->width(), dlg->screen()->availableGeometry().width());
+    // The other filter: the one photo it matches, and it is the filter the result names.
+    types->setCurrentIndex(1);
+    names.clear();
+    for (const auto& [shown, raw] : Listed(*dlg)) names << shown;
+    EXPECT_EQ(names, (QStringList{"folder", "e.bmp"}));
+    auto* name = dlg->findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_TRUE(name);
+    name->setText("e.bmp");
+    dlg->findChild<QPushButton*>("openButton")->click();
+    EXPECT_EQ(dlg->result(), QDialog::Accepted);
+    TakeOpenFileDialogResult(*dlg, options);
+    EXPECT_EQ(options.FileName, dir.filePath("e.bmp").toStdString());
+    EXPECT_EQ(options.FilterIndex, 2);
+}
+
+// File names are bytes: a Latin-1 name is listed (shown with a replacement character) and
+// chosen under its own bytes, from the list or from the folder the name field names; a file
+// that is not there is not chosen.
+TEST(Dialogs, OpenDialogListsAndChoosesNamesThatAreNotUtf8) {
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path());
+    // QTemporaryDir cannot remove names that are no UTF-8.
+    struct Cleanup {
+        std::string path;
+        ~Cleanup() { std::filesystem::remove_all(path); }
+    } cleanup{folder.toStdString()};
+    const QByteArray latin1 = "caf\xe9.jpg", utf8 = "na\xc3\xafve.JPG", sub = "F\xe9rias";
+    for (const QByteArray& n : {latin1, utf8, QByteArray("notes.txt")}) {
+        FILE* f = std::fopen((folder + '/' + n).constData(), "wb");
+        ASSERT_TRUE(f);
+        std::fputs("x", f);
+        std::fclose(f);
+    }
+    ASSERT_EQ(::mkdir((folder + '/' + sub).constData(), 0700), 0);
+    ASSERT_EQ(::symlink("../" + latin1, (folder + '/' + sub + "/link\xff.jpg").constData()), 0);
+    struct Case {
+        const char* name;
+        std::function<void(QDialog&)> choose;
+        QByteArray file;   // empty: nothing chosen
+    };
+    auto pick = [](const QByteArray& raw) {
+        return [raw](QDialog& d) {
+            auto* tree = d.findChild<QTreeView*>("treeView");
+            const auto rows = Listed(d);
+            for (size_t r = 0; r < rows.size(); ++r)
+                if (rows[r].second == raw) tree->setCurrentIndex(tree->model()->index(int(r), 0));
+            d.findChild<QPushButton*>("openButton")->click();
+        };
+    };
+    auto type = [](const QString& text) {
+        return [text](QDialog& d) {
+            d.findChild<QLineEdit*>("fileNameEdit")->setText(text);
+            d.findChild<QPushButton*>("openButton")->click();
+        };
+    };
+    auto enter = [](QDialog& d) {   // Enter on the list's current row
+        auto* tree = d.findChild<QTreeView*>("treeView");
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(tree, &press);
+    };
+    const Case cases[] = {
+        {"picked from the list", pick(latin1), folder + '/' + latin1},
+        {"the UTF-8 one", pick(utf8), folder + '/' + utf8},
+        {"typed", type(QString::fromUtf8(utf8)), folder + '/' + utf8},
+        {"into the folder, then Enter on a file",
+         [&](QDialog& d) {
+             pick(sub)(d);   // Open on a folder enters it
+             EXPECT_EQ(Listed(d).size(), 1u);
+             pick("link\xff.jpg")(d);
+         },
+         folder + '/' + sub + "/link\xff.jpg"},
+        {"into the folder and up again",
+         [&](QDialog& d) {
+             type(QString::fromUtf8(sub))(d);   // lossy: not the folder, so "not found"
+             auto* tree = d.findChild<QTreeView*>("treeView");
+             tree->setCurrentIndex(tree->model()->index(0, 0));
+             enter(d);
+             d.findChild<QAbstractButton*>("toParentButton")->click();
+             // Back, with the folder come from as the current row.
+             EXPECT_EQ(tree->currentIndex().data(Qt::UserRole).toByteArray(), sub);
+             pick(latin1)(d);
+         },
+         folder + '/' + latin1},
+        {"a name not there", type("gone.jpg"), {}},
+    };
+    TOpenDialog options(nullptr);
+    options.Title = "Open Photo";
+    options.InitialDir = dir.path().toStdString();
+    options.Options = ofHideReadOnly | ofFileMustExist | ofEnableSizing;
+    options.Filter = "Any Photo|*.jpg;*.jpeg|BMP Photo (*.bmp)|*.bmp";
+    // The "not found" box is answered at once.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) box->reject();
+    });
+    closer.start(10);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<QDialog> dlg(NewOpenFileDialog(options));
+        dlg->show();
+        const auto rows = Listed(*dlg);
+        ASSERT_EQ(rows.size(), 3u);
+        EXPECT_EQ(rows[0], (std::pair{QString::fromUtf8(sub), sub}));
+        EXPECT_EQ(rows[1], (std::pair{QString("caf\uFFFD.jpg"), latin1}));
+        EXPECT_EQ(rows[2], (std::pair{QString::fromUtf8(utf8), utf8}));
+        c.choose(*dlg);
+        EXPECT_EQ(dlg->result(), c.file.isEmpty() ? QDialog::Rejected : QDialog::Accepted);
+        TOpenDialog result(nullptr);
+        TakeOpenFileDialogResult(*dlg, result);
+        EXPECT_EQ(result.FileName, c.file.toStdString());
+    }
 }
 
 TEST_F(WithResponder, BoxesAndDialogsGoThroughTheResponder) {

@@ -534,6 +534,35 @@ TEST_F(GdviewX11, AStoreThatCannotBeWrittenNeverKeepsTheViewerOpen) {
     }
 }
 
+namespace {
+
+// File > Add to album..., the album below the base entry, Enter.
+void AddToTheFirstAlbum(const Geometry& main, const std::function<void(const std::string&)>& wait,
+                        const std::string& shot) {
+    EXPECT_EQ(std::system(("xdotool mousemove " + std::to_string(main.x + 15) + " " + std::to_string(main.y + 10) +
+                           " click 1").c_str()), 0);
+    wait("menu File1");
+    EXPECT_EQ(std::system("xdotool key Down Down Return"), 0);
+    const Geometry w = WindowNamed("Select Album");
+    ASSERT_FALSE(w.Empty());
+    Pause();
+    EXPECT_EQ(std::system(("xdotool mousemove " + std::to_string(w.x + 60) + " " + std::to_string(w.y + 55) +
+                           " click 1 key Down").c_str()), 0);
+    Pause();
+    Shot{shot};
+    EXPECT_EQ(std::system("xdotool key Return"), 0);
+    ASSERT_TRUE(WindowGone("Select Album"));
+    Pause();
+}
+
+bool SameBytes(const std::string& a, const std::string& b) {
+    std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
+    return x.good() && y.good() &&
+           std::equal(std::istreambuf_iterator<char>(x), {}, std::istreambuf_iterator<char>(y), {});
+}
+
+}  // namespace
+
 // A photo whose name is Latin-1 (no UTF-8), as old archives hold them: named on the command
 // line it opens, and Add to Album copies it byte for byte under its own name, into an album
 // folder whose name is Latin-1 too.
@@ -552,23 +581,57 @@ TEST_F(GdviewX11, ANameThatIsNotUtf8OpensAndIsCopiedUnderItsOwnBytes) {
     }
     const Geometry main = WindowNamed("Glimmerdeck Viewer");
     ASSERT_FALSE(main.Empty());
-    // File, Add to album..., the album below the base entry, OK.
-    Xdo("mousemove " + std::to_string(main.x + 15) + " " + std::to_string(main.y + 10) + " click 1");
-    Wait("menu File1", p);
-    Xdo("key Down Down Return");
-    const Geometry w = WindowNamed("Select Album");
-    ASSERT_FALSE(w.Empty()) << ReadText(log);
+    AddToTheFirstAlbum(main, [&](const std::string& l) { Wait(l, p); }, std::string(kScreens) + "/11-latin1-album.png");
+    ASSERT_TRUE(fs::exists(album + "/caf\xe9.bmp")) << "not copied under its own name";
+    EXPECT_TRUE(SameBytes(album + "/caf\xe9.bmp", photo));
+    Xdo("mousemove " + std::to_string(main.x + main.w / 2) + " " + std::to_string(main.y + main.h / 2) + " click 1");
+    Xdo("key Escape");
+    const auto code = p.Wait(std::chrono::seconds(10));
+    ASSERT_TRUE(code.has_value()) << ReadText(log);
+    EXPECT_EQ(*code, 0) << ReadText(err);
+}
+
+// The same photo chosen in the Open dialog: F3, the folder's path typed into the name field
+// and Enter (the dialog goes there), a click on the one photo listed and Enter; it opens,
+// and Add to Album copies it byte for byte under its own name.
+TEST_F(GdviewX11, ANameThatIsNotUtf8IsListedAndOpenedByTheOpenDialog) {
+    const std::string home = dir.File("home");
+    const std::string album = home + "/Bilder/Garden";
+    fs::create_directories(album);
+    std::ofstream(home + "/.config/user-dirs.dirs") << "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n";
+    const std::string folder = dir.File("archive");
+    fs::create_directories(folder);
+    const std::string photo = folder + "/caf\xe9.bmp";
+    fs::copy_file(dir.File("photo.bmp"), photo);
+    std::ofstream(folder + "/notes.txt") << "not a photo";
+    ChildProcess p(GD_GDVIEW_EXE, {}, Env(), err);
+    Wait("idle done", p);
+    const Geometry main = WindowNamed("Glimmerdeck Viewer");
+    ASSERT_FALSE(main.Empty());
+    Xdo("mousemove " + std::to_string(main.x + main.w / 2) + " " + std::to_string(main.y + main.h / 2) + " click 1");
     Pause();
-    Xdo("mousemove " + std::to_string(w.x + 60) + " " + std::to_string(w.y + 55) + " click 1");
-    Xdo("key Down");
+    Xdo("key F3");
+    const Geometry d = WindowNamed("Open Photo");
+    ASSERT_FALSE(d.Empty()) << ReadText(log);
     Pause();
-    Shot(std::string(kScreens) + "/11-latin1-album.png");
+    Xdo("type --delay 5 '" + folder + "'");
     Xdo("key Return");
-    ASSERT_TRUE(WindowGone("Select Album"));
     Pause();
-    std::ifstream a(album + "/caf\xe9.bmp", std::ios::binary), b(photo, std::ios::binary);
-    ASSERT_TRUE(a.good()) << "not copied under its own name";
-    EXPECT_TRUE(std::equal(std::istreambuf_iterator<char>(a), {}, std::istreambuf_iterator<char>(b), {}));
+    // A click on the one photo listed (the first row, under the folder field and the header)
+    // picks it: the name field shows it with a replacement character.
+    Xdo("mousemove " + std::to_string(d.x + 60) + " " + std::to_string(d.y + 67) + " click 1");
+    Pause();
+    Shot(std::string(kScreens) + "/12-open-dialog-latin1.png");
+    Xdo("key Return");
+    Wait("photo " + photo + " zoom", p);
+    ASSERT_TRUE(WindowGone("Open Photo"));
+    {
+        Shot s(std::string(kScreens) + "/12-opened-from-the-dialog.png");
+        EXPECT_FALSE(s.Find(255, 0, 0).Empty() || s.Find(0, 0, 255).Empty()) << "the photo is not shown";
+    }
+    AddToTheFirstAlbum(main, [&](const std::string& l) { Wait(l, p); }, std::string(kScreens) + "/12-album.png");
+    ASSERT_TRUE(fs::exists(album + "/caf\xe9.bmp")) << "not copied under its own name";
+    EXPECT_TRUE(SameBytes(album + "/caf\xe9.bmp", photo));
     Xdo("mousemove " + std::to_string(main.x + main.w / 2) + " " + std::to_string(main.y + main.h / 2) + " click 1");
     Xdo("key Escape");
     const auto code = p.Wait(std::chrono::seconds(10));
