@@ -25,9 +25,9 @@ cmake --build "$build" --target imageio_load GlimmerdeckScreenSaver gdpack x11_w
 load=$build/bench/imageio/imageio_load
 data=$build/bench-data/scans
 mkdir -p "$data"
-for spec in first:10 first:100 first:1000 refine:40; do
-  f=$data/${spec%:*}_${spec#*:}.jpg
-  [ -f "$f" ] || python3 "$root/bench/imageio/many_scans.py" "$f" 16384 16384 "${spec#*:}" "${spec%:*}" 1400000
+for page in first:10 first:100 first:1000 refine:40; do
+  f=$data/${page%:*}_${page#*:}.jpg
+  [ -f "$f" ] || python3 "$root/bench/imageio/many_scans.py" "$f" 16384 16384 "${page#*:}" "${page%:*}" 1400000
 done
 
 stats() { sort -g | awk '{v[NR] = $1} END {printf "%s / %s / %s", v[1], v[int((NR + 1) / 2)], v[NR]}'; }
